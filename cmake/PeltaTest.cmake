@@ -1,0 +1,42 @@
+# pelta_add_gtest(target [GUI] [TSAN] [TIMEOUT s])
+#   Registers a GoogleTest executable with CTest, with the sanitizer options every test runs under.
+#   GUI: the test needs a display and runs under xvfb-run. TSAN: the test also runs in the
+#   ThreadSanitizer build (label "tsan"; the test command runs only those there).
+include(GoogleTest)
+set(PELTA_SUPPORT_DIR ${CMAKE_SOURCE_DIR}/tests/support)
+set(PELTA_TEST_ENV
+  "LSAN_OPTIONS=suppressions=${PELTA_SUPPORT_DIR}/lsan.supp"
+  "TSAN_OPTIONS=suppressions=${PELTA_SUPPORT_DIR}/tsan.supp:halt_on_error=1:second_deadlock_stack=1"
+  "UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1"
+  "ASAN_OPTIONS=detect_leaks=1"
+  "PELTA_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
+  "PELTA_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
+
+function(pelta_add_gtest target)
+  cmake_parse_arguments(PT "GUI;TSAN" "TIMEOUT" "" ${ARGN})
+  if(NOT PT_TIMEOUT)
+    set(PT_TIMEOUT 300)
+  endif()
+  set(labels unit)
+  if(PT_TSAN)
+    list(APPEND labels tsan)
+  endif()
+  if(PT_GUI)
+    list(APPEND labels gui)
+    set_target_properties(${target} PROPERTIES CROSSCOMPILING_EMULATOR "xvfb-run;-a;-s;-screen 0 1280x1024x24")
+  endif()
+  gtest_discover_tests(${target}
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES TIMEOUT ${PT_TIMEOUT} LABELS "${labels}" ENVIRONMENT "${PELTA_TEST_ENV}")
+endfunction()
+
+# pelta_add_script_test(name command... [LABELS ...])
+function(pelta_add_script_test name)
+  cmake_parse_arguments(PS "" "TIMEOUT" "LABELS;COMMAND" ${ARGN})
+  if(NOT PS_TIMEOUT)
+    set(PS_TIMEOUT 300)
+  endif()
+  add_test(NAME ${name} COMMAND ${PS_COMMAND})
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${PS_TIMEOUT} SKIP_RETURN_CODE 77
+    LABELS "${PS_LABELS}" ENVIRONMENT "${PELTA_TEST_ENV}")
+endfunction()
