@@ -73,6 +73,10 @@ SString ResultWord(OperationResult result, int* style);
 // Translated elapsed-time text of a whole number of seconds.
 SString DurationText(int64_t seconds);
 
+// The device password as typed: a number with base prefix ("0x" hex, leading "0" octal),
+// parsing stops at the first character that does not belong to it; no number gives 0.
+int32_t DevicePasswordParse(const char* text);
+
 // What a front end provides. takeLock: the caller does not hold the front end's display lock
 // (worker thread) and the call must take it; false: the caller already holds it.
 class RunnerUiI {
@@ -202,6 +206,10 @@ private:
     bool ChannelDropLocked();
     OperationResult Dispatch(OperationKind kind, MODBUS_TalkInfo& talk);
     void EndReport(OperationKind kind, OperationResult result);
+    bool FirmwareWrite_th(const MODBUS_TalkInfo& talk);
+    bool LoaderWrite_th(const MODBUS_TalkInfo& talk);
+    // FirmwareRead and LoaderRead: no control starts them; they do no work.
+    bool NoWork_th(const MODBUS_TalkInfo& talk);
 
     RunnerUiI* ui_;
     RunnerOptions options_;
