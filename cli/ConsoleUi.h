@@ -1,0 +1,51 @@
+// pelta-cli's front end for the runner: log lines on standard output (coloured on a
+// terminal), a progress bar with records, rate and time left on a terminal, and a wake-up
+// byte to the main thread whenever the run state changes.
+#pragma once
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+#include "cli/CliArgs.h"
+#include "operations/OperationRunner.h"
+
+class ConsoleUi : public RunnerUiI {
+public:
+    // terminal: out is a terminal (colours and the progress bar); wakeFd: written to on every
+    // run state change, -1 for none.
+    ConsoleUi(FILE* out, bool terminal, const CliRequest& request, int wakeFd);
+    void Attach(OperationRunner* runner) { runner_ = runner; }
+
+    time_t LogAdd(const SString& text, uint32_t mode, bool takeLock, int style) override;
+    void LogInsert(const SString& text, uint32_t lineMode, bool takeLock, int style) override;
+    void LogClear(bool takeLock) override;
+    void ProgressSet(int64_t done, int64_t total, bool takeLock) override;
+    void RunStateChanged(bool takeLock) override;
+    void SessionInputs(SString& host, SString& password) override;
+    void VersionShow(const SString& text) override;
+    void GuiLockRelease() override {}
+    void GuiLockAcquire() override {}
+
+    std::string Version();
+
+private:
+    // Both with lock_ held.
+    void Write(const SString& text, int style);
+    void BarEnd();
+    void BarDraw(int64_t done, int64_t total, int64_t nowMs);
+
+    std::mutex lock_;
+    FILE* out_;
+    bool terminal_;
+    bool showBar_;
+    int wakeFd_;
+    OperationRunner* runner_ = nullptr;
+    std::string host_;
+    std::string password_;
+    std::string version_;
+    bool lineOpen_ = false;
+    bool barShown_ = false;
+    bool barFull_ = false;
+    int64_t barStartMs_ = -1;
+    int64_t barDrawnMs_ = -1;
+};
