@@ -1,0 +1,164 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "base/FileUtil.h"
+#include "TempDir.h"
+
+TEST(FileUtil, PathJoinAndSeparator)
+{
+    struct Case {
+        const char* start;
+        const char* expected;
+    };
+    const Case cases[] = {{"", "/res/UI/Main.glade"},
+                          {"/opt/tool", "/opt/tool/res/UI/Main.glade"},
+                          {"/opt/tool/", "/opt/tool/res/UI/Main.glade"}};
+    for (const Case& c : cases) {
+        SString path(c.start);
+        PathJoin(path, "res", "UI", "Main.glade", nullptr);
+        EXPECT_STREQ(path.Text(), c.expected);
+    }
+    SString dir("a");
+    PathAppendSeparator(dir);
+    PathAppendSeparator(dir);
+    EXPECT_STREQ(dir.Text(), "a/");
+}
+
+TEST(FileUtil, FullPathAndKinds)
+{
+    TempDir tmp;
+    std::string file = tmp / "file.bin";
+    ASSERT_TRUE(WriteText(file, "data"));
+    SString root = FullPathGet(tmp.Path().c_str());
+    ASSERT_FALSE(root.IsEmpty());
+    EXPECT_EQ(root.Text()[root.Length() - 1], '/');
+    ASSERT_EQ(FileMkDir((tmp / "x").c_str()), 0);
+    EXPECT_STREQ(FullPathGet((tmp.Path() + "/./x/..").c_str()).Text(), root.Text());
+
+    std::string rootText = root.Text();
+    EXPECT_EQ(FullPathGet(file.c_str()).Text(), rootText + "file.bin");
+    EXPECT_EQ(FullPathGet((tmp / "new.xml").c_str()).Text(), rootText + "new.xml");
+    EXPECT_TRUE(FullPathGet((tmp / "no/such.xml").c_str()).IsEmpty());
+    EXPECT_TRUE(FullPathGet("").IsEmpty());
+
+    struct Case {
+        std::string path;
+        bool dir, regular, notExists;
+    };
+    const Case cases[] = {{tmp.Path(), true, false, false}, {file, false, true, false},
+                          {tmp / "absent", false, false, true}, {file + "/below", false, false, false},
+                          {"", false, false, false}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(IsDirectory(c.path.c_str()), c.dir) << c.path;
+        EXPECT_EQ(IsRegularFile(c.path.c_str()), c.regular) << c.path;
+        EXPECT_EQ(FileNotExists(c.path.c_str()), c.notExists) << c.path;
+    }
+    EXPECT_FALSE(FileNotExists(nullptr));
+
+    SString exeDir = ProgramDirectory();
+    EXPECT_EQ(exeDir.Text()[exeDir.Length() - 1], '/');
+    EXPECT_TRUE(IsRegularFile((std::string(exeDir.Text()) + "base_tests").c_str()));
+    EXPECT_STREQ(PathToUtf8(PathFromUtf8("Настройки.xml").Text()).Text(), "Настройки.xml");
+}
+
+TEST(FileUtil, TreeMakeCopyRemove)
+{
+    TempDir tmp;
+    std::string from = tmp / "from";
+    ASSERT_EQ(MakeDirs((from + "/sub/deeper").c_str()), 0);
+    EXPECT_EQ(MakeDirs((from + "/sub/deeper/").c_str()), 0);
+    ASSERT_EQ(FileMkDir((from + "/empty").c_str()), 0);
+    ASSERT_TRUE(WriteText(from + "/top.txt", "top"));
+    ASSERT_TRUE(WriteText(from + "/sub/deeper/leaf.bin", std::string("\0\1\2", 3)));
+    // A link out of the tree: removal must take the link, not what it points at.
+    std::string outside = tmp / "outside";
+    ASSERT_EQ(FileMkDir(outside.c_str()), 0);
+    ASSERT_TRUE(WriteText(outside + "/keep.txt", "keep"));
+
+    std::string to = tmp / "copy/of/tree";
+    ASSERT_EQ(CopyRecurs(from.c_str(), to.c_str()), 0);
+    EXPECT_EQ(ReadText(to + "/top.txt"), "top");
+    EXPECT_EQ(ReadText(to + "/sub/deeper/leaf.bin"), std::string("\0\1\2", 3));
+    EXPECT_TRUE(IsDirectory((to + "/empty").c_str()));
+    ASSERT_EQ(symlink(outside.c_str(), (to + "/link").c_str()), 0);
+
+    EXPECT_EQ(RemoveRecurs((to + "/top.txt").c_str()), 0);
+    EXPECT_TRUE(IsDirectory(to.c_str()));
+    EXPECT_EQ(RemoveRecurs(to.c_str()), 0);
+    EXPECT_FALSE(IsDirectory(to.c_str()));
+    EXPECT_EQ(ReadText(outside + "/keep.txt"), "keep");
+    EXPECT_TRUE(IsRegularFile((from + "/top.txt").c_str()));
+    EXPECT_EQ(FileRmDir((from + "/sub").c_str()), -1);  // not empty
+}
+
+TEST(FileUtil, FailuresReturnMinusOne)
+{
+    TempDir tmp;
+    std::string file = tmp / "file.txt";
+    ASSERT_TRUE(WriteText(file, "content"));
+    std::string below = file + "/x";
+    EXPECT_EQ(MakeDirs((below + "/y").c_str()), -1);
+    EXPECT_EQ(FileMkDir(below.c_str()), -1);
+    EXPECT_EQ(FileCopy((tmp / "absent").c_str(), (tmp / "t").c_str()), -1);
+    EXPECT_EQ(FileCopy(file.c_str(), below.c_str()), -1);
+    EXPECT_EQ(FileCopy(file.c_str(), tmp.Path().c_str()), -1);
+    EXPECT_EQ(FileCopy(file.c_str(), file.c_str()), -1);
+    EXPECT_EQ(ReadText(file), "content");
+    EXPECT_EQ(CopyRecurs(tmp.Path().c_str(), below.c_str()), -1);
+    EXPECT_EQ(RemoveRecurs((tmp / "absent").c_str()), -1);
+    EXPECT_EQ(FileUnlink((tmp / "absent").c_str()), -1);
+    EXPECT_EQ(DirOpen(file.c_str()), nullptr);
+    EXPECT_EQ(DirRead(nullptr), nullptr);
+
+    // A copy replaces a longer existing target completely.
+    std::string target = tmp / "target.txt";
+    ASSERT_TRUE(WriteText(target, "a much longer old content"));
+    EXPECT_EQ(FileCopy(file.c_str(), target.c_str()), 0);
+    EXPECT_EQ(ReadText(target), "content");
+}
+
+TEST(FileUtil, CopyStreamCopiesTheRestInChunks)
+{
+    TempDir tmp;
+    std::string data(kFileCopyChunk * 2 + 1000, '\0');
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = (char)(i * 131 + i / 7);
+    std::string in = tmp / "in.bin", out = tmp / "out.bin";
+    ASSERT_TRUE(WriteText(in, data));
+    FILE* from = fopen(in.c_str(), "rb");
+    FILE* to = fopen(out.c_str(), "wb");
+    ASSERT_TRUE(from && to);
+    ASSERT_EQ(fseek(from, 100, SEEK_SET), 0);
+    fputs("head:", to);
+    EXPECT_EQ(FileCopyStream(from, to), 0);
+    fclose(to);
+
+    EXPECT_EQ(ReadText(out), "head:" + data.substr(100));
+    FILE* readOnly = fopen(in.c_str(), "rb");
+    rewind(from);
+    EXPECT_EQ(FileCopyStream(from, readOnly), -1);
+    fclose(readOnly);
+    fclose(from);
+    FILE* writeOnly = fopen(out.c_str(), "wb");
+    EXPECT_EQ(FileCopyStream(writeOnly, stdout), -1);
+    fclose(writeOnly);
+    EXPECT_EQ(FileCopyStream(nullptr, stdout), -1);
+}
+
+TEST(FileUtil, ErrnoTextNeedsTheLock)
+{
+    char buffer[64] = "untouched";
+    EXPECT_STREQ(ErrnoText(ENOENT, buffer, sizeof buffer), "");
+    EXPECT_STREQ(buffer, "untouched");
+    ErrnoTextInit();
+    EXPECT_STREQ(ErrnoText(ENOENT, buffer, sizeof buffer), strerror(ENOENT));
+    EXPECT_EQ(ErrnoText(ENOENT, buffer, 6), buffer);
+    EXPECT_EQ(std::string(buffer), std::string(strerror(ENOENT)).substr(0, 5));
+    EXPECT_STREQ(ErrnoText(ENOENT, nullptr, 10), "");
+    ErrnoTextDone();
+}

@@ -1,0 +1,148 @@
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "base/FileUtil.h"
+#include "base/Messages.h"
+#include "TempDir.h"
+
+TEST(Messages, Substitution)
+{
+    struct Case {
+        const char* msgid;
+        const char* a0;
+        const char* a1;
+        const char* a2;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"Wrong function code '^0'", "0x83", nullptr, nullptr, "Wrong function code '0x83'"},
+        {"^0 and ^0", "x", nullptr, nullptr, "x and x"},
+        {"^0", "^1", "y", nullptr, "y"},
+        {"^0", "^0", nullptr, nullptr, "^0"},
+        {"^1 ^0", "^1", "b", nullptr, "b b"},
+        {"Value ^2", nullptr, nullptr, nullptr, "Value ^2"},
+        {"Value ^2", nullptr, nullptr, "", "Value "},
+        {"^5 ^x ^", "a", "b", "c", "^5 ^x ^"},
+        {"^^0", "x", nullptr, nullptr, "^x"},
+        {"^0^0^0", "long text", nullptr, nullptr, "long textlong textlong text"},
+        {"^^", "x", nullptr, nullptr, ""},
+        {"^^ ", "x", nullptr, nullptr, "^^ "},
+        {"", "x", nullptr, nullptr, ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_STREQ(TrArgs(c.msgid, c.a0, c.a1, c.a2).Text(), c.expected) << c.msgid;
+
+    SString direct("^3/^2/^1/^0");
+    SubstituteArgs(direct, "a", "b", "c", "d");
+    EXPECT_STREQ(direct.Text(), "d/c/b/a");
+    EXPECT_STREQ(Tr(nullptr).Text(), "");
+}
+
+namespace {
+std::vector<std::string> criticals;
+
+void Capture(const gchar*, GLogLevelFlags, const gchar* message, gpointer)
+{
+    criticals.push_back(message);
+}
+
+std::vector<std::string> CapturedDiagnostics(void (*emit)())
+{
+    criticals.clear();
+    guint handler = g_log_set_handler(nullptr, G_LOG_LEVEL_CRITICAL, Capture, nullptr);
+    emit();
+    g_log_remove_handler(nullptr, handler);
+    return criticals;
+}
+}  // namespace
+
+TEST(Messages, DiagnosticsFormat)
+{
+    Messages::SetTitle("Tool");
+    auto lines = CapturedDiagnostics([] {
+        DiagLog("GUIApp::ThreadCreate", "failed");
+        DiagLog("", "no place");
+        DiagLog(nullptr, nullptr);
+        DiagNoMem("DS_Init");
+    });
+    EXPECT_EQ(lines, (std::vector<std::string>{"Tool: GUIApp::ThreadCreate: failed", "Tool: no place",
+                                               "Tool: ", "Tool: DS_Init: ASSERT no mem"}));
+    Messages::SetTitle(nullptr);
+}
+
+TEST(Messages, TranslatesThroughCatalogue)
+{
+    TempDir dir;
+    std::string folder = dir / "ru/LC_MESSAGES";
+    ASSERT_EQ(MakeDirs(folder.c_str()), 0);
+    ASSERT_EQ(FileCopy(BASE_TEST_MO, (folder + "/messages.mo").c_str()), 0);
+    // LANGUAGE is honoured in any locale but C; C.UTF-8 exists on every machine.
+    setenv("LANGUAGE", "ru", 1);
+    ASSERT_NE(setlocale(LC_ALL, "C.UTF-8"), nullptr);
+    Messages::BindCatalogue(dir.Path().c_str());
+
+    EXPECT_STREQ(Tr("Catalogue probe").Text(), "Проба каталога");
+    EXPECT_STREQ(TrArgs("Value ^0 of ^1", "5", "7").Text(), "Из 7 значение 5");
+    EXPECT_STREQ(Tr("Silenced message").Text(), "");
+    EXPECT_STREQ(Tr("Spaced silence").Text(), "^^ ");
+    EXPECT_STREQ(Tr("Not in the catalogue").Text(), "Not in the catalogue");
+    // gettext of "" would return the catalogue header.
+    EXPECT_STREQ(Tr("").Text(), "");
+    Messages::SetTitle("Catalogue probe");
+    auto lines = CapturedDiagnostics([] { DiagLog("Where", "what"); });
+    EXPECT_EQ(lines, (std::vector<std::string>{"Проба каталога: Where: what"}));
+    Messages::SetTitle(nullptr);
+
+    unsetenv("LANGUAGE");
+    setlocale(LC_ALL, "C");
+}
+
+namespace {
+struct ThreadWork {
+    std::string expectedMessage;
+    std::string expectedError;
+    int mismatches = 0;
+};
+
+gpointer TranslateMany(gpointer data)
+{
+    ThreadWork* work = static_cast<ThreadWork*>(data);
+    char buffer[128];
+    for (int i = 0; i < 2000; ++i) {
+        if (TrArgs("Wrong function code '^0'", "0x83").Text() != work->expectedMessage)
+            ++work->mismatches;
+        if (work->expectedError != ErrnoText(ENOENT, buffer, sizeof buffer))
+            ++work->mismatches;
+    }
+    return nullptr;
+}
+}  // namespace
+
+TEST(Messages, ConcurrentTranslationAndErrorTexts)
+{
+    Messages::Init();
+    Messages::Init();
+    ErrnoTextInit();
+    char buffer[128];
+    ThreadWork work[4];
+    GThread* threads[4];
+    for (int i = 0; i < 4; ++i) {
+        work[i].expectedMessage = TrArgs("Wrong function code '^0'", "0x83").Text();
+        work[i].expectedError = ErrnoText(ENOENT, buffer, sizeof buffer);
+        threads[i] = g_thread_new("translate", TranslateMany, &work[i]);
+    }
+    for (int i = 0; i < 4; ++i) {
+        g_thread_join(threads[i]);
+        EXPECT_EQ(work[i].mismatches, 0);
+    }
+    EXPECT_EQ(work[0].expectedMessage, "Wrong function code '0x83'");
+    EXPECT_FALSE(work[0].expectedError.empty());
+    ErrnoTextDone();
+    Messages::Done();
+}
