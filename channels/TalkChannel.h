@@ -2,10 +2,14 @@
 // log line through its owner, and dumps its traffic when the owner's talk log is on.
 #pragma once
 #include <cstdint>
+#include "base/LogTypes.h"
 #include "base/SString.h"
 
 // Log styles the channel and Modbus layers use (the owner gives each its look).
 enum ChannelLogStyle { kStyleStep = 0, kStyleTrafficHead = 1, kStyleHexDump = 3, kStyleError = 4 };
+// Bytes per hex dump line and the width of that line ("00 1A FF ... " = 8 x 3 characters less one).
+const int kDumpBytesPerLine = 8;
+const int kDumpLineWidth = 23;
 
 // What a channel's owner provides: the log, translation, the stop poll and the talk-log poll.
 class TalkChannelExtI {

@@ -1,0 +1,163 @@
+#include "channels/TalkChannel_UDPBroadcast.h"
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include "channels/SocketError.h"
+
+TalkChannel_UDPBroadcast::TalkChannel_UDPBroadcast(const char* name, TalkChannelExtI* owner, int timeoutMs)
+    : TalkChannel_TCP(owner, name, timeoutMs)
+{
+    memset(receiveBuffer_, 0, sizeof receiveBuffer_);
+}
+
+TalkChannel_UDPBroadcast::TalkChannel_UDPBroadcast(TalkChannelExtI* owner, const char* name, int timeoutMs)
+    : TalkChannel_UDPBroadcast(name, owner, timeoutMs)
+{
+}
+
+bool TalkChannel_UDPBroadcast::Open()
+{
+    if (IsOpened()) return false;
+    shut_.store(false);
+    Log(owner_->MessageText("Open UDP socket").Text(), -1, true, kStyleStep);
+    requestSent_ = false;
+    datagramHeld_ = false;
+    int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    int on = 1;
+    if (fd == -1 || !SetTimeouts(fd) || setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) {
+        int code = SocketErrorFromErrno(errno);
+        if (fd != -1) close(fd);
+        socket_.store(-1);
+        ReportError("UDP socket open error", code);
+        return false;
+    }
+    socket_.store(fd);
+    return true;
+}
+
+bool TalkChannel_UDPBroadcast::Connect(const SString&)
+{
+    return true;
+}
+
+ifi_entry* TalkChannel_UDPBroadcast::Interfaces(int* count)
+{
+    return get_ifi_info(count);
+}
+
+bool TalkChannel_UDPBroadcast::SendTo(uint32_t broadcast, const void* data, int size, const char** detail,
+                                      int* code)
+{
+    sockaddr_in to;
+    memset(&to, 0, sizeof to);
+    to.sin_family = AF_INET;
+    to.sin_port = htons(destinationPort_);
+    to.sin_addr.s_addr = broadcast;
+    ssize_t sent = sendto(Socket(), data, size > 0 ? (size_t)size : 0, MSG_NOSIGNAL,
+                          reinterpret_cast<sockaddr*>(&to), sizeof to);
+    if (sent < 0 || shut_.load()) {
+        *code = LastError();
+        *detail = nullptr;
+        ReportError("Sending error", *code);
+        return false;
+    }
+    if (sent != size) {
+        *code = LastError();
+        *detail = "Not all data was send";
+        ReportError("Sending error", *code, *detail);
+        return false;
+    }
+    return true;
+}
+
+bool TalkChannel_UDPBroadcast::Send(const void* data, int size)
+{
+    if (requestSent_) return true;
+    if (!IsOpened()) {
+        ReportError("Sending error", LastError(), "Socket not opened");
+        return false;
+    }
+    int count = 0;
+    ifi_entry* list = Interfaces(&count);
+    owner_->LogMessage(owner_->MessageText("Send to broadcast addresses:"), kStyleStep, LogModeLine);
+    char text[20];
+    for (int i = 0; i < count; i++) {
+        if (!(list[i].flags & kIfiBroadcast) || !IPv4ToText(list[i].broadcast, text, sizeof text)) continue;
+        SString line("\t\t", 2);
+        line.Append(text);
+        owner_->LogMessage(line, kStyleStep, (int)(LogModeLine | kLogNoTime));
+    }
+    if (owner_->IsTalkLog()) TrafficLog(data, size, true);
+
+    bool attempted = false, anySent = false;
+    const char* lastDetail = nullptr;
+    int lastCode = 0;
+    for (int i = 0; i < count; i++) {
+        if (!(list[i].flags & kIfiBroadcast)) continue;
+        attempted = true;
+        if (SendTo(list[i].broadcast, data, size, &lastDetail, &lastCode)) anySent = true;
+    }
+    free(list);
+    if (attempted && !anySent) {
+        ReportError("Sending error", lastCode, lastDetail);
+        return false;
+    }
+    requestSent_ = true;
+    return true;
+}
+
+bool TalkChannel_UDPBroadcast::Receive(void* buffer, int size, int* received, bool* end)
+{
+    *received = -1;
+    *end = false;
+    if (!IsOpened()) {
+        ReportError("Receiving error", 0, "Socket not opened");
+        return false;
+    }
+    if (!datagramHeld_) {
+        sockaddr_in from;
+        memset(&from, 0, sizeof from);
+        socklen_t fromLength = sizeof from;
+        // MSG_TRUNC makes the kernel report a datagram's full length, so an oversize one is
+        // refused rather than cut silently.
+        int result = (int)recvfrom(Socket(), receiveBuffer_, sizeof receiveBuffer_, MSG_TRUNC,
+                                   reinterpret_cast<sockaddr*>(&from), &fromLength);
+        int error = result < 0 ? LastError() : 0;
+        if (result > kUdpReceiveBufferSize) {
+            result = -1;
+            error = kWsaMessageTooLong;
+        }
+        if (shut_.load()) {
+            result = -1;
+            error = kWsaInterrupted;
+        }
+        *end = result == 0;
+        bool ok = result >= 0;
+        if (result < 0 && error == kWsaTimedOut) {
+            result = 0;
+            ok = true;
+        }
+        datagramHeld_ = true;
+        heldCount_ = result;
+        senderAddress_ = from.sin_addr.s_addr;
+        if (owner_->IsTalkLog()) TrafficLog(receiveBuffer_, result, false);
+        if (!ok) {
+            ReportError("Receiving error", error);
+            return false;
+        }
+    }
+    int n = size < heldCount_ ? size : heldCount_;
+    if (n <= 0) {
+        *end = true;
+        *received = 0;
+        return true;
+    }
+    memcpy(buffer, receiveBuffer_, (size_t)n);
+    memmove(receiveBuffer_, receiveBuffer_ + n, (size_t)(heldCount_ - n));
+    heldCount_ -= n;
+    *received = n;
+    return true;
+}
