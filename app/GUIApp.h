@@ -1,0 +1,176 @@
+// The application object: owns the window's driven widgets, the log, the status and the
+// progress, the user settings and the operation runner, and serves as the channels' owner.
+#pragma once
+#include <gtk/gtk.h>
+
+#include <ctime>
+
+#include "base/LogTypes.h"
+#include "base/SString.h"
+#include "channels/TalkChannel.h"
+#include "operations/OperationRunner.h"
+#include "ui/Window.h"
+#include "ui/WindowPlace.h"
+
+struct XmlAttribute;
+class XmlEventReader;
+
+// Widgets and objects the program drives, in the order they are looked up at start.
+enum WidgetId {
+    W_SB_Main, W_Progress, W_LogView, W_LogBuffer, W_Settings,
+    W_TB_Stop0, W_TB_Stop1, W_TB_Stop2,
+    W_TB_WriteB, W_TB_WriteFW, W_TB_Reboot, W_TB_TestGateway,
+    W_MB_Quit, W_MB_Stop, W_MB_WriteB, W_MB_WriteFW, W_MB_Reboot, W_MB_TestGateway, W_MB_TalkLog,
+    W_DevHost, W_DevPassword, W_DevFirmwareVersion,
+    W_DS_Tree, W_DS_TreeStore, W_DS_SignalsContent,
+    W_TB_DS_ReadAllDefault, W_TB_DS_ReadGroupFromDev, W_TB_DS_ReadAllFromDev,
+    W_TB_DS_WriteGroupToDev, W_TB_DS_WriteAllToDev, W_TB_DS_ReadAllFromFile,
+    W_TB_DS_WriteGroupToFile, W_TB_DS_WriteAllToFile, W_TB_DS_WritePasswordToDev,
+    W_DS_Content, W_DFIND_TreeView, W_DFIND_ListStore, W_TB_DFIND_Refresh,
+    W_Count
+};
+
+// The unit's factory password, preset in the password entry.
+extern const char kDefaultDevicePassword[];
+// The log keeps at most this many lines; older ones are cut in one block.
+const int kLogLineLimit = 100000;
+// Untranslated program title.
+extern const char kProgramTitle[];
+
+class GUIApp : public TalkChannelExtI, public RunnerUiI {
+public:
+    // The one instance; cleared before it is deleted.
+    static GUIApp* instance;
+
+    // programDir: the folder that holds "res" (UTF-8 or file-name encoding, with or without
+    // a trailing separator). Binds the message catalogue; touches no widget.
+    explicit GUIApp(const char* programDir);
+    ~GUIApp() override;
+    GUIApp(const GUIApp&) = delete;
+    GUIApp& operator=(const GUIApp&) = delete;
+
+    // Looks up every driven widget and loads the start-up defaults; false ends the program.
+    bool Init(int argc, char** argv, GtkWidget* form1, GtkBuilder* builder);
+    // The builder's object of that name; null (with a critical line and ok cleared) if absent.
+    GObject* WidgetGet(const char* name, bool& ok);
+    // type: 0 info/OK, 1 warning/OK, 2 question/Yes-No, 3 question/Yes-No-Cancel.
+    // Returns the pressed button's index; a parent without a widget means the main window.
+    int MsgBox(const char* text, int type, int defaultResponse, const Quill::Window& parent);
+    int MsgBoxTr(const char* msgid, int type, int defaultResponse, const Quill::Window& parent);
+    // True when the program may quit (user settings saved); false after telling the user why.
+    bool QuitQuery();
+
+    // Messages (thread-safe).
+    static SString Tr(const char* msgid);
+    static SString TrArgs(const char* msgid, const char* a0, const char* a1 = nullptr,
+                          const char* a2 = nullptr, const char* a3 = nullptr);
+    static void DiagLog(const char* where, const char* message);
+    static void DiagNoMem(const char* where);
+
+    // --- Log, status and progress (GUIApp_Log.cpp).
+    time_t LogAdd(const SString& text, uint32_t mode, bool takeLock, int style) override;
+    time_t LogAdd(const char* text, uint32_t mode, bool takeLock, int style);
+    void LogInsert(const SString& text, uint32_t lineMode, bool takeLock, int style) override;
+    void LogInsert(const char* text, uint32_t lineMode, bool takeLock, int style);
+    void LogClear(bool takeLock) override;
+    void ProgressSet(int64_t done, int64_t total, bool takeLock) override;
+    void StatusSet(const char* text, bool markup);
+    static SString MarkupMake(const char* text, const char* colour, bool bold);
+    void StateShow();
+
+    // --- Run state on the window (GUIApp_State.cpp).
+    void SensitivityUpdate();
+    // MB_TalkLog follows the TalkLog flag.
+    void TalkLogItemUpdate();
+    // The talk-log menu item was switched.
+    void TalkLogSwitch(bool on);
+    void RunStateChanged(bool takeLock) override;
+    void SessionInputs(SString& host, SString& password) override;
+    void VersionShow(const SString& text) override;
+    void GuiLockRelease() override;
+    void GuiLockAcquire() override;
+
+    // TalkChannelExtI: the runner answers for the application.
+    void LogMessage(const SString& message, int style, int mode) override;
+    SString MessageText(const char* msgid, const char* a0 = nullptr, const char* a1 = nullptr,
+                        const char* a2 = nullptr, const char* a3 = nullptr) override;
+    bool IsRunning() override;
+    bool IsTalkLog() override;
+
+    // --- Operation begins (GUIApp_Ops.cpp).
+    void DevRefresh();
+    void DevReboot();
+    void DevTestGateway();
+    void DevWriteBegin(bool firmware);
+    void TalkStop();
+
+    // --- Device settings and discovery (their own files).
+    void DevSettingsReadGroupFromDev();
+    void DevSettingsReadAllFromDev();
+    void DevSettingsWriteGroupToDev();
+    void DevSettingsWriteAllToDev();
+    void DevSettingsReadAllFromFile();
+    void DevSettingsWriteGroupToFile();
+    void DevSettingsWriteAllToFile();
+    void DevSettingsReadAllDefault();
+    void DevSettingsWritePasswordToDev();
+    void DevFindRefresh();
+    void DS_TreeCursorChanged();
+    void DFIND_RowActivated(GtkTreePath* path);
+
+    // --- About and Help (GUIApp_About.cpp).
+    void About();
+    void Help();
+
+    // --- User settings file (GUIApp_UserSettings.cpp).
+    void UsersLoad();
+    static int UsersLoadElement(XmlEventReader& reader, const char* name, const XmlAttribute* attributes);
+    void SetsSave();
+
+    // --- Access for the operation files and the tests.
+    OperationRunner& Runner() { return runner_; }
+    const SString& Title() const { return title_; }
+    const SString& ProgramDir() const { return programDir_; }
+    const SString& UserSettingsPath() const { return userSettingsPath_; }
+    GObject* Object(WidgetId id) const { return objects_[id]; }
+    Quill::Window Wnd(WidgetId id) const;
+    Quill::Window& Form1() { return form1_; }
+    Quill::WindowPlaceManagement& DevSettingsPlace() { return placeDevSettings_; }
+    Quill::WindowPlaceManagement& DevFindPlace() { return placeDevFind_; }
+    GtkTextBuffer* LogBuffer() const { return logBuffer_; }
+
+private:
+    // Init's steps.
+    bool LookUpWidgets(bool& ok);
+    void ColumnTitlesSet(bool& ok);
+    void LogTagsCreate();
+    void PlacesSetup(bool& ok);
+    void TreeSignalsConnect();
+
+    void UsersApplyElement(const char* name, const XmlAttribute* attributes);
+
+    // Log insertion with the GDK lock already settled.
+    void LogInsertLocked(const char* text, int32_t length, uint32_t lineMode, int style);
+
+    SString title_;
+    SString programDir_;
+    SString userSettingsPath_;
+
+    GtkBuilder* builder_ = nullptr;
+    Quill::Window form1_;
+    GObject* objects_[W_Count] = {};
+    GtkTextBuffer* logBuffer_ = nullptr;
+    GtkTreeModel* dsTreeModel_ = nullptr;
+    GtkTreeSelection* dsTreeSelection_ = nullptr;
+    GtkTreeModel* dfindModel_ = nullptr;
+    GtkTreeSelection* dfindSelection_ = nullptr;
+
+    Quill::WindowPlaceManagement placeDevSettings_;
+    Quill::WindowPlaceManagement placeDevFind_;
+
+    // Index = log style; styles 0 and 1 have none.
+    GtkTextTag* logTags_[LogStyleResultAborted + 1] = {};
+    GtkTextMark* scrollMark_ = nullptr;
+
+    OperationRunner runner_;
+};

@@ -1,0 +1,232 @@
+// GUIApp: the log view (tags, line modes, indentation, line limit, auto-scroll), the status
+// label and the progress bar.
+#include <cmath>
+#include <cstring>
+#include <cstdio>
+
+#include "app/GUIApp.h"
+
+namespace {
+const char kScrollMark[] = "scroll";
+const char kTimeFormat[] = "%H:%M:%S";
+const char kIndent[] = "  ";
+const int kBold = 700;
+
+// The look of each log style; styles without an entry are plain text.
+struct LogTagSpec {
+    int style;
+    const char* name;
+    const char* foreground;
+    int weight;    // 0: unset
+    double scale;  // 0: unset
+    const char* family;
+};
+const LogTagSpec kLogTags[] = {
+    {LogStyleAttention, "attention", "blue", kBold, 1.2, nullptr},
+    {LogStyleMonospace, "monospace", nullptr, 0, 0, "mono"},
+    {LogStyleError, "error", "red", 0, 0, nullptr},
+    {LogStyleResultOK, "resultOK", "#008000", kBold, 0, nullptr},
+    {LogStyleResultConform, "resultConform", "#008000", kBold, 0, nullptr},
+    {LogStyleResultNotConform, "resultNotConform", "red", kBold, 0, nullptr},
+    {LogStyleResultError, "resultError", "red", kBold, 0, nullptr},
+    {LogStyleResultAborted, "resultAborted", "red", kBold, 0, nullptr},
+};
+
+// Line breaks run the parts of a message together: trailing ones go, then CR LF pairs,
+// then lone CRs, then lone LFs.
+void StripLineBreaks(SString& s)
+{
+    while (s.Length() > 0 && (s.Text()[s.Length() - 1] == '\r' || s.Text()[s.Length() - 1] == '\n'))
+        s.Delete(s.Length() - 1, 1);
+    for (const char* seq : {"\r\n", "\r", "\n"}) {
+        size_t n = strlen(seq);
+        for (uint32_t p = 0; p + n <= s.Length();) {
+            if (strncmp(s.Text() + p, seq, n) == 0)
+                s.Delete(p, (uint32_t)n);
+            else
+                ++p;
+        }
+    }
+}
+
+bool EndsLine(uint32_t lineMode)
+{
+    return lineMode == LogModeLine || lineMode == LogModeClose;
+}
+}  // namespace
+
+void GUIApp::LogTagsCreate()
+{
+    if (!logBuffer_)
+        return;
+    GtkTextTagTable* table = gtk_text_buffer_get_tag_table(logBuffer_);
+    for (const LogTagSpec& t : kLogTags) {
+        GtkTextTag* tag = gtk_text_tag_table_lookup(table, t.name);
+        if (!tag)
+            tag = gtk_text_buffer_create_tag(logBuffer_, t.name, nullptr);
+        if (t.foreground)
+            g_object_set(tag, "foreground", t.foreground, nullptr);
+        if (t.weight)
+            g_object_set(tag, "weight", t.weight, nullptr);
+        if (t.scale > 0)
+            g_object_set(tag, "scale", t.scale, nullptr);
+        if (t.family)
+            g_object_set(tag, "family", t.family, nullptr);
+        logTags_[t.style] = tag;
+    }
+}
+
+time_t GUIApp::LogAdd(const char* text, uint32_t mode, bool takeLock, int style)
+{
+    return LogAdd(SString(text), mode, takeLock, style);
+}
+
+time_t GUIApp::LogAdd(const SString& text, uint32_t mode, bool takeLock, int style)
+{
+    SString s = text;
+    if (!(mode & kLogRaw))
+        StripLineBreaks(s);
+    uint32_t lineMode = mode & kLogModeMask;
+    if (lineMode == LogModeClose || lineMode == LogModeAppend) {
+        LogInsert(s, lineMode, takeLock, style);
+        return 0;
+    }
+
+    time_t stamp = 0;
+    SString prefix;
+    if (!(mode & kLogNoTime)) {
+        stamp = time(nullptr);
+        struct tm local;
+        char buffer[32] = "";
+        localtime_r(&stamp, &local);
+        strftime(buffer, sizeof buffer, kTimeFormat, &local);
+        prefix.Append(buffer);
+        prefix.Append(kIndent);
+    }
+    for (int depth = runner_.IndentDepth(); depth > 0; --depth)
+        prefix.Append(kIndent);
+    LogInsert(prefix, LogModeAppend, takeLock, LogStyleMonospace);
+    LogInsert(s, lineMode, takeLock, style);
+    return stamp;
+}
+
+void GUIApp::LogInsert(const char* text, uint32_t lineMode, bool takeLock, int style)
+{
+    if (takeLock)
+        gdk_threads_enter();
+    LogInsertLocked(text ? text : "", -1, lineMode, style);
+    if (takeLock)
+        gdk_threads_leave();
+}
+
+void GUIApp::LogInsert(const SString& text, uint32_t lineMode, bool takeLock, int style)
+{
+    if (takeLock)
+        gdk_threads_enter();
+    LogInsertLocked(text.Text(), (int32_t)text.Length(), lineMode, style);
+    if (takeLock)
+        gdk_threads_leave();
+}
+
+void GUIApp::LogInsertLocked(const char* text, int32_t length, uint32_t lineMode, int style)
+{
+    if (!logBuffer_)
+        return;
+    GtkTextIter start, end;
+    if (gtk_text_buffer_get_line_count(logBuffer_) > kLogLineLimit) {
+        gtk_text_buffer_get_start_iter(logBuffer_, &start);
+        gtk_text_buffer_get_iter_at_line(logBuffer_, &end, kLogLineLimit);
+        gtk_text_buffer_delete(logBuffer_, &start, &end);
+    }
+    gtk_text_buffer_get_end_iter(logBuffer_, &end);
+    if (style == LogStylePlain || style == LogStyleTraffic)
+        gtk_text_buffer_insert(logBuffer_, &end, text, length);
+    else if (style > LogStyleTraffic && style <= LogStyleResultAborted && logTags_[style])
+        gtk_text_buffer_insert_with_tags(logBuffer_, &end, text, length, logTags_[style], nullptr);
+    if (EndsLine(lineMode)) {
+        gtk_text_buffer_get_end_iter(logBuffer_, &end);
+        gtk_text_buffer_insert(logBuffer_, &end, "\n", 1);
+    }
+
+    gtk_text_buffer_get_end_iter(logBuffer_, &end);
+    if (!scrollMark_)
+        scrollMark_ = gtk_text_buffer_create_mark(logBuffer_, kScrollMark, &end, TRUE);
+    else
+        gtk_text_buffer_move_mark(logBuffer_, scrollMark_, &end);
+    if (GObject* view = objects_[W_LogView])
+        gtk_text_view_scroll_mark_onscreen(GTK_TEXT_VIEW(view), scrollMark_);
+    // The worker keeps working after this; show the line now rather than at the next idle.
+    gdk_flush();
+}
+
+void GUIApp::LogClear(bool takeLock)
+{
+    if (takeLock)
+        gdk_threads_enter();
+    if (logBuffer_)
+        gtk_text_buffer_set_text(logBuffer_, "", 0);
+    if (takeLock)
+        gdk_threads_leave();
+}
+
+void GUIApp::ProgressSet(int64_t done, int64_t total, bool takeLock)
+{
+    double fraction = 0;
+    if (total >= 1) {
+        fraction = (double)done / (double)total;
+        fraction = fraction < 0 ? 0 : fraction > 1 ? 1 : fraction;
+    }
+    char tip[32];
+    snprintf(tip, sizeof tip, "%ld %%", (long)lround(fraction * 100));
+    if (takeLock)
+        gdk_threads_enter();
+    if (GObject* bar = objects_[W_Progress]) {
+        gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(bar), fraction);
+        gtk_widget_set_tooltip_text(GTK_WIDGET(bar), tip);
+    }
+    if (takeLock)
+        gdk_threads_leave();
+}
+
+void GUIApp::StatusSet(const char* text, bool markup)
+{
+    GObject* label = objects_[W_SB_Main];
+    if (!label)
+        return;
+    if (markup)
+        gtk_label_set_markup(GTK_LABEL(label), text ? text : "");
+    else
+        gtk_label_set_text(GTK_LABEL(label), text ? text : "");
+    gtk_widget_set_tooltip_markup(GTK_WIDGET(label), text ? text : "");
+}
+
+SString GUIApp::MarkupMake(const char* text, const char* colour, bool bold)
+{
+    if (!colour && !bold)
+        return SString(text);
+    SString s("<span");
+    if (colour) {
+        s.Append(" color='");
+        s.Append(colour);
+        s.Append("'");
+    }
+    if (bold)
+        s.Append(" weight='bold'");
+    s.Append(">");
+    s.Append(text ? text : "");
+    s.Append("</span>");
+    return s;
+}
+
+void GUIApp::StateShow()
+{
+    AppState state;
+    OperationKind kind;
+    runner_.StateGet(&state, &kind);
+    const char* colour = nullptr;
+    SString text = StateText(state, kind, &colour);
+    if (colour)
+        StatusSet(MarkupMake(text.Text(), colour, true).Text(), true);
+    else
+        StatusSet(text.Text(), false);
+}
