@@ -329,7 +329,8 @@ void OperationRunner::EndReport(OperationKind kind, OperationResult result)
     time_t endTime = ui_->LogAdd(head, LogModeOpen, true, LogStylePlain);
 
     int style = LogStylePlain;
-    ui_->LogAdd(ResultWord(result, &style), LogModeAppend, true, style);
+    const SString word = ResultWord(result, &style);
+    ui_->LogAdd(word, LogModeAppend, true, style);
 
     SString tail(". ");
     tail.Append(TrArgs(kMsgElapsed, DurationText((int64_t)(endTime - startTime_)).Text()));
