@@ -89,7 +89,10 @@ void ServeConnection(Connection& c, Unit& unit, Faults& faults, StateStore* stor
             why = "incomplete frame timed out, closed";
             break;
         }
-        if (n <= 0) break;
+        if (n <= 0) {
+            if (c.dropped) why = "dropped by the unit";
+            break;
+        }
         have += (size_t)n;
     }
     shutdown(c.fd, SHUT_RDWR);

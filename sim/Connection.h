@@ -30,6 +30,7 @@ struct Connection {
     uint64_t epoch = 0;
     std::thread thread;
     std::atomic<bool> done{false};
+    std::atomic<bool> dropped{false};  // set by the server before it shuts the socket down
 };
 
 // The connection thread's body.

@@ -159,8 +159,10 @@ void Server::DropConnections() {
     }
     epochChanged_.notify_all();
     // shutdown wakes a thread blocked in recv; the descriptor stays open until it is joined.
-    for (auto& c : connections_)
+    for (auto& c : connections_) {
+        c->dropped = true;
         if (!c->done) shutdown(c->fd, SHUT_RDWR);
+    }
 }
 
 void Server::BeginReboot() {

@@ -1,0 +1,166 @@
+// Byte-exact exchanges with the simulator over loopback: the requests the tool sends, the
+// answers the contract fixes, and what malformed or unknown requests get.
+#include <gtest/gtest.h>
+
+#include "tests/sim/SimFixture.h"
+
+namespace {
+
+using FramesTest = SimTest;
+
+TEST_F(FramesTest, ContractRequestsGetTheirExactAnswers) {
+    StartSim({"--version", "1.2.0.15", "--mac", "00:1A:2B:3C:4D:5E", "--ip", "10.1.2.3"});
+    Connect();
+    struct Case {
+        const char* what;
+        const char* request;
+        const char* answer;
+    } cases[] = {
+        {"version read", "00 7B 00 00 00 06 00 03 00 02 00 02", "00 7B 00 00 00 07 00 03 04 01 02 00 0F"},
+        {"loader header never written: block is empty", "00 7B 00 00 00 0A 00 14 07 06 00 05 00 00 00 08",
+         "00 7B 00 00 00 15 00 14 12 11 06 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"},
+        {"identifier in WINDOWS-1251", "00 7B 00 00 00 0A 00 14 07 06 00 01 00 01 00 04",
+         "00 7B 00 00 00 0D 00 14 0A 09 06 00 01 CF E5 EB F2 E0 31"},
+        {"discovery record over TCP", "00 7B 00 00 00 0A 00 14 07 06 00 01 00 00 00 08",
+         "00 7B 00 00 00 15 00 14 12 11 06 00 01 00 1A 2B 3C 4D 5E 00 00 00 00 0A 01 02 03"},
+        {"gateway send", "00 7B 00 00 00 05 00 43 03 60 63", "00 7B 00 00 00 04 00 43 00 00"},
+        {"gateway read: 55, payload, check byte", "00 7B 00 00 00 02 00 41",
+         "00 7B 00 00 00 08 00 41 55 03 60 63 03 1E"},
+        {"password change to 7 with password 1", "00 7B 00 00 00 0B 00 64 00 02 00 01 02 00 01 00 07",
+         "00 7B 00 00 00 06 00 64 00 02 00 01"},
+        {"old password refused afterwards", "00 7B 00 00 00 0B 00 64 00 02 00 01 02 00 01 00 01",
+         "00 7B 00 00 00 03 00 E4 03"},
+        {"reboot with the new password", "00 7B 00 00 00 0B 00 64 00 0E 00 01 02 00 07 00 01",
+         "00 7B 00 00 00 06 00 64 00 0E 00 01"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(ToHex(Hex(c.answer)), ToHex(client_.Transact(Hex(c.request)))) << c.what;
+    // The reboot drops the connection, and the unit comes back on the same port.
+    EXPECT_TRUE(client_.WaitClosed());
+    EXPECT_TRUE(sim_->WaitForOutput("rebooting", kIoTimeoutMs));
+}
+
+TEST_F(FramesTest, DiscoveryDatagramGetsThe27ByteAnswer) {
+    StartSim({"--mac", "00:1A:2B:3C:4D:5E"});
+    Bytes request = Hex("00 7B 00 00 00 0A 00 14 07 06 00 01 00 00 00 08");
+    ASSERT_EQ(16u, request.size());
+    std::vector<Bytes> answers = UdpExchange(sim_->UdpPort(), request, 1000);
+    ASSERT_EQ(1u, answers.size());
+    // Without --ip the unit reports the address the request reached.
+    EXPECT_EQ("00 7B 00 00 00 15 00 14 12 11 06 00 01 00 1A 2B 3C 4D 5E 00 00 00 00 7F 00 00 01",
+              ToHex(answers[0]));
+    EXPECT_EQ(27u, answers[0].size());
+    // A datagram that is no complete frame is ignored rather than answered.
+    EXPECT_TRUE(UdpExchange(sim_->UdpPort(), Hex("00 7B 00 00 00 0A 00 14 07"), 300).empty());
+}
+
+TEST_F(FramesTest, BadRequestsGetTheModbusException) {
+    StartSim();
+    Connect();
+    struct Case {
+        const char* what;
+        const char* request;
+        int exception;
+    } cases[] = {
+        {"unknown function 7", "00 7B 00 00 00 02 00 07", 1},
+        {"function 3 with 3 data bytes", "00 7B 00 00 00 05 00 03 00 02 00", 3},
+        {"function 3 count 0", "00 7B 00 00 00 06 00 03 00 02 00 00", 3},
+        {"function 3 count 126", "00 7B 00 00 00 06 00 03 00 00 00 7E", 3},
+        {"function 3 past register 15", "00 7B 00 00 00 06 00 03 00 0F 00 02", 2},
+        {"read record: byte count not 7", "00 7B 00 00 00 0A 00 14 06 06 00 01 00 00 00 08", 3},
+        {"read record: byte count beyond frame", "00 7B 00 00 00 0A 00 14 0E 06 00 01 00 00 00 08", 3},
+        {"read record: reference type 5", "00 7B 00 00 00 0A 00 14 07 05 00 01 00 00 00 08", 2},
+        {"read record: file 0", "00 7B 00 00 00 0A 00 14 07 06 00 00 00 00 00 08", 2},
+        {"read record: record 10000", "00 7B 00 00 00 0A 00 14 07 06 00 03 27 10 00 08", 2},
+        {"read record: length 0", "00 7B 00 00 00 0A 00 14 07 06 00 03 00 01 00 00", 3},
+        {"read record: discovery record of 9 registers", "00 7B 00 00 00 0A 00 14 07 06 00 01 00 00 00 09", 3},
+        {"read record: file 1 record 2", "00 7B 00 00 00 0A 00 14 07 06 00 01 00 02 00 04", 2},
+        {"read record: settings of 65 registers", "00 7B 00 00 00 0A 00 14 07 06 00 64 00 01 00 41", 3},
+        {"read record: answer beyond 253 bytes", "00 7B 00 00 00 11 00 14 0E 06 00 64 00 01 00 40 06 00 64 00 02 00 40",
+         3},
+        {"write record: file 1 is read-only", "00 7B 00 00 00 0C 00 15 09 06 00 01 00 01 00 01 00 01", 2},
+        {"write record: byte count disagrees", "00 7B 00 00 00 0C 00 15 0A 06 00 64 00 01 00 01 00 01", 3},
+        {"write record: data shorter than length", "00 7B 00 00 00 0C 00 15 09 06 00 64 00 01 00 02 00 01", 3},
+        {"write record: reference type 7", "00 7B 00 00 00 0C 00 15 09 07 00 64 00 01 00 01 00 01", 2},
+        {"write record: wrong password", "00 7B 00 00 00 0C 00 15 09 06 00 64 00 01 00 01 00 02", 3},
+        {"write record: image header of 7 registers", "00 7B 00 00 00 18 00 15 15 06 00 03 00 00 00 07 00 01 00 01 00 00 00 04 00 00 00 00 00 00", 3},
+        {"write record: header count disagrees with size",
+         "00 7B 00 00 00 1A 00 15 17 06 00 03 00 00 00 08 00 01 00 02 00 00 00 04 00 00 00 00 00 00 00 00", 3},
+        {"keyed write: register 5", "00 7B 00 00 00 0B 00 64 00 05 00 01 02 00 01 00 01", 2},
+        {"keyed write: wrong password", "00 7B 00 00 00 0B 00 64 00 0E 00 01 02 00 09 00 01", 3},
+        {"keyed write: password above 32767", "00 7B 00 00 00 0B 00 64 00 02 00 01 02 00 01 9C 40", 3},
+        {"keyed write: command 2", "00 7B 00 00 00 0B 00 64 00 0E 00 01 02 00 01 00 02", 3},
+        {"keyed write: byte count disagrees", "00 7B 00 00 00 0B 00 64 00 0E 00 01 04 00 01 00 01", 3},
+        {"gateway read before any send", "00 7B 00 00 00 02 00 41", 11},
+        {"gateway read with data", "00 7B 00 00 00 03 00 41 06", 3},
+        {"gateway send without data", "00 7B 00 00 00 02 00 43", 3},
+    };
+    for (const Case& c : cases) {
+        Bytes request = Hex(c.request);
+        Bytes expected = {request[0], request[1], 0, 0, 0, 3, 0, (uint8_t)(request[7] | 0x80), (uint8_t)c.exception};
+        EXPECT_EQ(ToHex(expected), ToHex(client_.Transact(request))) << c.what;
+    }
+    // None of the refused writes changed anything: the password is still 1, no record exists.
+    EXPECT_EQ("00 7B 00 00 00 06 00 64 00 02 00 01", ToHex(client_.Transact(WriteKeyedFrame(2, 1, 1))));
+    EXPECT_EQ("00 00", ToHex(Bytes(RecordData(client_.Transact(ReadRecordFrame(100, 1, 1))))));
+    EXPECT_EQ("00 00 00 00", ToHex(Bytes(RecordData(client_.Transact(ReadRecordFrame(3, 0, 2))))));
+}
+
+TEST_F(FramesTest, UnparseableStreamsCloseTheConnectionOnly) {
+    StartSim();
+    struct Case {
+        const char* what;
+        const char* bytes;
+    } cases[] = {
+        {"protocol identifier 1", "00 7B 00 01 00 06 00 03 00 02 00 02"},
+        {"length 0", "00 7B 00 00 00 00 00 03"},
+        {"length 1", "00 7B 00 00 00 01 00"},
+        {"length 300", "00 7B 00 00 01 2C 00 03 00 02 00 02"},
+        {"text", "GET / HTTP/1.0\r\n\r\n"},
+    };
+    for (const Case& c : cases) {
+        Connect();
+        ASSERT_TRUE(client_.Send(Hex(c.bytes).empty() ? Bytes(c.bytes, c.bytes + strlen(c.bytes)) : Hex(c.bytes)));
+        EXPECT_TRUE(client_.WaitClosed()) << c.what;
+    }
+    // A client that leaves in the middle of a frame, and one that sends a frame in pieces.
+    Connect();
+    ASSERT_TRUE(client_.Send(Hex("00 7B 00 00 00 06 00")));
+    client_.Close();
+    Connect();
+    Bytes request = ReadRegistersFrame(2, 2);
+    for (uint8_t b : request) ASSERT_TRUE(client_.Send(Bytes{b}));
+    EXPECT_EQ(13u, client_.ReceiveFrame().size());
+    // Two requests in one segment get two answers, in order.
+    Bytes two = ReadRegistersFrame(2, 1);
+    Bytes second = FrameOf(3, Hex("00 03 00 01"), 124);
+    two.insert(two.end(), second.begin(), second.end());
+    ASSERT_TRUE(client_.Send(two));
+    EXPECT_EQ("00 7B 00 00 00 05 00 03 02 01 00", ToHex(client_.ReceiveFrame()));
+    EXPECT_EQ("00 7C 00 00 00 05 00 03 02 00 01", ToHex(client_.ReceiveFrame()));
+}
+
+TEST_F(FramesTest, RandomBytesNeverStopTheUnit) {
+    StartSim();
+    uint32_t x = 12345;
+    for (int round = 0; round < 200; ++round) {
+        Bytes junk(8 + round % 40);
+        for (auto& b : junk) {
+            x = x * 1103515245u + 12345u;
+            b = (uint8_t)(x >> 16);
+        }
+        junk[2] = junk[3] = 0;                  // keep the protocol so the body gets decoded
+        junk[4] = 0;
+        junk[5] = (uint8_t)(junk.size() - 6);
+        Connect();
+        ASSERT_TRUE(client_.Send(junk));
+        Bytes answer = client_.ReceiveFrame(1000);
+        // Every well-formed frame is answered: either normally or as an exception.
+        ASSERT_GE(answer.size(), 9u) << ToHex(junk);
+        EXPECT_EQ(junk[0], answer[0]);
+        EXPECT_EQ(junk[7] & 0x7F, answer[7] & 0x7F);
+    }
+    Connect();
+    EXPECT_EQ(13u, client_.Transact(ReadRegistersFrame(2, 2)).size());
+}
+
+}  // namespace

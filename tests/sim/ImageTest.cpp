@@ -1,0 +1,201 @@
+// Firmware and loader images, settings records, password, reboot and the state directory,
+// driven through the contract by the independent test client.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
+#include "tests/sim/SimFixture.h"
+
+namespace {
+
+using ImageTest = SimTest;
+
+const uint16_t kFirmware = 3;
+const uint16_t kLoader = 5;
+
+std::string MakeTempDir() {
+    char path[] = "/tmp/pelta-sim-test-XXXXXX";
+    return mkdtemp(path) ? path : "";
+}
+
+void RemoveTree(const std::string& dir) {
+    std::string command = "rm -rf '" + dir + "'";
+    ASSERT_EQ(0, system(command.c_str()));
+}
+
+Bytes ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+uint16_t ResultOf(RawClient& client, uint16_t file, uint16_t record) {
+    Bytes data = RecordData(client.Transact(ReadRecordFrame(file, record, 8)));
+    return data.size() == 16 ? (uint16_t)(data[0] << 8 | data[1]) : 0xFFFF;
+}
+
+TEST_F(ImageTest, ImagesOfEverySizeClassAreTakenAndVerified) {
+    StartSim();
+    Connect();
+    struct Case {
+        uint16_t file;
+        size_t size;
+        uint32_t records;
+        uint16_t lastFile, lastRecord;   // where the last code record lands
+    } cases[] = {
+        {kFirmware, 0, 0, 3, 0},       {kFirmware, 4, 1, 3, 1},       {kFirmware, 12, 1, 3, 1},
+        {kLoader, 16, 2, 5, 2},        {kFirmware, 49140, 4095, 3, 4095},
+        {kFirmware, 49152, 4096, 4, 0}, {kLoader, 49152, 4096, 6, 0},
+    };
+    for (const Case& c : cases) {
+        ImageWriteResult r = WriteImage(client_, c.file, PatternImage(c.size, (uint32_t)c.size), 0xA5C3F00Du);
+        EXPECT_TRUE(r.ok) << c.size << ": " << r.failure;
+        EXPECT_EQ(c.records, r.records);
+        EXPECT_EQ(1, ResultOf(client_, c.lastFile, c.lastRecord)) << c.size;
+        if (c.records) {
+            EXPECT_EQ(0, ResultOf(client_, c.lastFile, c.lastRecord + 1)) << "past the image: empty";
+        }
+    }
+}
+
+TEST_F(ImageTest, CrcMismatchShowsOnTheCompletingRecordOnly) {
+    StartSim();
+    Connect();
+    for (size_t size : {0u, 4u, 40u}) {
+        ImageWriteResult r = WriteImage(client_, kFirmware, PatternImage(size, 9), 0x01020304, kSimPassword, 1);
+        EXPECT_FALSE(r.ok);
+        EXPECT_EQ(2, r.lastResult) << size << ": " << r.failure;
+        uint16_t last = (uint16_t)((size + 11) / 12);
+        if (last > 1) {
+            EXPECT_EQ(1, ResultOf(client_, kFirmware, 1));
+        }
+        EXPECT_EQ(2, ResultOf(client_, kFirmware, last));
+    }
+    // A reboot does not apply an image that failed its check.
+    ASSERT_EQ(12u, client_.Transact(WriteKeyedFrame(14, 1)).size());
+    ASSERT_TRUE(sim_->WaitForOutput("no staged image, version 1.0.0.1", kIoTimeoutMs)) << sim_->Output();
+}
+
+TEST_F(ImageTest, WrongPasswordOrWordCountIsRefusedAndChangesNothing) {
+    StartSim();
+    Connect();
+    ImageWriteResult r = WriteImage(client_, kFirmware, PatternImage(24, 3), 0, 2);
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(std::string::npos, r.failure.find("00 95 03")) << r.failure;
+    EXPECT_EQ(0, ResultOf(client_, kFirmware, 0));
+
+    ASSERT_TRUE(WriteImage(client_, kFirmware, PatternImage(24, 3), 0).ok);
+    // Rewriting the last record with a wrong count or password leaves it as it was.
+    Bytes record = Hex("00 01 00 02 00 00 00 00 00 00 00 00 00 00 00 00");
+    EXPECT_EQ("00 7B 00 00 00 03 00 95 03", ToHex(client_.Transact(WriteRecordFrame(kFirmware, 2, record))));
+    record = Hex("00 05 00 03 00 00 00 00 00 00 00 00 00 00 00 00");
+    EXPECT_EQ("00 7B 00 00 00 03 00 95 03", ToHex(client_.Transact(WriteRecordFrame(kFirmware, 2, record))));
+    EXPECT_TRUE(VerifyImage(client_, kFirmware, PatternImage(24, 3), 0).ok);
+}
+
+TEST_F(ImageTest, FirmwareRunsOnIntoTheLoaderFiles) {
+    StartSim();
+    Connect();
+    // 8,200 code records: records 8,192 to 8,200 lie in file 5, record 0 of which is no loader header.
+    Bytes firmware = PatternImage(8200 * 12, 77);
+    ImageWriteResult r = WriteImage(client_, kFirmware, firmware, 0x55AA55AAu);
+    ASSERT_TRUE(r.ok) << r.failure;
+    EXPECT_EQ(0, ResultOf(client_, 5, 9));
+    // With the firmware complete, record 0 of file 5 opens a loader; the firmware stays staged.
+    Bytes loader = PatternImage(36, 78);
+    ASSERT_TRUE(WriteImage(client_, kLoader, loader, 7).ok);
+    EXPECT_TRUE(VerifyImage(client_, kLoader, loader, 7).ok);
+    EXPECT_EQ(1, ResultOf(client_, kFirmware, 1));
+
+    ASSERT_EQ(12u, client_.Transact(WriteKeyedFrame(14, 1)).size());
+    ASSERT_TRUE(sim_->WaitForOutput("applied firmware of 98400 bytes and loader of 36 bytes, version 1.0.0.2",
+                                    kIoTimeoutMs))
+        << sim_->Output();
+}
+
+TEST_F(ImageTest, RebootAppliesTheImageDropsConnectionsAndComesBack) {
+    StartSim({"--version", "2.1.0.9", "--reboot-delay", "1000"});
+    Connect();
+    RawClient other;
+    ASSERT_TRUE(other.Connect(sim_->TcpPort()));
+    ASSERT_TRUE(WriteImage(client_, kFirmware, PatternImage(48, 1), 99).ok);
+    EXPECT_EQ("00 7B 00 00 00 06 00 64 00 0E 00 01", ToHex(client_.Transact(WriteKeyedFrame(14, 1))));
+    EXPECT_TRUE(client_.WaitClosed());
+    EXPECT_TRUE(other.WaitClosed());
+    // Refused while away, back on the same port after the delay.
+    EXPECT_FALSE(client_.Connect(sim_->TcpPort()));
+    ASSERT_TRUE(sim_->WaitForOutput("back in 1000 ms\npelta-sim: listening", 3000)) << sim_->Output();
+    Connect();
+    EXPECT_EQ("00 7B 00 00 00 07 00 03 04 02 01 00 0A", ToHex(client_.Transact(ReadRegistersFrame(2, 2))));
+    EXPECT_EQ(0, ResultOf(client_, kFirmware, 0)) << "the applied image is no longer staged";
+}
+
+TEST_F(ImageTest, SettingsRecordsHoldWhatWasWritten) {
+    StartSim();
+    Connect();
+    struct Case {
+        const char* what;
+        uint16_t file, record;
+        const char* written;   // registers, register 0 first
+        uint16_t readLength;
+        const char* read;
+    } cases[] = {
+        {"values", 100, 2, "00 01 12 34 56 78", 3, "00 01 12 34 56 78"},
+        {"longer read is zero-padded", 100, 2, nullptr, 5, "00 01 12 34 56 78 00 00 00 00"},
+        {"written without values", 100, 3, "80 01 00 00 00 00", 3, "00 00 00 00 00 00"},
+        {"never written", 101, 0, nullptr, 2, "00 00 00 00"},
+        {"64 registers", 7, 9, nullptr, 64, nullptr},
+    };
+    for (const Case& c : cases) {
+        if (c.written) {
+            Bytes request = WriteRecordFrame(c.file, c.record, Hex(c.written));
+            EXPECT_EQ(ToHex(request), ToHex(client_.Transact(request))) << c.what;
+        }
+        Bytes data = RecordData(client_.Transact(ReadRecordFrame(c.file, c.record, c.readLength)));
+        if (c.read)
+            EXPECT_EQ(c.read, ToHex(data)) << c.what;
+        else
+            EXPECT_EQ((size_t)c.readLength * 2, data.size()) << c.what;
+    }
+}
+
+// The acceptance path: the largest image the record count can describe, written through the
+// contract, verified, kept over a restart, applied by a reboot and kept again.
+TEST_F(ImageTest, LargestImageSurvivesRestartAndReboot) {
+    std::string dir = MakeTempDir();
+    ASSERT_FALSE(dir.empty());
+    const Bytes image = PatternImage(786420, 2024);
+    const uint32_t mask = 0xDEADBEEFu;
+    StartSim({"--state-dir", dir, "--reboot-delay", "0"});
+    Connect();
+    ImageWriteResult r = WriteImage(client_, kFirmware, image, mask);
+    ASSERT_TRUE(r.ok) << r.failure;
+    EXPECT_EQ(65535u, r.records);
+    EXPECT_EQ(1, ResultOf(client_, 18, 4095));   // record 65,535 = file 3 + 15, record 4095
+    // Settings and a new password go along.
+    Bytes settings = WriteRecordFrame(100, 1, Hex("00 01 AB CD"));
+    ASSERT_EQ(ToHex(settings), ToHex(client_.Transact(settings)));
+    ASSERT_EQ(12u, client_.Transact(WriteKeyedFrame(2, 4321)).size());
+
+    StartSim({"--state-dir", dir, "--reboot-delay", "0"});
+    Connect();
+    r = VerifyImage(client_, kFirmware, image, mask);
+    EXPECT_TRUE(r.ok) << r.failure;
+    EXPECT_EQ("00 01 AB CD", ToHex(RecordData(client_.Transact(ReadRecordFrame(100, 1, 2)))));
+    EXPECT_EQ("00 7B 00 00 00 03 00 E4 03", ToHex(client_.Transact(WriteKeyedFrame(14, 1))));
+    EXPECT_EQ(12u, client_.Transact(WriteKeyedFrame(14, 1, 4321)).size());
+    ASSERT_TRUE(sim_->WaitForOutput("applied firmware of 786420 bytes, version 1.0.0.2", kIoTimeoutMs));
+    EXPECT_TRUE(ReadFile(dir + "/firmware.bin") == image) << "the applied image is the unmasked file";
+
+    StartSim({"--state-dir", dir});
+    Connect();
+    EXPECT_EQ("00 7B 00 00 00 07 00 03 04 01 00 00 02", ToHex(client_.Transact(ReadRegistersFrame(2, 2))));
+    EXPECT_TRUE(ReadFile(dir + "/firmware.bin") == image);
+    StopSim();
+    RemoveTree(dir);
+}
+
+}  // namespace
