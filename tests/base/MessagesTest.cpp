@@ -1,9 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <clocale>
 #include <cerrno>
+#include <clocale>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -14,13 +13,8 @@
 TEST(Messages, Substitution)
 {
     struct Case {
-        const char* msgid;
-        const char* a0;
-        const char* a1;
-        const char* a2;
-        const char* expected;
-    };
-    const Case cases[] = {
+        const char *msgid, *a0, *a1, *a2, *expected;
+    } const cases[] = {
         {"Wrong function code '^0'", "0x83", nullptr, nullptr, "Wrong function code '0x83'"},
         {"^0 and ^0", "x", nullptr, nullptr, "x and x"},
         {"^0", "^1", "y", nullptr, "y"},
@@ -37,28 +31,21 @@ TEST(Messages, Substitution)
     };
     for (const Case& c : cases)
         EXPECT_STREQ(TrArgs(c.msgid, c.a0, c.a1, c.a2).Text(), c.expected) << c.msgid;
-
     SString direct("^3/^2/^1/^0");
     SubstituteArgs(direct, "a", "b", "c", "d");
     EXPECT_STREQ(direct.Text(), "d/c/b/a");
-    EXPECT_STREQ(Tr(nullptr).Text(), "");
 }
 
 namespace {
-std::vector<std::string> criticals;
-
-void Capture(const gchar*, GLogLevelFlags, const gchar* message, gpointer)
-{
-    criticals.push_back(message);
-}
-
 std::vector<std::string> CapturedDiagnostics(void (*emit)())
 {
-    criticals.clear();
-    guint handler = g_log_set_handler(nullptr, G_LOG_LEVEL_CRITICAL, Capture, nullptr);
+    static std::vector<std::string> lines;
+    lines.clear();
+    auto capture = [](const gchar*, GLogLevelFlags, const gchar* m, gpointer) { lines.push_back(m); };
+    guint handler = g_log_set_handler(nullptr, G_LOG_LEVEL_CRITICAL, capture, nullptr);
     emit();
     g_log_remove_handler(nullptr, handler);
-    return criticals;
+    return lines;
 }
 }  // namespace
 
@@ -92,21 +79,18 @@ TEST(Messages, TranslatesThroughCatalogue)
     EXPECT_STREQ(Tr("Silenced message").Text(), "");
     EXPECT_STREQ(Tr("Spaced silence").Text(), "^^ ");
     EXPECT_STREQ(Tr("Not in the catalogue").Text(), "Not in the catalogue");
-    // gettext of "" would return the catalogue header.
-    EXPECT_STREQ(Tr("").Text(), "");
+    EXPECT_STREQ(Tr("").Text(), "");  // gettext("") would give the catalogue header
     Messages::SetTitle("Catalogue probe");
-    auto lines = CapturedDiagnostics([] { DiagLog("Where", "what"); });
-    EXPECT_EQ(lines, (std::vector<std::string>{"Проба каталога: Where: what"}));
+    EXPECT_EQ(CapturedDiagnostics([] { DiagLog("Where", "what"); }),
+              (std::vector<std::string>{"Проба каталога: Where: what"}));
     Messages::SetTitle(nullptr);
-
     unsetenv("LANGUAGE");
     setlocale(LC_ALL, "C");
 }
 
 namespace {
 struct ThreadWork {
-    std::string expectedMessage;
-    std::string expectedError;
+    std::string message, error;
     int mismatches = 0;
 };
 
@@ -115,10 +99,8 @@ gpointer TranslateMany(gpointer data)
     ThreadWork* work = static_cast<ThreadWork*>(data);
     char buffer[128];
     for (int i = 0; i < 2000; ++i) {
-        if (TrArgs("Wrong function code '^0'", "0x83").Text() != work->expectedMessage)
-            ++work->mismatches;
-        if (work->expectedError != ErrnoText(ENOENT, buffer, sizeof buffer))
-            ++work->mismatches;
+        work->mismatches += TrArgs("Wrong function code '^0'", "0x83").Text() != work->message;
+        work->mismatches += work->error != ErrnoText(ENOENT, buffer, sizeof buffer);
     }
     return nullptr;
 }
@@ -133,16 +115,15 @@ TEST(Messages, ConcurrentTranslationAndErrorTexts)
     ThreadWork work[4];
     GThread* threads[4];
     for (int i = 0; i < 4; ++i) {
-        work[i].expectedMessage = TrArgs("Wrong function code '^0'", "0x83").Text();
-        work[i].expectedError = ErrnoText(ENOENT, buffer, sizeof buffer);
+        work[i].message = TrArgs("Wrong function code '^0'", "0x83").Text();
+        work[i].error = ErrnoText(ENOENT, buffer, sizeof buffer);
         threads[i] = g_thread_new("translate", TranslateMany, &work[i]);
     }
     for (int i = 0; i < 4; ++i) {
         g_thread_join(threads[i]);
         EXPECT_EQ(work[i].mismatches, 0);
     }
-    EXPECT_EQ(work[0].expectedMessage, "Wrong function code '0x83'");
-    EXPECT_FALSE(work[0].expectedError.empty());
+    EXPECT_TRUE(work[0].message == "Wrong function code '0x83'" && !work[0].error.empty());
     ErrnoTextDone();
     Messages::Done();
 }

@@ -6,17 +6,16 @@
 
 #include "base/Messages.h"
 
-TEST(NumberText, ParsesLikeScanfIntegers)
+TEST(NumberText, ParsesLikeScanf)
 {
     struct Case {
         const char* text;
         int64_t value;
         bool ok;
-    };
-    const Case cases[] = {
-        {"010", 8, true},    {"0x1F", 31, true},  {"0X1f", 31, true}, {"12abc", 12, true},
-        {"", -5, false},     {nullptr, -5, false}, {"abc", -5, false}, {"   ", -5, false},
-        {"  -42", -42, true}, {"+7", 7, true},     {"-0x10", -16, true}, {"09", 0, true},
+    } const cases[] = {
+        {"010", 8, true},     {"0x1F", 31, true},   {"12abc", 12, true},    {"", -5, false},
+        {nullptr, -5, false}, {"abc", -5, false},   {"   ", -5, false},     {"  -42", -42, true},
+        {"+7", 7, true},      {"-0x10", -16, true}, {"09", 0, true},
         {"-9223372036854775808", INT64_MIN, true},
     };
     for (const Case& c : cases) {
@@ -25,68 +24,47 @@ TEST(NumberText, ParsesLikeScanfIntegers)
         EXPECT_EQ(ok, c.ok) << (c.text ? c.text : "null");
     }
     bool ok = false;
-    EXPECT_EQ(TextToUInt64("18446744073709551615", 1, &ok), UINT64_MAX);
+    EXPECT_EQ(TextToUInt64(" 0xffffffffffffffff", 1, &ok), UINT64_MAX);
     EXPECT_TRUE(ok);
-    EXPECT_EQ(TextToUInt64(" 0xffffffffffffffff", 1, nullptr), UINT64_MAX);
     EXPECT_EQ(TextToUInt64("-1", 1, nullptr), UINT64_MAX);
     EXPECT_EQ(TextToUInt64("x1", 1, &ok), 1u);
     EXPECT_FALSE(ok);
+    // "," is not a decimal point whatever the locale says.
+    EXPECT_DOUBLE_EQ(TextToDouble(" -1,5e3", 9.0, &ok), -1.0);
+    EXPECT_DOUBLE_EQ(TextToDouble("2.5e1kg", 9.0, &ok), 25.0);
+    EXPECT_TRUE(ok);
+    EXPECT_DOUBLE_EQ(TextToDouble("kg", 9.0, &ok), 9.0);
+    EXPECT_FALSE(ok);
 }
 
-TEST(NumberText, ParsesDoublesWhateverTheLocale)
-{
-    struct Case {
-        const char* text;
-        double value;
-        bool ok;
-    };
-    const Case cases[] = {{"0.5", 0.5, true}, {" -1e3", -1000.0, true}, {"1,5", 1.0, true},
-                          {"2.5kg", 2.5, true}, {"kg", 9.0, false}, {"", 9.0, false}};
-    for (const Case& c : cases) {
-        bool ok = !c.ok;
-        EXPECT_DOUBLE_EQ(TextToDouble(c.text, 9.0, &ok), c.value) << c.text;
-        EXPECT_EQ(ok, c.ok) << c.text;
-    }
-}
-
-TEST(NumberText, PrintsNumbers)
+TEST(NumberText, Prints)
 {
     char buffer[32];
     bool ok = false;
     Int64ToText(buffer, sizeof buffer, INT64_MIN, &ok);
     EXPECT_STREQ(buffer, "-9223372036854775808");
     EXPECT_TRUE(ok);
-    UInt64ToText(buffer, sizeof buffer, UINT64_MAX, &ok);
+    UInt64ToText(buffer, sizeof buffer, UINT64_MAX, nullptr);
     EXPECT_STREQ(buffer, "18446744073709551615");
-
     struct Case {
         double value;
         const char* text;
-    };
-    const Case doubles[] = {{0.5, "0.5"}, {NAN, "nan"}, {-NAN, "nan"}, {1e20, "1e+20"}, {-3.0, "-3"}};
+    } const doubles[] = {{0.5, "0.5"}, {NAN, "nan"}, {-NAN, "nan"}, {1e20, "1e+20"}, {-3.0, "-3"}};
     for (const Case& c : doubles) {
         ok = false;
         DoubleToText(buffer, sizeof buffer, c.value, &ok);
         EXPECT_STREQ(buffer, c.text);
         EXPECT_TRUE(ok);
     }
-
     strcpy(buffer, "kept");
-    ok = true;
     Int64ToText(buffer, 0, 5, &ok);
     EXPECT_FALSE(ok);
     EXPECT_STREQ(buffer, "kept");
-    Int64ToText(nullptr, 10, 5, &ok);
-    EXPECT_FALSE(ok);
     UInt64ToText(buffer, 3, 12345, nullptr);
     EXPECT_STREQ(buffer, "12");
-}
 
-TEST(NumberText, HexDigit)
-{
-    const char expected[] = "0123456789ABCDEF";
+    const char digits[] = "0123456789ABCDEF";
     for (unsigned v = 0; v < 16; ++v)
-        EXPECT_EQ(HexDigit(v), expected[v]);
+        EXPECT_EQ(HexDigit(v), digits[v]);
     EXPECT_EQ(HexDigit(16), '?');
-    EXPECT_EQ(HexDigit(UINT_MAX), '?');
 }
