@@ -4,6 +4,7 @@
 #include <libintl.h>
 
 #include <cstring>
+#include <mutex>
 
 namespace {
 const char kTextDomain[] = "messages";
@@ -14,8 +15,9 @@ const char kEmptyTranslation[] = "^^";
 // Created by Messages::Init before any worker starts, freed after the last one ended.
 GMutex* translationLock = nullptr;
 
-// The title is set once at start-up but read by DiagLog on any thread.
-GMutex titleLock;
+// The title is set at start-up but read by DiagLog on any thread; a pthread-based mutex keeps
+// this visible to the thread sanitizer, which cannot see GLib's futex mutexes.
+std::mutex titleLock;
 char* title = nullptr;
 
 // Position of the first "^k" at or after from, or -1.
@@ -58,15 +60,14 @@ void Init()
 
 void Done()
 {
-    if (!translationLock)
-        return;
-    g_mutex_clear(translationLock);
-    g_free(translationLock);
-    translationLock = nullptr;
-    g_mutex_lock(&titleLock);
+    if (translationLock) {
+        g_mutex_clear(translationLock);
+        g_free(translationLock);
+        translationLock = nullptr;
+    }
+    std::lock_guard<std::mutex> hold(titleLock);
     g_free(title);
     title = nullptr;
-    g_mutex_unlock(&titleLock);
 }
 
 void BindCatalogue(const char* localeDir)
@@ -78,10 +79,12 @@ void BindCatalogue(const char* localeDir)
 void SetTitle(const char* text)
 {
     char* copy = g_strdup(text);
-    g_mutex_lock(&titleLock);
-    char* old = title;
-    title = copy;
-    g_mutex_unlock(&titleLock);
+    char* old;
+    {
+        std::lock_guard<std::mutex> hold(titleLock);
+        old = title;
+        title = copy;
+    }
     g_free(old);
 }
 }  // namespace Messages
@@ -119,9 +122,11 @@ SString TrArgs(const char* msgid, const char* a0, const char* a1, const char* a2
 
 void DiagLog(const char* where, const char* message)
 {
-    g_mutex_lock(&titleLock);
-    SString untranslated(title);
-    g_mutex_unlock(&titleLock);
+    SString untranslated;
+    {
+        std::lock_guard<std::mutex> hold(titleLock);
+        untranslated.Assign(title);
+    }
     SString translatedTitle = Tr(untranslated.Text());
     if (!message)
         message = "";
