@@ -35,6 +35,12 @@ struct ModbusStatus {
 const uint16_t kModbusTransactionId = 123;
 const int kModbusSessionAttempts = 3;
 const int kModbusMaxFrame = 256;
+// The drain reads a garbled answer's remainder in chunks of this size, and gives up after
+// this many bytes so that a peer that never stops sending cannot hold the worker.
+const int kModbusDrainChunk = 64;
+const long kModbusDrainLimit = 1L << 20;
+// Reference type of every file record sub-request (Modbus Application Protocol, 0x14/0x15).
+const uint8_t kFileRecordReferenceType = 6;
 
 // Time-outs of the transaction layer; tests may shorten them.
 struct ModbusTimeouts {
