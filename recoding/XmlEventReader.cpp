@@ -24,6 +24,8 @@ const char kDoctypeOpen[] = "<!DOCTYPE";
 const char kPiClose[] = "?>";
 const char kDeclarationName[] = "?xml";
 const char kEncodingAttr[] = "encoding";
+// Editors put this mark in front of UTF-8 files; it is not text of the document.
+const char kUtf8Bom[] = "\xEF\xBB\xBF";
 
 struct Entity {
     const char* name;
@@ -253,6 +255,8 @@ int XmlEventReader::Parse(const char* text, size_t length)
     int result = kXmlReadOk;
     try {
         Cursor c{text, text + length, &line_};
+        if (c.StartsWith(kUtf8Bom))
+            c.MoveTo(c.p + strlen(kUtf8Bom));
         while (result == kXmlReadOk && c.p < c.end) {
             if (*c.p == '<') {
                 result = ParseMarkup(c);

@@ -271,6 +271,7 @@ TEST(XmlEventReader, MalformedInputFailsCleanly)
 TEST(XmlEventReader, EmptyAndNullInputSucceedWithoutCalls)
 {
     EXPECT_TRUE(Events("").empty());
+    EXPECT_EQ(Events("\xEF\xBB\xBF<a/>"), (Ev{"start a", "end a", "eod"})) << "a byte-order mark is no text";
     XmlEventReader r;
     EXPECT_EQ(r.ParseText(nullptr), kXmlReadOk);
     EXPECT_EQ(r.ParseFile(nullptr), kXmlReadOk);
