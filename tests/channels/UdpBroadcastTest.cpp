@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 #include "channels/TalkChannel_UDPBroadcast.h"
+#include "tests/channels/LoopbackUdpChannel.h"
 #include "tests/channels/RecordingOwner.h"
 #include "tests/channels/ScriptedPeer.h"
 
@@ -19,29 +20,6 @@ uint32_t Addr(const char* dotted)
 {
     return inet_addr(dotted);
 }
-
-// The channel with a chosen interface list and destination port.
-class LoopbackUdpChannel : public TalkChannel_UDPBroadcast {
-public:
-    LoopbackUdpChannel(TalkChannelExtI* owner, std::vector<ifi_entry> interfaces, uint16_t port)
-        : TalkChannel_UDPBroadcast("", owner, kShortTimeoutMs), interfaces_(std::move(interfaces))
-    {
-        destinationPort_ = port;
-    }
-
-protected:
-    ifi_entry* Interfaces(int* count) override
-    {
-        *count = (int)interfaces_.size();
-        if (interfaces_.empty()) return nullptr;
-        auto* list = static_cast<ifi_entry*>(malloc(sizeof(ifi_entry) * interfaces_.size()));
-        memcpy(list, interfaces_.data(), sizeof(ifi_entry) * interfaces_.size());
-        return list;
-    }
-
-private:
-    std::vector<ifi_entry> interfaces_;
-};
 
 // A loopback unit: a datagram socket bound to address:port (port 0 picks one).
 class FakeUnit {
@@ -83,7 +61,7 @@ private:
 
 ifi_entry BroadcastEntry(const char* address)
 {
-    return MakeIfiEntry(kIfiBroadcast, Addr(address), 0xFFFFFFFFu);
+    return LoopbackUdpChannel::Loopback(address);
 }
 
 TEST(IfiInfo, BroadcastAddressAndText)
@@ -135,7 +113,7 @@ TEST(UdpChannel, SendsOnceToEveryBroadcastInterfaceAndLogsThem)
     RecordingOwner owner;
     ifi_entry noBroadcast = MakeIfiEntry(0, Addr("127.0.0.3"), 0xFFFFFFFFu);
     LoopbackUdpChannel ch(&owner, {BroadcastEntry("127.0.0.1"), noBroadcast, BroadcastEntry("127.0.0.2")},
-                          (uint16_t)u1.Port());
+                          (uint16_t)u1.Port(), kShortTimeoutMs);
     ASSERT_TRUE(ch.Open());
     const Bytes request = Hex("00 7B 00 00 00 0A 00 14 07 06 00 01 00 00 00 08");
     ASSERT_TRUE(ch.Send(request.data(), (int)request.size()));
@@ -177,7 +155,7 @@ TEST(UdpChannel, DeliversOneDatagramInPiecesThenEndOfStream)
     FakeUnit u1("127.0.0.1", 0), u2("127.0.0.2", 0);
     ASSERT_TRUE(u1.Ok() && u2.Ok());
     RecordingOwner owner;
-    LoopbackUdpChannel ch(&owner, {BroadcastEntry("127.0.0.1")}, (uint16_t)u1.Port());
+    LoopbackUdpChannel ch(&owner, {BroadcastEntry("127.0.0.1")}, (uint16_t)u1.Port(), kShortTimeoutMs);
     ASSERT_TRUE(ch.Open());
     uint8_t zero = 0;
     ASSERT_TRUE(ch.Send(&zero, 1));
@@ -226,7 +204,7 @@ TEST(UdpChannel, WithoutBroadcastInterfacesSendsNothingAndSucceeds)
 {
     FakeUnit u1("127.0.0.1", 0);
     RecordingOwner owner;
-    LoopbackUdpChannel ch(&owner, {MakeIfiEntry(0, Addr("127.0.0.1"), Addr("255.0.0.0"))}, (uint16_t)u1.Port());
+    LoopbackUdpChannel ch(&owner, {MakeIfiEntry(0, Addr("127.0.0.1"), Addr("255.0.0.0"))}, (uint16_t)u1.Port(), kShortTimeoutMs);
     ASSERT_TRUE(ch.Open());
     owner.Clear();
     uint8_t one = 1;
@@ -248,7 +226,7 @@ TEST(UdpChannel, OversizeDatagramIsAReceiveError)
 {
     FakeUnit u1("127.0.0.1", 0);
     RecordingOwner owner;
-    LoopbackUdpChannel ch(&owner, {BroadcastEntry("127.0.0.1")}, (uint16_t)u1.Port());
+    LoopbackUdpChannel ch(&owner, {BroadcastEntry("127.0.0.1")}, (uint16_t)u1.Port(), kShortTimeoutMs);
     ASSERT_TRUE(ch.Open());
     uint8_t one = 1;
     ASSERT_TRUE(ch.Send(&one, 1));
@@ -276,7 +254,7 @@ TEST(UdpChannel, FailuresOfEverySendAndOfAClosedChannel)
 {
     RecordingOwner owner;
     // Port 0 is no valid destination: every send fails, and one more line sums it up.
-    LoopbackUdpChannel ch(&owner, {BroadcastEntry("127.0.0.1"), BroadcastEntry("127.0.0.2")}, 0);
+    LoopbackUdpChannel ch(&owner, {BroadcastEntry("127.0.0.1"), BroadcastEntry("127.0.0.2")}, 0, kShortTimeoutMs);
     uint8_t b[4] = {1, 2, 3, 4};
     int count = 0;
     bool end = false;
@@ -301,7 +279,7 @@ TEST(UdpChannel, TalkLogDumpsTheRequestOnceAndEachDatagram)
     FakeUnit u1("127.0.0.1", 0);
     RecordingOwner owner;
     owner.talkLog = true;
-    LoopbackUdpChannel ch(&owner, {BroadcastEntry("127.0.0.1")}, (uint16_t)u1.Port());
+    LoopbackUdpChannel ch(&owner, {BroadcastEntry("127.0.0.1")}, (uint16_t)u1.Port(), kShortTimeoutMs);
     ASSERT_TRUE(ch.Open());
     owner.Clear();
     const Bytes request = Hex("01 02");

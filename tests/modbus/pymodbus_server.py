@@ -1,0 +1,74 @@
+#!/usr/bin/python3
+"""Independent Modbus TCP server for the client's interoperability test.
+
+Listens on 127.0.0.1 at a port the system picks and prints "listening <port>" once ready.
+Holding registers 0..15 hold 0x0100 + address. Function 21 is served by the library itself;
+its function 20 handler answers no records, so records are served here: register i of record
+r in file f reads f * 0x100 + r * 0x10 + i.
+"""
+import asyncio
+import struct
+import sys
+import types
+
+# The server module imports the serial transports, which Debian only recommends; TCP needs
+# none of them, so stand-ins are enough when they are missing.
+for name in ("serial", "serial_asyncio"):
+    try:
+        __import__(name)
+    except ImportError:
+        stub = types.ModuleType(name)
+        stub.create_serial_connection = None
+        sys.modules[name] = stub
+
+from pymodbus.datastore import ModbusSequentialDataBlock, ModbusServerContext, ModbusSlaveContext
+from pymodbus.file_message import ReadFileRecordRequest
+from pymodbus.pdu import ModbusResponse
+from pymodbus.server.async_io import ModbusTcpServer
+
+
+def record_registers(file_number, record_number, length):
+    return [file_number * 0x100 + record_number * 0x10 + i for i in range(length)]
+
+
+class RecordsResponse(ModbusResponse):
+    """Read File Record response, Modbus Application Protocol V1.1b3, 6.14."""
+
+    function_code = 0x14
+
+    def __init__(self, records=None, **kwargs):
+        ModbusResponse.__init__(self, **kwargs)
+        self.records = records or []
+
+    def encode(self):
+        body = b""
+        for data in self.records:
+            body += struct.pack(">BB", len(data) + 1, 0x06) + data
+        return struct.pack("B", len(body)) + body
+
+
+class RecordsRequest(ReadFileRecordRequest):
+    def execute(self, context):  # pylint: disable=unused-argument
+        records = []
+        for r in self.records:
+            regs = record_registers(r.file_number, r.record_number, r.record_length)
+            records.append(struct.pack(">%dH" % len(regs), *regs))
+        return RecordsResponse(records)
+
+
+async def main():
+    block = ModbusSequentialDataBlock(0, [0x0100 + a for a in range(16)])
+    context = ModbusServerContext(slaves=ModbusSlaveContext(hr=block, zero_mode=True), single=True)
+    server = ModbusTcpServer(context, address=("127.0.0.1", 0), allow_reuse_address=True)
+    server.decoder.register(RecordsRequest)
+    task = asyncio.ensure_future(server.serve_forever())
+    await server.serving
+    print("listening %d" % server.server.sockets[0].getsockname()[1], flush=True)
+    await task
+
+
+if __name__ == "__main__":
+    try:
+        asyncio.run(main())
+    except KeyboardInterrupt:
+        sys.exit(0)
