@@ -69,7 +69,7 @@ void ServeConnection(Connection& c, Unit& unit, Faults& faults, StateStore* stor
             bool goOn = Answer(c, outcome, answer, host, verbose);
             if (outcome.reboot) host.RequestReboot();
             if (!goOn) {
-                why = "closed by the unit";
+                why = c.dropped ? "dropped by the unit" : "closed by the unit (fault)";
                 break;
             }
             continue;

@@ -127,7 +127,8 @@ TEST_F(ImageTest, RebootAppliesTheImageDropsConnectionsAndComesBack) {
     EXPECT_TRUE(other.WaitClosed());
     // Refused while away, back on the same port after the delay.
     EXPECT_FALSE(client_.Connect(sim_->TcpPort()));
-    ASSERT_TRUE(sim_->WaitForOutput("back in 1000 ms\npelta-sim: listening", 3000)) << sim_->Output();
+    ASSERT_TRUE(sim_->WaitForOutput("back in 1000 ms", kIoTimeoutMs)) << sim_->Output();
+    ASSERT_TRUE(sim_->WaitForOutput("listening", 3000, sim_->Output().find("back in"))) << sim_->Output();
     Connect();
     EXPECT_EQ("00 7B 00 00 00 07 00 03 04 02 01 00 0A", ToHex(client_.Transact(ReadRegistersFrame(2, 2))));
     EXPECT_EQ(0, ResultOf(client_, kFirmware, 0)) << "the applied image is no longer staged";

@@ -192,8 +192,12 @@ std::string SimProcess::Output() const {
 }
 
 bool SimProcess::WaitForOutput(const std::string& needle, int timeoutMs) {
+    return WaitForOutput(needle, timeoutMs, 0);
+}
+
+bool SimProcess::WaitForOutput(const std::string& needle, int timeoutMs, size_t from) {
     std::unique_lock<std::mutex> lock(mutex_);
     return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
-        return output_.find(needle) != std::string::npos;
+        return from <= output_.size() && output_.find(needle, from) != std::string::npos;
     });
 }

@@ -38,6 +38,9 @@ public:
     std::string Output() const;
     // True once the output contains needle; false after timeoutMs without it.
     bool WaitForOutput(const std::string& needle, int timeoutMs);
+    // The same, looking only at output from byte offset `from` on (e.g. a second listening
+    // line after a reboot: from = Output().find("rebooting")).
+    bool WaitForOutput(const std::string& needle, int timeoutMs, size_t from);
 
     // $PELTA_SIM when set, else $PELTA_BIN_DIR/pelta-sim, else pelta-sim beside this test binary.
     static std::string BinaryPath();
