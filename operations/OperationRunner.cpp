@@ -137,8 +137,6 @@ bool RunnerUiI::OperationBody(OperationKind, MODBUS_TalkInfo&)
 OperationRunner::OperationRunner(RunnerUiI* ui, const RunnerOptions& options)
     : ui_(ui), options_(options)
 {
-    g_mutex_init(&stateLock_);
-    g_mutex_init(&channelLock_);
 }
 
 OperationRunner::~OperationRunner()
@@ -155,8 +153,8 @@ OperationRunner::~OperationRunner()
     ChannelLock();
     ChannelDropLocked();
     ChannelUnlock();
-    g_mutex_clear(&channelLock_);
-    g_mutex_clear(&stateLock_);
+    pthread_mutex_destroy(&channelLock_);
+    pthread_mutex_destroy(&stateLock_);
 }
 
 // ---------------------------------------------------------------- begin steps
@@ -222,10 +220,10 @@ void OperationRunner::WorkerJoin()
 void OperationRunner::ThreadCreate(OperationKind kind, const SString& beginText)
 {
     WorkerJoin();
-    g_mutex_lock(&stateLock_);
+    pthread_mutex_lock(&stateLock_);
     state_ = AppState::Connecting;
     kind_ = kind;
-    g_mutex_unlock(&stateLock_);
+    pthread_mutex_unlock(&stateLock_);
     ui_->RunStateChanged(false);
     ui_->LogClear(false);
     startTime_ = ui_->LogAdd(beginText, LogModeLine, false, LogStylePlain);
@@ -391,34 +389,34 @@ void OperationRunner::WorkerStop(bool wait)
 
 void OperationRunner::StateSet(AppState state)
 {
-    g_mutex_lock(&stateLock_);
+    pthread_mutex_lock(&stateLock_);
     state_ = state;
-    g_mutex_unlock(&stateLock_);
+    pthread_mutex_unlock(&stateLock_);
 }
 
 void OperationRunner::StateGet(AppState* state, OperationKind* kind)
 {
-    g_mutex_lock(&stateLock_);
+    pthread_mutex_lock(&stateLock_);
     if (state)
         *state = state_;
     if (kind)
         *kind = kind_;
-    g_mutex_unlock(&stateLock_);
+    pthread_mutex_unlock(&stateLock_);
 }
 
 uint32_t OperationRunner::Flags()
 {
-    g_mutex_lock(&stateLock_);
+    pthread_mutex_lock(&stateLock_);
     uint32_t flags = flags_;
-    g_mutex_unlock(&stateLock_);
+    pthread_mutex_unlock(&stateLock_);
     return flags;
 }
 
 void OperationRunner::FlagsSet(uint32_t mask, bool on)
 {
-    g_mutex_lock(&stateLock_);
+    pthread_mutex_lock(&stateLock_);
     flags_ = on ? (flags_ | mask) : (flags_ & ~mask);
-    g_mutex_unlock(&stateLock_);
+    pthread_mutex_unlock(&stateLock_);
 }
 
 bool OperationRunner::IsBusy()

@@ -188,9 +188,9 @@ public:
     const RunnerOptions& Options() const { return options_; }
 
     // --- The channel slot, for discovery, which keeps its own channels there.
-    void ChannelLock() { g_mutex_lock(&channelLock_); }
-    bool ChannelTryLock() { return g_mutex_trylock(&channelLock_); }
-    void ChannelUnlock() { g_mutex_unlock(&channelLock_); }
+    void ChannelLock() { pthread_mutex_lock(&channelLock_); }
+    bool ChannelTryLock() { return pthread_mutex_trylock(&channelLock_) == 0; }
+    void ChannelUnlock() { pthread_mutex_unlock(&channelLock_); }
     // Caller holds the channel lock.
     TalkChannel* ChannelLocked() const { return channel_; }
     void ChannelPutLocked(TalkChannel* channel) { channel_ = channel; }
@@ -214,12 +214,13 @@ private:
     RunnerUiI* ui_;
     RunnerOptions options_;
 
-    GMutex stateLock_;
+    // Plain pthread mutexes rather than GMutex: the thread checker cannot see GLib's futexes.
+    pthread_mutex_t stateLock_ = PTHREAD_MUTEX_INITIALIZER;
     AppState state_ = AppState::Idle;
     OperationKind kind_ = OperationKind::VersionRead;
     uint32_t flags_ = 0;
 
-    GMutex channelLock_;
+    pthread_mutex_t channelLock_ = PTHREAD_MUTEX_INITIALIZER;
     TalkChannel* channel_ = nullptr;
 
     pthread_t worker_{};

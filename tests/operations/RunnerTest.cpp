@@ -33,9 +33,8 @@ TEST(RunnerTexts, DurationText)
 
 TEST_F(RunnerTest, EndLineCarriesTheElapsedTimeFromTheBeginLine)
 {
-    // The first answer waits, so the clock shift is in place before the end line is written.
-    StartSim({"--fault-delay", "300:1"});
-    ui_->clockBase = 1700000000;
+    // Every answer waits, so the clock shift is in place before the end line is written.
+    StartSim({"--fault-delay", "200"});
     for (const DurationCase& c : kDurations) {
         SCOPED_TRACE(c.text);
         ui_->clockShift = 0;
