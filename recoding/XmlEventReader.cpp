@@ -171,6 +171,7 @@ XmlEventReader::~XmlEventReader()
 void XmlEventReader::SetCodepages(int32_t input, int32_t output, bool followDeclaration)
 {
     followDeclaration_ = followDeclaration;
+    configuredInput_ = input;
     if (input == input_ && output == output_)
         return;
     input_ = input;
@@ -254,6 +255,10 @@ int XmlEventReader::Parse(const char* text, size_t length)
         return kXmlReadOk;
     int result = kXmlReadOk;
     try {
+        if (input_ != configuredInput_) {
+            input_ = configuredInput_;
+            RebuildRecoder();
+        }
         Cursor c{text, text + length, &line_};
         if (c.StartsWith(kUtf8Bom))
             c.MoveTo(c.p + strlen(kUtf8Bom));

@@ -117,6 +117,7 @@ private:
     uint32_t* base64Count_ = nullptr;
 
     int32_t input_ = 0;
+    int32_t configuredInput_ = 0;  // a declaration's switch lasts for one parse only
     int32_t output_ = 0;
     int32_t mode_ = 0;
     bool followDeclaration_ = true;

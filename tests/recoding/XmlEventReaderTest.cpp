@@ -175,6 +175,10 @@ TEST(XmlEventReader, EncodingFollowsTheDeclaration)
     EXPECT_EQ(r.ParseText(xml.c_str()), kXmlReadOk);
     EXPECT_EQ(rec.events, (Ev{"start Имя ключ=значение", "text [текст №1]", "end Имя", "eod"}));
     EXPECT_EQ(r.InputCodepage(), kCodepageWindows1251);
+    // The next input starts again from the page the owner set.
+    rec.events.clear();
+    EXPECT_EQ(r.ParseText("<a>ё</a>"), kXmlReadOk);
+    EXPECT_EQ(rec.events[1], "text [ё]");
 
     // Without following the declaration the bytes pass unchanged.
     XmlEventReader raw;
