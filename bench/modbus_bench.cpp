@@ -1,0 +1,294 @@
+// modbus_bench: the Modbus client's cost per transaction beside the loopback floor and
+// beside libmodbus, all in one run.
+//
+// Work: write+read file-record pairs of 8 registers (a 32-byte Write File Record request,
+// the size of one firmware record) against pelta-sim on 127.0.0.1, through
+//   - the tool's client (TalkChannel_TCP + ModbusWriteFileRecord/ModbusReadFileRecord),
+//   - libmodbus raw requests (modbus_send_raw_request + modbus_receive_confirmation),
+// and the floor: a forked server that reads a 32-byte request and writes a 24-byte answer,
+// one at a time, TCP_NODELAY. Wall time and the client thread's CPU time per transaction;
+// medians of --runs runs. Prints figures only.
+#include <arpa/inet.h>
+#include <modbus.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+#include "base/Messages.h"
+#include "channels/TalkChannel_TCP.h"
+#include "modbus/Modbus.h"
+#include "tests/support/SimProcess.h"
+
+namespace {
+
+const int kDefaultPairs = 10000;
+const int kDefaultRuns = 5;
+const size_t kFloorRequest = 32;
+const size_t kFloorAnswer = 24;
+const uint16_t kSettingsFile = 10;   // a settings file of the simulator: stores and echoes
+const uint16_t kRecordRegisters = 8;
+const uint16_t kSimPassword = 1;
+const int kRecordSpan = 64;           // records cycled through, so the unit stores real data
+const int kMbapLength = 7;            // Modbus TCP header in front of every answer
+
+struct Figures {
+    double wallUs;   // per transaction
+    double cpuUs;    // client thread CPU per transaction
+};
+
+double ThreadCpuSeconds()
+{
+    timespec t;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return (double)t.tv_sec + (double)t.tv_nsec / 1e9;
+}
+
+// Runs work (which performs `transactions` transactions) and measures it; false on failure.
+bool Measure(int transactions, const std::function<bool()>& work, Figures* out)
+{
+    double cpu0 = ThreadCpuSeconds();
+    auto t0 = std::chrono::steady_clock::now();
+    if (!work()) return false;
+    double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    out->wallUs = wall * 1e6 / transactions;
+    out->cpuUs = (ThreadCpuSeconds() - cpu0) * 1e6 / transactions;
+    return true;
+}
+
+int ConnectLoopback(int port)
+{
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons((uint16_t)port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    if (connect(fd, (sockaddr*)&a, sizeof a) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool ReadExactly(int fd, uint8_t* buffer, size_t n)
+{
+    for (size_t done = 0; done < n;) {
+        ssize_t got = recv(fd, buffer + done, n - done, 0);
+        if (got <= 0) return false;
+        done += (size_t)got;
+    }
+    return true;
+}
+
+// The floor server: a forked child answering 24 bytes to every 32 until the client goes.
+pid_t StartFloorServer(int* port)
+{
+    int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (bind(listener, (sockaddr*)&a, sizeof a) != 0 || listen(listener, 1) != 0 ||
+        getsockname(listener, (sockaddr*)&a, &len) != 0)
+        return -1;
+    *port = ntohs(a.sin_port);
+    pid_t child = fork();
+    if (child == 0) {
+        int fd = accept(listener, nullptr, nullptr);
+        int on = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        uint8_t request[kFloorRequest], answer[kFloorAnswer] = {};
+        while (ReadExactly(fd, request, sizeof request))
+            if (send(fd, answer, sizeof answer, MSG_NOSIGNAL) != (ssize_t)sizeof answer) break;
+        _exit(0);
+    }
+    close(listener);
+    return child;
+}
+
+bool RunFloor(int transactions, Figures* out)
+{
+    int port = 0;
+    pid_t child = StartFloorServer(&port);
+    if (child < 0) return false;
+    int fd = ConnectLoopback(port);
+    bool ok = fd >= 0 && Measure(transactions, [&] {
+        uint8_t request[kFloorRequest] = {}, answer[kFloorAnswer];
+        for (int i = 0; i < transactions; i++) {
+            if (send(fd, request, sizeof request, MSG_NOSIGNAL) != (ssize_t)sizeof request) return false;
+            if (!ReadExactly(fd, answer, sizeof answer)) return false;
+        }
+        return true;
+    }, out);
+    if (fd >= 0) close(fd);
+    int status;
+    waitpid(child, &status, 0);
+    return ok;
+}
+
+// The owner of a flashing session with the talk log off: nothing is logged on success.
+class QuietOwner : public TalkChannelExtI {
+public:
+    void LogMessage(const SString& message, int style, int) override
+    {
+        if (style == kStyleError) fprintf(stderr, "  error: %s\n", message.Text());
+    }
+    SString MessageText(const char* msgid, const char* a0, const char* a1, const char* a2, const char* a3) override
+    {
+        if (!a0 && !a1 && !a2 && !a3) return SString(msgid);
+        SString s(msgid);
+        SubstituteArgs(s, a0, a1, a2, a3);
+        return s;
+    }
+    bool IsRunning() override { return true; }
+    bool IsTalkLog() override { return false; }
+};
+
+void FillRecord(uint8_t* record, int i)
+{
+    record[0] = 0;
+    record[1] = (uint8_t)kSimPassword;
+    for (int k = 2; k < kRecordRegisters * 2; k++) record[k] = (uint8_t)(i + k);
+}
+
+bool RunPelta(const std::string& hostPort, int pairs, Figures* out)
+{
+    QuietOwner owner;
+    TalkChannel_TCP channel(&owner, "");
+    if (!channel.Open() || !channel.Connect(hostPort.c_str())) return false;
+    DevAddress device;
+    MODBUS_TalkInfo info;
+    info.channel = &channel;
+    info.device = &device;
+    info.attempts = kModbusSessionAttempts;
+    bool ok = Measure(pairs * 2, [&] {
+        uint8_t record[kRecordRegisters * 2], back[kRecordRegisters * 2];
+        for (int i = 0; i < pairs; i++) {
+            FillRecord(record, i);
+            uint16_t r = (uint16_t)(i % kRecordSpan);
+            if (!ModbusWriteFileRecord(info, kFnWriteFileRecord, kSettingsFile, r, kRecordRegisters, record).Ok() ||
+                !ModbusReadFileRecord(info, kFnReadFileRecord, kSettingsFile, r, kRecordRegisters, back).Ok() ||
+                memcmp(record + 2, back + 2, sizeof record - 2) != 0)
+                return false;
+        }
+        return true;
+    }, out);
+    channel.Close();
+    return ok;
+}
+
+// libmodbus knows no data length for confirmations of functions 0x14 and 0x15: it returns
+// after the byte count, so the rest of the frame (byte count bytes) is read from its socket.
+bool ReceiveFileRecordAnswer(modbus_t* ctx, uint8_t* answer, int expected)
+{
+    const int head = kMbapLength + 2;   // MBAP, function, byte count
+    if (modbus_receive_confirmation(ctx, answer) != head) return false;
+    if (head + answer[head - 1] != expected) return false;
+    return ReadExactly(modbus_get_socket(ctx), answer + head, (size_t)answer[head - 1]);
+}
+
+bool RunLibmodbus(int port, int pairs, Figures* out)
+{
+    modbus_t* ctx = modbus_new_tcp("127.0.0.1", port);
+    if (!ctx) return false;
+    modbus_set_slave(ctx, 0);
+    if (getenv("BENCH_DEBUG")) modbus_set_debug(ctx, TRUE);
+    if (modbus_connect(ctx) != 0) {
+        modbus_free(ctx);
+        return false;
+    }
+    bool ok = Measure(pairs * 2, [&] {
+        // Raw requests: unit id, function, then the PDU data; libmodbus adds the MBAP header.
+        uint8_t write[2 + 8 + kRecordRegisters * 2], read[2 + 8], answer[MODBUS_TCP_MAX_ADU_LENGTH];
+        const int writeAnswer = kMbapLength + (int)sizeof write - 1;
+        const int readAnswer = kMbapLength + 1 + 3 + kRecordRegisters * 2;
+        for (int i = 0; i < pairs; i++) {
+            uint16_t r = (uint16_t)(i % kRecordSpan);
+            const uint8_t head[10] = {0, kFnWriteFileRecord, (uint8_t)(kRecordRegisters * 2 + 7), 6, 0,
+                                      (uint8_t)kSettingsFile, (uint8_t)(r >> 8), (uint8_t)r, 0, kRecordRegisters};
+            memcpy(write, head, sizeof head);
+            FillRecord(write + 10, i);
+            memcpy(read, head, sizeof read);
+            read[1] = kFnReadFileRecord;
+            read[2] = 7;
+            if (modbus_send_raw_request(ctx, write, sizeof write) < 0 ||
+                !ReceiveFileRecordAnswer(ctx, answer, writeAnswer))
+                return false;
+            if (modbus_send_raw_request(ctx, read, sizeof read) < 0 ||
+                !ReceiveFileRecordAnswer(ctx, answer, readAnswer) ||
+                memcmp(answer + readAnswer - (kRecordRegisters * 2 - 2), write + 12, kRecordRegisters * 2 - 2) != 0)
+                return false;
+        }
+        return true;
+    }, out);
+    modbus_close(ctx);
+    modbus_free(ctx);
+    return ok;
+}
+
+double Median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    int pairs = kDefaultPairs, runs = kDefaultRuns;
+    for (int i = 1; i + 1 < argc; i++) {
+        if (strcmp(argv[i], "--pairs") == 0) pairs = std::max(1, atoi(argv[i + 1]));
+        if (strcmp(argv[i], "--runs") == 0) runs = std::max(1, atoi(argv[i + 1]));
+    }
+    signal(SIGPIPE, SIG_IGN);
+    SimProcess sim;
+    std::string error;
+    if (!sim.Start(&error)) {
+        fprintf(stderr, "modbus_bench: pelta-sim did not start: %s\n%s", error.c_str(), sim.Output().c_str());
+        return 1;
+    }
+    std::vector<double> floorWall, floorCpu, peltaWall, peltaCpu, libWall, libCpu;
+    for (int run = 0; run < runs; run++) {
+        Figures f{}, p{}, l{};
+        // Interleaved so that drift of the shared machine touches all three alike.
+        const char* failed = !RunFloor(pairs * 2, &f)                ? "floor"
+                             : !RunPelta(sim.HostPort(), pairs, &p)     ? "pelta client"
+                             : !RunLibmodbus(sim.TcpPort(), pairs, &l) ? "libmodbus"
+                                                                       : nullptr;
+        if (failed) {
+            fprintf(stderr, "modbus_bench: run %d failed in the %s part\n", run + 1, failed);
+            return 1;
+        }
+        floorWall.push_back(f.wallUs), floorCpu.push_back(f.cpuUs);
+        peltaWall.push_back(p.wallUs), peltaCpu.push_back(p.cpuUs);
+        libWall.push_back(l.wallUs), libCpu.push_back(l.cpuUs);
+        printf("run %d: floor %.1f us, pelta %.1f us (cpu %.1f), libmodbus %.1f us (cpu %.1f)\n", run + 1,
+               f.wallUs, p.wallUs, p.cpuUs, l.wallUs, l.cpuUs);
+    }
+    sim.Stop();
+    const double fw = Median(floorWall), lc = Median(libCpu);
+    printf("\n%d write+read file-record pairs (%d transactions) per run, medians of %d runs\n", pairs, pairs * 2,
+           runs);
+    printf("%-28s %12s %10s %14s %12s %12s\n", "client", "us/transact", "x floor", "transact/s", "cpu us/tr",
+           "cpu x libm");
+    auto row = [&](const char* name, double wall, double cpu) {
+        printf("%-28s %12.1f %10.2f %14.0f %12.1f %12.2f\n", name, wall, wall / fw, 1e6 / wall, cpu, cpu / lc);
+    };
+    row("floor (32/24 B ping-pong)", fw, Median(floorCpu));
+    row("pelta client -> pelta-sim", Median(peltaWall), Median(peltaCpu));
+    row("libmodbus raw -> pelta-sim", Median(libWall), lc);
+    return 0;
+}
