@@ -1,5 +1,6 @@
 // Discovery client for the network-namespace test: broadcasts the identity read through the
-// real UDP broadcast channel (every broadcast interface, port 502) and prints each answer.
+// real UDP broadcast channel (every broadcast interface, port 502) and prints each answer;
+// with --list it prints the interface list instead.
 // It refuses to send unless every broadcast interface lies in the test network 10.77.0.0/16,
 // so it can never broadcast on a real network.
 #include <arpa/inet.h>
@@ -27,8 +28,24 @@ bool OnlyTestInterfaces()
 }
 } // namespace
 
+// Prints the interface list as get_ifi_info gives it.
+int ListInterfaces()
+{
+    int count = 0;
+    ifi_entry* list = get_ifi_info(&count);
+    for (int i = 0; i < count; i++) {
+        char a[20], m[20], b[20];
+        printf("ifi %s %s %s%s\n", IPv4ToText(list[i].address, a, sizeof a), IPv4ToText(list[i].netmask, m, sizeof m),
+               IPv4ToText(list[i].broadcast, b, sizeof b), (list[i].flags & kIfiBroadcast) ? " broadcast" : "");
+    }
+    free(list);
+    printf("interfaces %d\n", count);
+    return 0;
+}
+
 int main(int argc, char** argv)
 {
+    if (argc > 1 && strcmp(argv[1], "--list") == 0) return ListInterfaces();
     const int timeoutMs = argc > 1 ? atoi(argv[1]) : 1000;
     if (!OnlyTestInterfaces()) {
         fprintf(stderr, "discovery probe: a broadcast interface outside 10.77.0.0/16, not sending\n");

@@ -1,6 +1,7 @@
 #!/bin/bash
 # Discovery across namespaces: three simulated units on two segments answer one broadcast
-# from the probe in the client namespace; a loopback-only namespace sends nothing.
+# from the probe in the client namespace; a loopback-only namespace sends nothing; a unit
+# namespace with 42 interface addresses lists them all.
 # Usage: netns_discovery.sh PROBE PELTA_SIM. Exit 77 (skipped) without root or namespaces.
 set -u
 probe=$1 sim=$2
@@ -49,6 +50,17 @@ cat "$work/lo.out"
 check "answers 0" "$work/lo.out"
 check "log 0|Send to broadcast addresses:" "$work/lo.out"
 if grep -q "$(printf '^log 0|\t\t')" "$work/lo.out"; then echo "FAIL: loopback-only host sent"; fail=1; fi
+
+# An interface list longer than one first query buffer (32 entries): 40 more addresses in u3,
+# each of which is an IPv4 interface entry of its own.
+for i in $(seq 1 40); do
+  ip -n "${P}u3" addr add "10.78.$i.1/24" dev eth0 || { echo "FAIL: address $i"; fail=1; break; }
+done
+bash "$netns" exec u3 "$probe" --list >"$work/u3.out" 2>&1
+check "interfaces 42" "$work/u3.out"
+check "ifi 10.78.40.1 255.255.255.0 10.78.40.255 broadcast" "$work/u3.out"
+check "ifi 10.77.1.1 255.255.255.0 10.77.1.255 broadcast" "$work/u3.out"
+check "ifi 127.0.0.1 255.0.0.0 127.255.255.255" "$work/u3.out"
 
 for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done
 exit $fail
