@@ -1,0 +1,94 @@
+// Helpers for the in-process window tests: a scratch program folder with a copy of res/,
+// the application started on it, modal dialogs answered from a timer, and a log capture.
+#pragma once
+#include <gtk/gtk.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/GUIApp.h"
+
+namespace apptest {
+
+// A temporary program folder holding res/UI/Main.glade (optionally edited) and the catalogues.
+class ProgramDir {
+public:
+    ProgramDir();
+    ~ProgramDir();
+    const std::string& Path() const { return path_; }
+    std::string Res(const char* name) const { return path_ + "/res/" + name; }
+    void WriteSettings(const std::string& text) const;
+    std::string ReadSettings() const;
+    bool SettingsExist() const;
+    // Replaces every occurrence of from in the interface file.
+    void EditGlade(const std::string& from, const std::string& to) const;
+    void RemoveGlade() const;
+
+private:
+    std::string path_;
+};
+
+// Runs the main loop until done() holds or timeoutMs passes; returns done().
+bool RunUntil(const std::function<bool()>& done, int timeoutMs = 10000);
+// Handles pending events until none is left (bounded).
+void Drain();
+
+// Answers the next modal dialog that appears: inspect(dialog) runs first, then the dialog
+// gets the response (kInspectAnswers: inspect answers it itself, e.g. by clicking a button).
+// Gives up after timeoutMs; Seen() tells whether a dialog came.
+const int kInspectAnswers = -1000000;
+class DialogAnswer {
+public:
+    DialogAnswer(int response, std::function<void(GtkWidget*)> inspect = nullptr, int timeoutMs = 10000);
+    ~DialogAnswer();
+    bool Seen() const { return seen_; }
+
+private:
+    static gboolean Poll(gpointer self);
+    int response_;
+    std::function<void(GtkWidget*)> inspect_;
+    int triesLeft_;
+    bool seen_ = false;
+    guint source_ = 0;
+    GList* before_ = nullptr;
+};
+
+// Collects every GLib log line of the given levels while it lives.
+class LogCapture {
+public:
+    explicit LogCapture(GLogLevelFlags levels = GLogLevelFlags(G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING));
+    ~LogCapture();
+    const std::vector<std::string>& Lines() const { return lines_; }
+    int Count(const std::string& part) const;
+
+private:
+    static void Handler(const gchar* domain, GLogLevelFlags level, const gchar* message, gpointer self);
+    GLogLevelFlags levels_;
+    GLogFunc previous_;
+    gpointer previousData_;
+    std::vector<std::string> lines_;
+};
+
+// Starts the application on dir; stops it (saving the user settings) when destroyed.
+class RunningApp {
+public:
+    explicit RunningApp(const ProgramDir& dir);
+    ~RunningApp();
+    int StartResult() const { return rc_; }
+    GUIApp* App() const { return GUIApp::instance; }
+    // Quits through the quit guard; true when the application is gone.
+    bool Quit();
+
+private:
+    int rc_;
+};
+
+std::string LogText(GUIApp* app);
+std::string EntryText(GUIApp* app, WidgetId id);
+void EntrySet(GUIApp* app, WidgetId id, const char* text);
+GtkWidget* Widget(const char* name);
+// The visible text of a message dialog.
+std::string MessageText(GtkWidget* dialog);
+
+}  // namespace apptest

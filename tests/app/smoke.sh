@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# The real program under Xvfb: it starts from a folder with res/ beside it, shows a window
+# titled "Pelta Flasher" that is not blank, quits through its File menu and writes its user
+# settings with all eight elements.
+set -euo pipefail
+exe=$1
+work=$(mktemp -d)
+pid=""
+cleanup() {
+  if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then kill "$pid"; wait "$pid" || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+cp "$exe" "$work/pelta-flasher"
+cp -r "$(dirname "$exe")/res" "$work/res"
+rm -rf "$work/res/settings.xml"
+
+"$work/pelta-flasher" 2>"$work/stderr" &
+pid=$!
+win=$(timeout 30 xdotool search --sync --onlyvisible --name '^Pelta Flasher$' | head -1)
+[ -n "$win" ] || { echo "no window"; exit 1; }
+
+import -window "$win" "$work/shot.png"
+colours=$(convert "$work/shot.png" -format '%k' info:)
+echo "screenshot colours: $colours"
+[ "$colours" -gt 20 ] || { echo "blank window"; exit 1; }
+
+# Quit through the File menu by mouse: GTK names its popup after the program,
+# and Quit is its only item.
+xdotool mousemove --window "$win" 20 12 click 1
+menu=$(timeout 10 xdotool search --sync --onlyvisible --maxdepth 1 --name '^pelta-flasher$' | head -1)
+[ -n "$menu" ] || { echo "File menu did not open"; exit 1; }
+eval "$(xdotool getwindowgeometry --shell "$menu")"
+xdotool mousemove --window "$menu" $((WIDTH / 2)) $((HEIGHT / 2)) click 1
+rc=0
+timeout 20 bash -c "while kill -0 $pid 2>/dev/null; do sleep 0.1; done" || { echo "did not quit"; exit 1; }
+wait "$pid" || rc=$?
+pid=""
+[ "$rc" -eq 0 ] || { echo "exit code $rc"; cat "$work/stderr"; exit 1; }
+
+settings="$work/res/settings.xml"
+[ -f "$settings" ] || { echo "settings.xml not written"; exit 1; }
+for e in pelta_flasher_settings fileHeader window dev windowDevSettings windowDevFind devSettings options; do
+  grep -q "<$e[ >]" "$settings" || { echo "missing element $e"; cat "$settings"; exit 1; }
+done
+echo "smoke ok"

@@ -1,0 +1,252 @@
+// Start-up: the defaults of a first start, every failure path, translated titles, the
+// handlers' reach, and the About and Help dialogs.
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cstdlib>
+#include <regex>
+
+#include "AppTestSupport.h"
+#include "app/About.h"
+#include "app/StartUp.h"
+#include "ui/AboutDialog.h"
+
+using namespace apptest;
+
+extern "C" {
+void DevSettingsReadGroupFromDev_cb(GtkWidget*, gpointer);
+void DevSettingsReadAllFromDev_cb(GtkWidget*, gpointer);
+void DevSettingsWriteGroupToDev_cb(GtkWidget*, gpointer);
+void DevSettingsWriteAllToDev_cb(GtkWidget*, gpointer);
+void DevSettingsReadAllFromFile_cb(GtkWidget*, gpointer);
+void DevSettingsWriteGroupToFile_cb(GtkWidget*, gpointer);
+void DevSettingsWriteAllToFile_cb(GtkWidget*, gpointer);
+void DevSettingsReadAllDefault_cb(GtkWidget*, gpointer);
+void DevSettingsWritePasswordToDev_cb(GtkWidget*, gpointer);
+void DevFindRefresh_cb(GtkWidget*, gpointer);
+void About_cb(GtkWidget*, gpointer);
+void Help_cb(GtkWidget*, gpointer);
+}
+
+TEST(StartUp, FirstStartShowsDefaults)
+{
+    ProgramDir dir;
+    LogCapture log;
+    RunningApp run(dir);
+    ASSERT_EQ(run.StartResult(), 0);
+    GUIApp* app = run.App();
+    // Every handler the interface names was found, and nothing else complained.
+    EXPECT_TRUE(log.Lines().empty()) << log.Lines().front();
+    EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(g_form1)), "Pelta Flasher");
+    EXPECT_TRUE(gtk_widget_get_visible(g_form1));
+    EXPECT_EQ(EntryText(app, W_DevPassword), kDefaultDevicePassword);
+    EXPECT_EQ(gtk_window_get_focus(GTK_WINDOW(g_form1)), GTK_WIDGET(app->Object(W_DevHost)));
+    EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(app->Object(W_SB_Main))), "Idle");
+    gchar* tip = gtk_widget_get_tooltip_text(GTK_WIDGET(app->Object(W_Progress)));
+    EXPECT_STREQ(tip, "0 %");
+    g_free(tip);
+    EXPECT_FALSE(gtk_check_menu_item_get_active(GTK_CHECK_MENU_ITEM(app->Object(W_MB_TalkLog))));
+    EXPECT_FALSE(gtk_tool_item_get_homogeneous(GTK_TOOL_ITEM(app->Object(W_TB_WriteFW))));
+    EXPECT_EQ(gtk_container_get_border_width(GTK_CONTAINER(Widget("ContentAndStatusBar"))), 5u);
+    EXPECT_EQ(gtk_window_get_transient_for(GTK_WINDOW(Widget("DLG_DevFind"))), GTK_WINDOW(g_form1));
+    EXPECT_STREQ(gtk_tree_view_column_get_title(GTK_TREE_VIEW_COLUMN(gtk_builder_get_object(g_builder, "DFIND_CIPConnect"))),
+                 "IP (connect)");
+    EXPECT_EQ(app->UserSettingsPath(), (dir.Res("settings.xml")).c_str());
+
+    ASSERT_TRUE(run.Quit());
+    EXPECT_EQ(g_form1, nullptr);
+    EXPECT_TRUE(dir.SettingsExist());
+}
+
+TEST(StartUp, MissingInterfaceFileWarnsAndFails)
+{
+    ProgramDir dir;
+    dir.RemoveGlade();
+    std::string text;
+    GtkMessageType type = GTK_MESSAGE_OTHER;
+    std::string title;
+    DialogAnswer answer(0, [&](GtkWidget* d) {
+        text = MessageText(d);
+        title = gtk_window_get_title(GTK_WINDOW(d));
+        g_object_get(d, "message-type", &type, nullptr);
+    });
+    RunningApp run(dir);
+    EXPECT_EQ(run.StartResult(), 1);
+    EXPECT_TRUE(answer.Seen());
+    EXPECT_EQ(text.rfind("Can't build UI:\n\n'", 0), 0u) << text;
+    EXPECT_NE(text.find("Main.glade"), std::string::npos) << text;
+    EXPECT_EQ(type, GTK_MESSAGE_WARNING);
+    EXPECT_EQ(title, "Pelta Flasher");
+    EXPECT_EQ(GUIApp::instance, nullptr);
+    EXPECT_EQ(g_builder, nullptr);
+}
+
+TEST(StartUp, MissingWidgetsLogOneLineEachAndFail)
+{
+    struct MissingCase {
+        std::vector<std::string> removed;
+        std::vector<std::string> reported;
+        std::vector<std::string> notReported;
+    };
+    const MissingCase cases[] = {
+        // The first stop button missing: the other two are not looked for.
+        {{"TB_Stop0"}, {"TB_Stop0"}, {"TB_Stop1", "TB_Stop2"}},
+        {{"TB_Stop1"}, {"TB_Stop1"}, {"TB_Stop2"}},
+        // A missing earlier widget skips the stop buttons entirely.
+        {{"SB_Main", "DevHost"}, {"SB_Main", "DevHost"}, {"TB_Stop0"}},
+        {{"DFIND_ListStore"}, {"DFIND_ListStore"}, {}},
+        {{"DS_Close"}, {"DS_Close"}, {}},
+        {{"DFIND_CMAC"}, {"DFIND_CMAC"}, {}},
+    };
+    for (const MissingCase& c : cases) {
+        ProgramDir dir;
+        for (const std::string& id : c.removed)
+            dir.EditGlade("id=\"" + id + "\"", "id=\"" + id + "_gone\"");
+        LogCapture log(G_LOG_LEVEL_CRITICAL);
+        RunningApp run(dir);
+        EXPECT_EQ(run.StartResult(), 1);
+        EXPECT_EQ(log.Lines().size(), c.reported.size()) << c.removed[0];
+        for (const std::string& id : c.reported)
+            EXPECT_EQ(log.Count("Pelta Flasher: Widget '" + id + "' not found"), 1) << id;
+        for (const std::string& id : c.notReported)
+            EXPECT_EQ(log.Count("'" + id + "'"), 0) << id;
+        EXPECT_EQ(GUIApp::instance, nullptr);
+        EXPECT_FALSE(dir.SettingsExist());
+    }
+}
+
+TEST(StartUp, MissingMainWindowNamesItAndFails)
+{
+    ProgramDir dir;
+    dir.EditGlade("id=\"Form1\"", "id=\"Form2\"");
+    LogCapture log(G_LOG_LEVEL_CRITICAL);
+    RunningApp run(dir);
+    EXPECT_NE(run.StartResult(), 0);
+    EXPECT_EQ(log.Count("widForm1"), 1);
+    EXPECT_EQ(GUIApp::instance, nullptr);
+}
+
+TEST(StartUp, RussianCatalogueTranslatesTitlesAndMenus)
+{
+    const char* oldLanguage = getenv("LANGUAGE");
+    std::string saved = oldLanguage ? oldLanguage : "";
+    std::string oldMessages = setlocale(LC_MESSAGES, nullptr);
+    ASSERT_NE(setlocale(LC_MESSAGES, "C.UTF-8"), nullptr);
+    setenv("LANGUAGE", "ru", 1);
+    {
+        ProgramDir dir;
+        RunningApp run(dir);
+        ASSERT_EQ(run.StartResult(), 0);
+        EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(g_form1)), "Прошивальщик Pelta");
+        EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(run.App()->Object(W_SB_Main))), "Ожидание");
+        EXPECT_STREQ(gtk_menu_item_get_label(GTK_MENU_ITEM(Widget("MB_Quit"))), "_Выход");
+        EXPECT_STREQ(GUIApp::TrArgs("Widget '^0' not found", "X").Text(), "Элемент 'X' не найден");
+    }
+    if (oldLanguage)
+        setenv("LANGUAGE", saved.c_str(), 1);
+    else
+        unsetenv("LANGUAGE");
+    setlocale(LC_MESSAGES, oldMessages.c_str());
+}
+
+TEST(StartUp, UnavailableFeaturesSayTheyAreNotInThisBuild)
+{
+    ProgramDir dir;
+    RunningApp run(dir);
+    ASSERT_EQ(run.StartResult(), 0);
+    using Handler = void (*)(GtkWidget*, gpointer);
+    const Handler handlers[] = {DevSettingsReadGroupFromDev_cb, DevSettingsReadAllFromDev_cb,
+                                DevSettingsWriteGroupToDev_cb, DevSettingsWriteAllToDev_cb,
+                                DevSettingsReadAllFromFile_cb, DevSettingsWriteGroupToFile_cb,
+                                DevSettingsWriteAllToFile_cb, DevSettingsReadAllDefault_cb,
+                                DevSettingsWritePasswordToDev_cb, DevFindRefresh_cb};
+    int n = 0;
+    for (Handler h : handlers) {
+        h(nullptr, nullptr);
+        std::string log = LogText(run.App());
+        ++n;
+        size_t count = 0;
+        for (size_t p = log.find("is not available in this build"); p != std::string::npos;
+             p = log.find("is not available in this build", p + 1))
+            ++count;
+        EXPECT_EQ(count, (size_t)n);
+    }
+}
+
+TEST(StartUp, HelpShowsTheSameDialogEachTime)
+{
+    ProgramDir dir;
+    RunningApp run(dir);
+    ASSERT_EQ(run.StartResult(), 0);
+    std::vector<GtkWidget*> shown;
+    std::string title;
+    int rows = 0;
+    for (int i = 0; i < 2; ++i) {
+        // The Close button answers through ActivateResponse_cb.
+        DialogAnswer answer(kInspectAnswers, [&](GtkWidget* d) {
+            shown.push_back(d);
+            title = gtk_window_get_title(GTK_WINDOW(d));
+            rows = gtk_tree_model_iter_n_children(GTK_TREE_MODEL(gtk_builder_get_object(g_builder, "DLG_Help_ArgsStore")), nullptr);
+            gtk_button_clicked(GTK_BUTTON(Widget("DLG_Help_Close")));
+        });
+        Help_cb(nullptr, nullptr);
+        EXPECT_TRUE(answer.Seen());
+        EXPECT_FALSE(gtk_widget_get_visible(Widget("DLG_Help")));
+    }
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0], shown[1]);
+    EXPECT_EQ(shown[0], Widget("DLG_Help"));
+    EXPECT_EQ(title, "Help");
+    EXPECT_GT(rows, 0);
+    EXPECT_STREQ(gtk_tree_view_column_get_title(GTK_TREE_VIEW_COLUMN(gtk_builder_get_object(g_builder, "DLG_Help_Args_CArgument"))),
+                 "Argument");
+}
+
+TEST(StartUp, AboutListsVersionBuildMakerAndContributors)
+{
+    ProgramDir dir;
+    RunningApp run(dir);
+    ASSERT_EQ(run.StartResult(), 0);
+    std::string text, title;
+    bool boldTitle = false;
+    DialogAnswer answer(GTK_RESPONSE_OK, [&](GtkWidget* d) {
+        title = gtk_window_get_title(GTK_WINDOW(d));
+        GtkTextBuffer* b = Quill::AboutDialogBuffer(d);
+        GtkTextIter s, e;
+        gtk_text_buffer_get_bounds(b, &s, &e);
+        gchar* t = gtk_text_buffer_get_text(b, &s, &e, FALSE);
+        text = t;
+        g_free(t);
+        GSList* tags = gtk_text_iter_get_tags(&s);
+        for (GSList* l = tags; l; l = l->next) {
+            int weight = 0;
+            g_object_get(l->data, "weight", &weight, nullptr);
+            boldTitle = boldTitle || weight == 700;
+        }
+        g_slist_free(tags);
+    });
+    About_cb(nullptr, nullptr);
+    EXPECT_TRUE(answer.Seen());
+    EXPECT_EQ(title, "About");
+    EXPECT_TRUE(boldTitle);
+    const AboutForm& form = AboutFormFor(pango_language_to_string(gtk_get_default_language()));
+    std::string expected = "Pelta Flasher\nProgram for flashing Pelta\nVersion: 1\\.3\\.2\n"
+                           "Build: [0-3][0-9]\\.[01][0-9]\\.20[0-9][0-9] [0-2][0-9]:[0-5][0-9]:[0-6][0-9]\n" +
+                           std::string(form.maker) + "\nContributors:\n\t" + form.contributor + "\n";
+    EXPECT_TRUE(std::regex_match(text, std::regex(expected))) << text;
+}
+
+TEST(About, LanguageFormIsRussianOnlyForRuRu)
+{
+    struct FormCase {
+        const char* language;
+        bool russian;
+    };
+    const AboutForm& russian = AboutFormFor("ru-ru");
+    const AboutForm& other = AboutFormFor("en-us");
+    EXPECT_STRNE(russian.maker, other.maker);
+    EXPECT_STRNE(russian.contributor, other.contributor);
+    for (const FormCase c : {FormCase{"ru-ru", true}, FormCase{"ru", false}, FormCase{"ru-ua", false},
+                             FormCase{"RU-RU", false}, FormCase{"c", false}, FormCase{nullptr, false}})
+        EXPECT_EQ(&AboutFormFor(c.language) == &russian, c.russian) << (c.language ? c.language : "null");
+}
