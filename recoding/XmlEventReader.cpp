@@ -186,7 +186,7 @@ void XmlEventReader::RebuildRecoder()
     TextRecodingRelease(recoder_);
     recoder_ = nullptr;
     if (input_ != output_ && CodepageIsKnown(input_) && CodepageIsKnown(output_))
-        recoder_ = TextRecodingGet(input_, output_, mode_);
+        recoder_ = TextRecodingGet(input_, output_, kLineBreakKeep);
 }
 
 void XmlEventReader::SetBase64Target(void* buffer, uint32_t size, uint32_t* count)

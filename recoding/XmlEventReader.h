@@ -119,7 +119,6 @@ private:
     int32_t input_ = 0;
     int32_t configuredInput_ = 0;  // a declaration's switch lasts for one parse only
     int32_t output_ = 0;
-    int32_t mode_ = 0;
     bool followDeclaration_ = true;
     TextRecoding* recoder_ = nullptr;
     std::string nbsp_;
