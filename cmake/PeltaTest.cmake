@@ -26,8 +26,16 @@ function(pelta_add_gtest target)
     set_target_properties(${target} PROPERTIES CROSSCOMPILING_EMULATOR "xvfb-run;-a;-s;-screen 0 1280x1024x24")
   endif()
   gtest_discover_tests(${target}
-    DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT ${PT_TIMEOUT} LABELS "${labels}" ENVIRONMENT "${PELTA_TEST_ENV}")
+    DISCOVERY_TIMEOUT 60 TEST_LIST ${target}_TESTS
+    PROPERTIES TIMEOUT ${PT_TIMEOUT})
+  # gtest_discover_tests of CMake 3.25 splits list-valued PROPERTIES (labels and environment
+  # would lose all but their first entry), so set them once the tests are discovered.
+  set(props ${CMAKE_CURRENT_BINARY_DIR}/${target}_properties.cmake)
+  file(WRITE ${props}
+    "if(${target}_TESTS)\n"
+    "  set_tests_properties(\${${target}_TESTS} PROPERTIES LABELS [==[${labels}]==] ENVIRONMENT [==[${PELTA_TEST_ENV}]==])\n"
+    "endif()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${props})
 endfunction()
 
 # pelta_add_script_test(name command... [LABELS ...])
