@@ -508,13 +508,24 @@ std::string XmlEventReader::Recode(const char* text, size_t length) const
 {
     if (!recoder_ || length == 0)
         return std::string(text, length);
-    uint32_t n = 0;
-    char* recoded = TextRecodeToNew(recoder_, text, (int32_t)length, &n);
-    if (!recoded)
-        throw std::bad_alloc();
-    std::string result(recoded, n);
-    free(recoded);
-    return result;
+    std::string out;
+    char block[kRecodeBlockSize];
+    uint32_t available = (uint32_t)length;
+    while (available > 0) {
+        char* dst = block;
+        uint32_t room = sizeof block;
+        uint32_t before = available;
+        recoder_->Recode(dst, room, text, available);
+        out.append(block, (size_t)(dst - block));
+        if (available == before)
+            break;
+    }
+    // A sequence cut off at the end of a name, value or text counts as unknown characters,
+    // so that a name never vanishes.
+    const CodepageSequence& unknown = CodepageRepertoire(output_)[kRepertoireUnknown];
+    for (; available > 0; --available)
+        out.append((const char*)unknown.bytes, unknown.length);
+    return out;
 }
 
 std::string XmlEventReader::DecodeEntities(const std::string& text) const

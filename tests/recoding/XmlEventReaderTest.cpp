@@ -189,6 +189,20 @@ TEST(XmlEventReader, EncodingFollowsTheDeclaration)
     EXPECT_EQ(rec2.events[1], "text [\xF2\xE5\xEA\xF1\xF2 \xB9" "1]");
 }
 
+TEST(XmlEventReader, CutSequencesBecomeUnknownCharacters)
+{
+    XmlEventReader r;
+    Recorder rec;
+    rec.Attach(r, true);
+    r.SetCodepages(kCodepageUTF8, kCodepageWindows1251);
+    EXPECT_EQ(r.ParseText("<\xD0 \xD1=\"\xE2\x84\"/><a>\xD0\x90\xD0</a>"), kXmlReadOk);
+    EXPECT_EQ(rec.events, (Ev{"empty ? ?=??", "start a", "text [\xC0?]", "end a", "eod"}));
+    rec.events.clear();
+    r.SetCodepages(kCodepageXSwdCyrillic, kCodepageUTF8);
+    EXPECT_EQ(r.ParseText("<a>\xC2</a>"), kXmlReadOk);
+    EXPECT_EQ(rec.events[1], "text [??]");
+}
+
 TEST(XmlEventReader, NbspFollowsTheOutputPage)
 {
     XmlEventReader r;
