@@ -121,8 +121,11 @@ void RunnerSimTest::TearDown()
     }
     runner_.reset();
     ui_.reset();
-    if (sim_)
+    if (sim_) {
         sim_->Stop();
+        if (HasFailure())
+            printf("simulator output:\n%s\n", sim_->Output().c_str());
+    }
     sim_.reset();
     if (!scratch_.empty()) {
         std::string command = "rm -rf '" + scratch_ + "'";

@@ -1,0 +1,196 @@
+// pelta-cli end to end against the simulator: exit codes, the log lines it prints, the
+// progress bar on a terminal and Ctrl-C.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "tests/cli/CliProcess.h"
+#include "tests/support/SimProcess.h"
+
+namespace {
+const int kOk = 0, kFailed = 1, kUsage = 2, kAborted = 3;
+
+std::vector<std::string> LinesOf(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+// The line without its "HH:MM:SS  " prefix; empty when the prefix is missing.
+std::string Unstamped(const std::string& line)
+{
+    static const std::regex stamp("^[0-2][0-9]:[0-5][0-9]:[0-5][0-9]  ");
+    return std::regex_search(line, stamp) ? line.substr(10) : std::string();
+}
+
+class CliTest : public ::testing::Test {
+protected:
+    void Start(std::vector<std::string> args = {})
+    {
+        sim_.reset(new SimProcess(args));
+        std::string error;
+        ASSERT_TRUE(sim_->Start(&error)) << error << sim_->Output();
+        const char* tmp = getenv("TMPDIR");
+        image_ = std::string(tmp && *tmp ? tmp : "/tmp") + "/pelta-cli-test-" + std::to_string(getpid()) + ".bin";
+    }
+    void TearDown() override
+    {
+        if (sim_)
+            sim_->Stop();
+        if (!image_.empty())
+            unlink(image_.c_str());
+    }
+    void Image(size_t size)
+    {
+        std::ofstream out(image_, std::ios::binary | std::ios::trunc);
+        for (size_t i = 0; i < size; ++i)
+            out.put((char)(i * 7 + 3));
+    }
+    std::vector<std::string> Host() { return {"--host", sim_->HostPort()}; }
+    std::vector<std::string> Args(std::vector<std::string> a)
+    {
+        for (const std::string& h : Host())
+            a.push_back(h);
+        return a;
+    }
+
+    std::unique_ptr<SimProcess> sim_;
+    std::string image_;
+};
+
+TEST(CliArguments, BadArgumentsExitWithTwoAndTheUsage)
+{
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"flash", "--host", "127.0.0.1"},
+        {"version"},
+        {"write-firmware", "--host", "127.0.0.1"},
+        {"version", "--host", "127.0.0.1", "--colour"},
+        {"version", "extra", "--host", "127.0.0.1"},
+        {"version", "--host"},
+    };
+    for (const auto& args : cases) {
+        CliResult r = CliRun(args);
+        std::string joined;
+        for (const std::string& a : args)
+            joined += a + " ";
+        EXPECT_EQ(kUsage, r.exitCode) << joined;
+        EXPECT_NE(std::string::npos, r.err.find("usage: pelta-cli")) << joined;
+        EXPECT_TRUE(r.out.empty()) << joined;
+    }
+}
+
+TEST_F(CliTest, VersionPrintsTheLogLinesAndTheVersion)
+{
+    Start({"--version", "1.2.0.15"});
+    CliResult r = CliRun(Args({"version"}));
+    ASSERT_EQ(kOk, r.exitCode) << r.out << r.err;
+    std::vector<std::string> lines = LinesOf(r.out);
+    const std::vector<std::string> expected = {
+        "Read firmware version begin",
+        "  Open TCP socket",
+        "  Connecting to '" + sim_->HostPort() + "'",
+        "  Device talk...",
+        "  Close socket",
+    };
+    ASSERT_EQ(expected.size() + 2, lines.size()) << r.out;
+    for (size_t i = 0; i < expected.size(); ++i)
+        EXPECT_EQ(expected[i], Unstamped(lines[i]));
+    // Time stamps are whole seconds: a short read may straddle a second boundary.
+    EXPECT_TRUE(std::regex_match(Unstamped(lines[expected.size()]),
+                                 std::regex("Read firmware version end: OK\\. Elapsed time: (lower one second|1 s)\\.")))
+        << r.out;
+    EXPECT_EQ("Firmware version: 1.2.0.15", lines.back());
+    EXPECT_EQ(std::string::npos, r.out.find('\033')) << "colours on a pipe";
+}
+
+TEST_F(CliTest, WriteFirmwareVerifiesAndEndsWithTheRebootHint)
+{
+    Start();
+    Image(240);
+    CliResult r = CliRun(Args({"write-firmware", image_}));
+    ASSERT_EQ(kOk, r.exitCode) << r.out << r.err;
+    std::vector<std::string> lines = LinesOf(r.out);
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_NE(std::string::npos, Unstamped(lines[0]).find("Write firmware from 'pelta-cli-test-"));
+    EXPECT_EQ(0u, Unstamped(lines[lines.size() - 3]).find("Write firmware end: OK. Elapsed time: ")) << r.out;
+    EXPECT_EQ("", lines[lines.size() - 2]);
+    EXPECT_EQ("You need reboot Pelta for applying new firmware/loader (menu \"Device->Reboot\")", lines.back());
+    EXPECT_EQ(std::string::npos, r.out.find('\r')) << "a progress bar on a pipe";
+}
+
+TEST_F(CliTest, FailuresExitWithOne)
+{
+    struct Case {
+        std::vector<std::string> sim;
+        std::vector<std::string> cli;
+        const char* line;
+    };
+    const Case cases[] = {
+        {{"--fault-result", "0:2"}, {"write-loader", "IMAGE"}, "Read record result not ok: 2 - 'CRC error'"},
+        {{"--fault-tamrin", "check"}, {"test-gateway"}, "Wrong Tamrin CRC (want '0x"},
+        {{}, {"reboot", "--password", "0x7"}, "Device answer exception '0x"},
+        {{}, {"write-firmware", "/nonexistent/image.bin"}, "Can't open file"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        Start(c.sim);
+        Image(48);
+        std::vector<std::string> cli = c.cli;
+        for (std::string& a : cli)
+            if (a == "IMAGE")
+                a = image_;
+        CliResult r = CliRun(Args(cli));
+        EXPECT_EQ(kFailed, r.exitCode) << r.out << r.err;
+        EXPECT_NE(std::string::npos, r.out.find(c.line)) << r.out;
+        EXPECT_NE(std::string::npos, r.out.find(" end: ERROR. Elapsed time: ")) << r.out;
+        TearDown();
+    }
+}
+
+TEST_F(CliTest, TalkLogShowsRecordsAndTraffic)
+{
+    Start();
+    Image(24);
+    CliResult r = CliRun(Args({"write-firmware", image_, "--talk-log"}));
+    ASSERT_EQ(kOk, r.exitCode) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find("  Write and check header (record 3:0)\n"));
+    EXPECT_NE(std::string::npos, r.out.find("  Write and check code (record 3:2)\n"));
+    EXPECT_NE(std::string::npos, r.out.find("--> 32 bytes:")) << r.out;
+    EXPECT_EQ(std::string::npos, r.out.find("Device talk..."));
+}
+
+TEST_F(CliTest, CtrlCStopsTheWriteLikeTheStopButton)
+{
+    // Every answer waits, so the write is still running when the interrupt comes.
+    Start({"--fault-delay", "40"});
+    Image(1200);
+    CliResult r = CliRun(Args({"write-firmware", image_}), "Device talk...");
+    ASSERT_TRUE(r.interrupted) << r.out;
+    EXPECT_EQ(kAborted, r.exitCode) << r.out << r.err;
+    std::vector<std::string> lines = LinesOf(r.out);
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_NE(std::string::npos, r.out.find("Attempt to abort execution")) << r.out;
+    EXPECT_EQ(0u, Unstamped(lines.back()).find("Write firmware end: ABORTED. Elapsed time: ")) << r.out;
+    EXPECT_EQ(std::string::npos, r.out.find("You need reboot"));
+}
+
+TEST_F(CliTest, TerminalGetsColoursAndAProgressBar)
+{
+    Start();
+    Image(12 * 200);
+    CliResult r = CliRun(Args({"write-firmware", image_}), "", true);
+    ASSERT_EQ(kOk, r.exitCode) << r.out << r.err;
+    EXPECT_NE(std::string::npos, r.out.find("200/200 records")) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find(" rec/s ")) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find(" left")) << r.out;
+    // The result word in bold green, as in the window's log.
+    EXPECT_NE(std::string::npos, r.out.find("\033[1;32mOK\033[0m")) << r.out;
+}
+}  // namespace
