@@ -261,6 +261,7 @@ int main(int argc, char** argv)
         return 1;
     }
     std::vector<double> floorWall, floorCpu, peltaWall, peltaCpu, libWall, libCpu;
+    std::vector<double> peltaToFloor, libToFloor, cpuToLib;   // per-run ratios
     for (int run = 0; run < runs; run++) {
         Figures f{}, p{}, l{};
         // Interleaved so that drift of the shared machine touches all three alike.
@@ -275,6 +276,8 @@ int main(int argc, char** argv)
         floorWall.push_back(f.wallUs), floorCpu.push_back(f.cpuUs);
         peltaWall.push_back(p.wallUs), peltaCpu.push_back(p.cpuUs);
         libWall.push_back(l.wallUs), libCpu.push_back(l.cpuUs);
+        peltaToFloor.push_back(p.wallUs / f.wallUs), libToFloor.push_back(l.wallUs / f.wallUs);
+        cpuToLib.push_back(p.cpuUs / l.cpuUs);
         printf("run %d: floor %.1f us, pelta %.1f us (cpu %.1f), libmodbus %.1f us (cpu %.1f)\n", run + 1,
                f.wallUs, p.wallUs, p.cpuUs, l.wallUs, l.cpuUs);
     }
@@ -290,5 +293,8 @@ int main(int argc, char** argv)
     row("floor (32/24 B ping-pong)", fw, Median(floorCpu));
     row("pelta client -> pelta-sim", Median(peltaWall), Median(peltaCpu));
     row("libmodbus raw -> pelta-sim", Median(libWall), lc);
+    printf("\nmedians of the per-run ratios: pelta wall / floor %.2f, libmodbus wall / floor %.2f, "
+           "pelta client CPU / libmodbus client CPU %.2f\n",
+           Median(peltaToFloor), Median(libToFloor), Median(cpuToLib));
     return 0;
 }
