@@ -50,7 +50,7 @@ int ReadWhole(const std::string& path, std::vector<uint8_t>* bytes) {
 bool StateStore::WriteFile(const char* name, const void* data, size_t size) {
     std::string path = Path(name), temporary = path + ".new";
     FILE* f = fopen(temporary.c_str(), "wb");
-    bool ok = f && fwrite(data, 1, size, f) == size;
+    bool ok = f && (size == 0 || fwrite(data, 1, size, f) == size);
     if (f && fclose(f) != 0) ok = false;
     if (ok && rename(temporary.c_str(), path.c_str()) != 0) ok = false;
     if (!ok) {
