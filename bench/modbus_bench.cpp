@@ -6,8 +6,9 @@
 //   - the tool's client (TalkChannel_TCP + ModbusWriteFileRecord/ModbusReadFileRecord),
 //   - libmodbus raw requests (modbus_send_raw_request + modbus_receive_confirmation),
 // and the floor: a forked server that reads a 32-byte request and writes a 24-byte answer,
-// one at a time, TCP_NODELAY. Wall time and the client thread's CPU time per transaction;
-// medians of --runs runs. Prints figures only.
+// one at a time, TCP_NODELAY. The three take turns in blocks of --block pairs inside each run,
+// so drift of the shared machine touches them alike. Wall time and the client thread's CPU
+// time per transaction; medians of --runs runs. Prints figures only.
 #include <arpa/inet.h>
 #include <modbus.h>
 #include <netinet/in.h>
@@ -22,7 +23,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <string>
 #include <vector>
 #include "base/Messages.h"
@@ -34,6 +34,7 @@ namespace {
 
 const int kDefaultPairs = 10000;
 const int kDefaultRuns = 5;
+const int kDefaultBlock = 250;   // pairs per turn
 const size_t kFloorRequest = 32;
 const size_t kFloorAnswer = 24;
 const uint16_t kSettingsFile = 10;   // a settings file of the simulator: stores and echoes
@@ -54,17 +55,37 @@ double ThreadCpuSeconds()
     return (double)t.tv_sec + (double)t.tv_nsec / 1e9;
 }
 
-// Runs work (which performs `transactions` transactions) and measures it; false on failure.
-bool Measure(int transactions, const std::function<bool()>& work, Figures* out)
-{
-    double cpu0 = ThreadCpuSeconds();
-    auto t0 = std::chrono::steady_clock::now();
-    if (!work()) return false;
-    double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    out->wallUs = wall * 1e6 / transactions;
-    out->cpuUs = (ThreadCpuSeconds() - cpu0) * 1e6 / transactions;
-    return true;
-}
+// One way of doing the pairs: connect, do some pairs (two transactions each), disconnect.
+class Client {
+public:
+    virtual ~Client() = default;
+    virtual bool Begin() = 0;
+    virtual bool Pairs(int first, int count) = 0;
+    virtual void End() = 0;
+
+    // Runs count pairs and adds their wall and thread CPU time to the totals.
+    bool TimedPairs(int first, int count)
+    {
+        double cpu0 = ThreadCpuSeconds();
+        auto t0 = std::chrono::steady_clock::now();
+        bool ok = Pairs(first, count);
+        wall_ += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        cpu_ += ThreadCpuSeconds() - cpu0;
+        transactions_ += 2 * count;
+        return ok;
+    }
+    Figures TakeFigures()
+    {
+        Figures f{wall_ * 1e6 / (double)transactions_, cpu_ * 1e6 / (double)transactions_};
+        wall_ = cpu_ = 0;
+        transactions_ = 0;
+        return f;
+    }
+
+private:
+    double wall_ = 0, cpu_ = 0;
+    long transactions_ = 0;
+};
 
 int ConnectLoopback(int port)
 {
@@ -118,25 +139,36 @@ pid_t StartFloorServer(int* port)
     return child;
 }
 
-bool RunFloor(int transactions, Figures* out)
-{
-    int port = 0;
-    pid_t child = StartFloorServer(&port);
-    if (child < 0) return false;
-    int fd = ConnectLoopback(port);
-    bool ok = fd >= 0 && Measure(transactions, [&] {
+class FloorClient : public Client {
+public:
+    bool Begin() override
+    {
+        int port = 0;
+        child_ = StartFloorServer(&port);
+        fd_ = child_ < 0 ? -1 : ConnectLoopback(port);
+        return fd_ >= 0;
+    }
+    bool Pairs(int, int count) override
+    {
         uint8_t request[kFloorRequest] = {}, answer[kFloorAnswer];
-        for (int i = 0; i < transactions; i++) {
-            if (send(fd, request, sizeof request, MSG_NOSIGNAL) != (ssize_t)sizeof request) return false;
-            if (!ReadExactly(fd, answer, sizeof answer)) return false;
+        for (int i = 0; i < 2 * count; i++) {
+            if (send(fd_, request, sizeof request, MSG_NOSIGNAL) != (ssize_t)sizeof request) return false;
+            if (!ReadExactly(fd_, answer, sizeof answer)) return false;
         }
         return true;
-    }, out);
-    if (fd >= 0) close(fd);
-    int status;
-    waitpid(child, &status, 0);
-    return ok;
-}
+    }
+    void End() override
+    {
+        if (fd_ >= 0) close(fd_);
+        int status;
+        if (child_ > 0) waitpid(child_, &status, 0);
+        fd_ = child_ = -1;
+    }
+
+private:
+    int fd_ = -1;
+    pid_t child_ = -1;
+};
 
 // The owner of a flashing session with the talk log off: nothing is logged on success.
 class QuietOwner : public TalkChannelExtI {
@@ -163,31 +195,37 @@ void FillRecord(uint8_t* record, int i)
     for (int k = 2; k < kRecordRegisters * 2; k++) record[k] = (uint8_t)(i + k);
 }
 
-bool RunPelta(const std::string& hostPort, int pairs, Figures* out)
-{
-    QuietOwner owner;
-    TalkChannel_TCP channel(&owner, "");
-    if (!channel.Open() || !channel.Connect(hostPort.c_str())) return false;
-    DevAddress device;
-    MODBUS_TalkInfo info;
-    info.channel = &channel;
-    info.device = &device;
-    info.attempts = kModbusSessionAttempts;
-    bool ok = Measure(pairs * 2, [&] {
+class PeltaClient : public Client {
+public:
+    explicit PeltaClient(std::string hostPort) : hostPort_(std::move(hostPort)), channel_(&owner_, "")
+    {
+        info_.channel = &channel_;
+        info_.device = &device_;
+        info_.attempts = kModbusSessionAttempts;
+    }
+    bool Begin() override { return channel_.Open() && channel_.Connect(hostPort_.c_str()); }
+    bool Pairs(int first, int count) override
+    {
         uint8_t record[kRecordRegisters * 2], back[kRecordRegisters * 2];
-        for (int i = 0; i < pairs; i++) {
+        for (int i = first; i < first + count; i++) {
             FillRecord(record, i);
             uint16_t r = (uint16_t)(i % kRecordSpan);
-            if (!ModbusWriteFileRecord(info, kFnWriteFileRecord, kSettingsFile, r, kRecordRegisters, record).Ok() ||
-                !ModbusReadFileRecord(info, kFnReadFileRecord, kSettingsFile, r, kRecordRegisters, back).Ok() ||
+            if (!ModbusWriteFileRecord(info_, kFnWriteFileRecord, kSettingsFile, r, kRecordRegisters, record).Ok() ||
+                !ModbusReadFileRecord(info_, kFnReadFileRecord, kSettingsFile, r, kRecordRegisters, back).Ok() ||
                 memcmp(record + 2, back + 2, sizeof record - 2) != 0)
                 return false;
         }
         return true;
-    }, out);
-    channel.Close();
-    return ok;
-}
+    }
+    void End() override { channel_.Close(); }
+
+private:
+    std::string hostPort_;
+    QuietOwner owner_;
+    TalkChannel_TCP channel_;
+    DevAddress device_;
+    MODBUS_TalkInfo info_;
+};
 
 // libmodbus knows no data length for confirmations of functions 0x14 and 0x15: it returns
 // after the byte count, so the rest of the frame (byte count bytes) is read from its socket.
@@ -199,22 +237,23 @@ bool ReceiveFileRecordAnswer(modbus_t* ctx, uint8_t* answer, int expected)
     return ReadExactly(modbus_get_socket(ctx), answer + head, (size_t)answer[head - 1]);
 }
 
-bool RunLibmodbus(int port, int pairs, Figures* out)
-{
-    modbus_t* ctx = modbus_new_tcp("127.0.0.1", port);
-    if (!ctx) return false;
-    modbus_set_slave(ctx, 0);
-    if (getenv("BENCH_DEBUG")) modbus_set_debug(ctx, TRUE);
-    if (modbus_connect(ctx) != 0) {
-        modbus_free(ctx);
-        return false;
+class LibmodbusClient : public Client {
+public:
+    explicit LibmodbusClient(int port) : port_(port) {}
+    bool Begin() override
+    {
+        ctx_ = modbus_new_tcp("127.0.0.1", port_);
+        if (!ctx_) return false;
+        modbus_set_slave(ctx_, 0);
+        return modbus_connect(ctx_) == 0;
     }
-    bool ok = Measure(pairs * 2, [&] {
+    bool Pairs(int first, int count) override
+    {
         // Raw requests: unit id, function, then the PDU data; libmodbus adds the MBAP header.
         uint8_t write[2 + 8 + kRecordRegisters * 2], read[2 + 8], answer[MODBUS_TCP_MAX_ADU_LENGTH];
         const int writeAnswer = kMbapLength + (int)sizeof write - 1;
         const int readAnswer = kMbapLength + 1 + 3 + kRecordRegisters * 2;
-        for (int i = 0; i < pairs; i++) {
+        for (int i = first; i < first + count; i++) {
             uint16_t r = (uint16_t)(i % kRecordSpan);
             const uint8_t head[10] = {0, kFnWriteFileRecord, (uint8_t)(kRecordRegisters * 2 + 7), 6, 0,
                                       (uint8_t)kSettingsFile, (uint8_t)(r >> 8), (uint8_t)r, 0, kRecordRegisters};
@@ -223,20 +262,29 @@ bool RunLibmodbus(int port, int pairs, Figures* out)
             memcpy(read, head, sizeof read);
             read[1] = kFnReadFileRecord;
             read[2] = 7;
-            if (modbus_send_raw_request(ctx, write, sizeof write) < 0 ||
-                !ReceiveFileRecordAnswer(ctx, answer, writeAnswer))
+            if (modbus_send_raw_request(ctx_, write, sizeof write) < 0 ||
+                !ReceiveFileRecordAnswer(ctx_, answer, writeAnswer))
                 return false;
-            if (modbus_send_raw_request(ctx, read, sizeof read) < 0 ||
-                !ReceiveFileRecordAnswer(ctx, answer, readAnswer) ||
+            if (modbus_send_raw_request(ctx_, read, sizeof read) < 0 ||
+                !ReceiveFileRecordAnswer(ctx_, answer, readAnswer) ||
                 memcmp(answer + readAnswer - (kRecordRegisters * 2 - 2), write + 12, kRecordRegisters * 2 - 2) != 0)
                 return false;
         }
         return true;
-    }, out);
-    modbus_close(ctx);
-    modbus_free(ctx);
-    return ok;
-}
+    }
+    void End() override
+    {
+        if (ctx_) {
+            modbus_close(ctx_);
+            modbus_free(ctx_);
+        }
+        ctx_ = nullptr;
+    }
+
+private:
+    int port_;
+    modbus_t* ctx_ = nullptr;
+};
 
 double Median(std::vector<double> v)
 {
@@ -248,8 +296,9 @@ double Median(std::vector<double> v)
 
 int main(int argc, char** argv)
 {
-    int pairs = kDefaultPairs, runs = kDefaultRuns;
+    int pairs = kDefaultPairs, runs = kDefaultRuns, block = kDefaultBlock;
     for (int i = 1; i + 1 < argc; i++) {
+        if (strcmp(argv[i], "--block") == 0) block = std::max(1, atoi(argv[i + 1]));
         if (strcmp(argv[i], "--pairs") == 0) pairs = std::max(1, atoi(argv[i + 1]));
         if (strcmp(argv[i], "--runs") == 0) runs = std::max(1, atoi(argv[i + 1]));
     }
@@ -262,17 +311,27 @@ int main(int argc, char** argv)
     }
     std::vector<double> floorWall, floorCpu, peltaWall, peltaCpu, libWall, libCpu;
     std::vector<double> peltaToFloor, libToFloor, cpuToLib;   // per-run ratios
+    FloorClient floor;
+    PeltaClient pelta(sim.HostPort());
+    LibmodbusClient lib(sim.TcpPort());
+    Client* clients[] = {&floor, &pelta, &lib};
+    const char* names[] = {"floor", "pelta client", "libmodbus"};
     for (int run = 0; run < runs; run++) {
-        Figures f{}, p{}, l{};
-        // Interleaved so that drift of the shared machine touches all three alike.
-        const char* failed = !RunFloor(pairs * 2, &f)                ? "floor"
-                             : !RunPelta(sim.HostPort(), pairs, &p)     ? "pelta client"
-                             : !RunLibmodbus(sim.TcpPort(), pairs, &l) ? "libmodbus"
-                                                                       : nullptr;
-        if (failed) {
-            fprintf(stderr, "modbus_bench: run %d failed in the %s part\n", run + 1, failed);
-            return 1;
+        for (int c = 0; c < 3; c++)
+            if (!clients[c]->Begin()) {
+                fprintf(stderr, "modbus_bench: the %s could not connect\n", names[c]);
+                return 1;
+            }
+        for (int done = 0; done < pairs; done += block) {
+            const int n = std::min(block, pairs - done);
+            for (int c = 0; c < 3; c++)
+                if (!clients[c]->TimedPairs(done, n)) {
+                    fprintf(stderr, "modbus_bench: run %d failed in the %s part\n", run + 1, names[c]);
+                    return 1;
+                }
         }
+        for (Client* c : clients) c->End();
+        Figures f = floor.TakeFigures(), p = pelta.TakeFigures(), l = lib.TakeFigures();
         floorWall.push_back(f.wallUs), floorCpu.push_back(f.cpuUs);
         peltaWall.push_back(p.wallUs), peltaCpu.push_back(p.cpuUs);
         libWall.push_back(l.wallUs), libCpu.push_back(l.cpuUs);
