@@ -7,62 +7,12 @@
 #include <random>
 #include "modbus/Modbus.h"
 #include "tests/channels/RecordingOwner.h"
+#include "tests/modbus/MemoryChannel.h"
 #include "tests/modbus/ModbusTestSession.h"
 
 namespace {
 
 const int kSeeds = 20000;
-
-// Delivers a scripted answer in random pieces, then either end of stream or one time-out
-// followed by end of stream.
-class MemoryChannel : public TalkChannel {
-public:
-    MemoryChannel(TalkChannelExtI* owner, std::mt19937* rng) : TalkChannel(owner, ""), rng_(rng) {}
-    void Load(Bytes answer, bool timeoutAtEnd)
-    {
-        answer_ = std::move(answer);
-        at_ = 0;
-        timeoutAtEnd_ = timeoutAtEnd;
-    }
-    bool Open() override { return true; }
-    bool Close() override { return true; }
-    bool Shutdown() override { return true; }
-    bool IsOpened() override { return true; }
-    void ReportError(const char*, int, const char*, const char*) override {}
-    bool Send(const void* data, int size) override
-    {
-        sent += size;
-        EXPECT_LE(size, kModbusMaxFrame);
-        EXPECT_NE(data, nullptr);
-        return true;
-    }
-    bool Receive(void* buffer, int size, int* received, bool* end) override
-    {
-        *received = 0;
-        *end = false;
-        EXPECT_GT(size, 0);
-        if (at_ >= answer_.size()) {
-            if (timeoutAtEnd_) {
-                timeoutAtEnd_ = false;
-                return true;
-            }
-            *end = true;
-            return true;
-        }
-        size_t n = std::min<size_t>({(size_t)size, answer_.size() - at_, 1 + (*rng_)() % 40});
-        memcpy(buffer, answer_.data() + at_, n);
-        at_ += n;
-        *received = (int)n;
-        return true;
-    }
-    int sent = 0;
-
-private:
-    std::mt19937* rng_;
-    Bytes answer_;
-    size_t at_ = 0;
-    bool timeoutAtEnd_ = false;
-};
 
 // A correct answer to each request, which the generator then damages.
 struct Shape {
@@ -128,7 +78,7 @@ TEST(ModbusRandomAnswers, EndWithAKnownResultAndKnownLines)
     for (int seed = 0; seed < kSeeds; seed++) {
         std::mt19937 rng(seed);
         RecordingOwner owner;
-        MemoryChannel channel(&owner, &rng);
+        MemoryChannel channel(&owner, [&rng] { return (size_t)(1 + rng() % 40); });
         DevAddress device;
         MODBUS_TalkInfo info;
         info.channel = &channel;
@@ -138,7 +88,8 @@ TEST(ModbusRandomAnswers, EndWithAKnownResultAndKnownLines)
         info.timeouts.pollWaitMs = 0;
         info.timeouts.retryWaitMs = 0;
         const int shape = (int)(rng() % 6);
-        channel.Load(RandomAnswer(rng, kShapes[shape]), rng() % 2 == 0);
+        const Bytes answer = RandomAnswer(rng, kShapes[shape]);
+        channel.Load(answer.data(), answer.size(), rng() % 2 == 0);
 
         uint8_t out[64];
         memset(out, 0, sizeof out);
@@ -147,7 +98,11 @@ TEST(ModbusRandomAnswers, EndWithAKnownResultAndKnownLines)
         ASSERT_GE(st.exception, -1) << "seed " << seed;
         ASSERT_LE(st.exception, 255) << "seed " << seed;
         ASSERT_EQ(st.result == kModbusException, st.exception > 0) << "seed " << seed;
-        ASSERT_GE(channel.sent, 8) << "seed " << seed;
+        ASSERT_GE(channel.sends, 1) << "seed " << seed;
+        ASSERT_LE(channel.sends, info.attempts) << "seed " << seed;
+        ASSERT_LE(channel.largestSend, kModbusMaxFrame) << "seed " << seed;
+        ASSERT_GT(channel.largestSend, 0) << "seed " << seed;
+        ASSERT_EQ(channel.badReceives, 0) << "seed " << seed;
         for (const LoggedLine& l : owner.Lines()) ASSERT_TRUE(KnownLine(l.text)) << "seed " << seed << ": " << l.text;
         outcomes[st.result]++;
     }
