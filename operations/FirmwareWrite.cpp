@@ -26,6 +26,9 @@ const ResultCodeText kResultCodeTexts[] = {
     {2, "CRC error"},
 };
 const char kUnknownResultCode[] = "Unknown return code";
+// A progress bar shows no finer steps than this; more updates only make the window wait for
+// its lock once per record.
+const uint32_t kProgressSteps = 1000;
 
 // The whole image in memory, owned.
 struct Image {
@@ -184,7 +187,8 @@ bool OperationRunner::WriteToDevFW_th(bool firmware, const MODBUS_TalkInfo& talk
         if (!RecordWriteVerify(*this, talk, file, number, record, CodeRecordEchoBytes(count)))
             return false;
         RecordAdvance(&file, &number);
-        ui_->ProgressSet(k, records, true);
+        if (k == records || (uint64_t)k * kProgressSteps / records != (uint64_t)(k - 1) * kProgressSteps / records)
+            ui_->ProgressSet(k, records, true);
     }
     return true;
 }
