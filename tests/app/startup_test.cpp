@@ -2,7 +2,10 @@
 // handlers' reach, and the About and Help dialogs.
 #include <gtest/gtest.h>
 
+#include <gdk/gdkkeysyms.h>
+
 #include <clocale>
+#include <cstring>
 #include <cstdlib>
 #include <regex>
 
@@ -170,6 +173,48 @@ TEST(StartUp, UnavailableFeaturesSayTheyAreNotInThisBuild)
              p = log.find("is not available in this build", p + 1))
             ++count;
         EXPECT_EQ(count, (size_t)n);
+    }
+}
+
+TEST(StartUp, KeyboardReachesTheActions)
+{
+    ProgramDir dir;
+    RunningApp run(dir);
+    ASSERT_EQ(run.StartResult(), 0);
+    GUIApp* app = run.App();
+    struct KeyCase {
+        const char* window;
+        guint key;
+        GdkModifierType mods;
+        std::function<bool()> effect;
+    };
+    auto unavailableLines = [&] {
+        std::string log = LogText(app);
+        int n = 0;
+        for (size_t p = log.find("not available"); p != std::string::npos; p = log.find("not available", p + 1))
+            ++n;
+        return n;
+    };
+    const KeyCase cases[] = {
+        {"DLG_DevFind", GDK_F5, GdkModifierType(0), [&] { return unavailableLines() == 1; }},
+        {"DLG_DevSettings", GDK_d, GDK_CONTROL_MASK, [&] { return unavailableLines() == 2; }},
+        {"DLG_DevSettings", GDK_s, GdkModifierType(GDK_CONTROL_MASK | GDK_SHIFT_MASK), [&] { return unavailableLines() == 3; }},
+        {"Form1", GDK_F2, GdkModifierType(0), [&] { return gtk_widget_get_visible(Widget("DLG_DevSettings")) != 0; }},
+        {"Form1", GDK_F4, GdkModifierType(0), [&] { return app->IsTalkLog(); }},
+        {"Form1", GDK_q, GDK_CONTROL_MASK, [&] { return GUIApp::instance == nullptr; }},
+    };
+    // Keys reach a window's tool buttons only while it is on screen.
+    app->DevFindPlace().SetVisible(true, nullptr);
+    app->DevSettingsPlace().SetVisible(true, nullptr);
+    ASSERT_TRUE(RunUntil([] {
+        return gtk_widget_get_mapped(Widget("DLG_DevFind")) && gtk_widget_get_mapped(Widget("DLG_DevSettings"));
+    }));
+    for (const KeyCase& c : cases) {
+        // F2 must open the settings window, so it is closed before the main window's keys.
+        if (!strcmp(c.window, "Form1") && c.key == GDK_F2)
+            app->DevSettingsPlace().SetVisible(false, nullptr);
+        EXPECT_TRUE(gtk_accel_groups_activate(G_OBJECT(Widget(c.window)), c.key, c.mods)) << c.window << c.key;
+        EXPECT_TRUE(c.effect()) << c.window << " " << c.key;
     }
 }
 
