@@ -192,16 +192,19 @@ bool TalkChannel_TCP::Close()
         if (fd != -1) close(fd);
         return true;
     }
+    // The owner's log may wait for the thread that calls Shutdown, so no line under the lock.
     lock.unlock();
     Log(owner_->MessageText("Close socket").Text(), -1, true, kStyleStep);
-    lock.lock();
-    int fd = socket_.exchange(-1);
-    shutdown(fd, SHUT_RDWR);
-    int rc = close(fd);
-    int code = rc != 0 ? SocketErrorFromErrno(errno) : 0;
-    shut_.store(true);
-    if (rc != 0) {
-        lock.unlock();
+    int code = 0;
+    {
+        std::lock_guard<std::mutex> relock(closeLock_);
+        int fd = socket_.exchange(-1);
+        if (fd == -1) return true;
+        shut_.store(true);
+        shutdown(fd, SHUT_RDWR);
+        if (close(fd) != 0) code = SocketErrorFromErrno(errno);
+    }
+    if (code != 0) {
         ReportError("Socket close error", code);
         return false;
     }
