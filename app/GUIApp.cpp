@@ -81,7 +81,8 @@ bool IsStopButton(WidgetId id)
 }
 }  // namespace
 
-GUIApp::GUIApp(const char* programDir) : runner_(this)
+GUIApp::GUIApp(const char* programDir)
+    : runnerOwner_(std::make_unique<OperationRunner>(this)), runner_(*runnerOwner_)
 {
     Messages::Init();
     Messages::SetTitle(kProgramTitle);
@@ -103,7 +104,11 @@ GUIApp::GUIApp(const char* programDir) : runner_(this)
 
 GUIApp::~GUIApp()
 {
-    runner_.WorkerStop(true);
+    // Quitting happens only when idle, so the worker has ended or is ending. The channel lock
+    // is only tried here: the worker takes the GDK lock while holding it, and this thread holds
+    // the GDK lock, so blocking on it would invert the order. The join lets the GDK lock go.
+    runner_.WorkerStop(false);
+    runner_.WorkerJoin();
     if (scrollMark_ && logBuffer_)
         gtk_text_buffer_delete_mark(logBuffer_, scrollMark_);
     scrollMark_ = nullptr;
@@ -111,6 +116,12 @@ GUIApp::~GUIApp()
     placeDevFind_.Dialog().Destroy();
     // The settings description document and its per-setting records arrive with the device
     // settings work; nothing of it is held yet.
+
+    // The runner takes the channel lock as it goes, which a worker held while waiting for the
+    // GDK lock; with no worker left, letting the GDK lock go keeps the lock order one-way.
+    GuiLockRelease();
+    runnerOwner_.reset();
+    GuiLockAcquire();
     Messages::Done();
 }
 

@@ -4,6 +4,7 @@
 #include <gtk/gtk.h>
 
 #include <ctime>
+#include <memory>
 
 #include "base/LogTypes.h"
 #include "base/SString.h"
@@ -172,5 +173,7 @@ private:
     GtkTextTag* logTags_[LogStyleResultAborted + 1] = {};
     GtkTextMark* scrollMark_ = nullptr;
 
-    OperationRunner runner_;
+    // Destroyed explicitly in the destructor, with the GDK lock let go (see there).
+    std::unique_ptr<OperationRunner> runnerOwner_;
+    OperationRunner& runner_;
 };

@@ -181,8 +181,10 @@ RunningApp::RunningApp(const ProgramDir& dir)
 
 RunningApp::~RunningApp()
 {
-    if (GUIApp::instance)
-        GUIApp::instance->Runner().WorkerStop(true);
+    if (GUIApp::instance) {
+        GUIApp::instance->Runner().WorkerStop(false);
+        GUIApp::instance->Runner().WorkerJoin();
+    }
     Quit();
     AppFinish();
 }
