@@ -4,10 +4,12 @@
 #include <cerrno>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include "channels/SocketError.h"
 #include "channels/TalkChannel_TCP.h"
+#include "channels/TalkChannel_UDPBroadcast.h"
 #include "tests/channels/RecordingOwner.h"
 #include "tests/channels/ScriptedPeer.h"
 
@@ -184,6 +186,45 @@ TEST(TcpChannel, ReportErrorWithDetailAndHint)
                                   "4|Dev: Receiving error: 'Unknown ERROR'"}));
 }
 
+// Lowers the descriptor limit to the lowest free descriptor, so the next socket() fails with
+// EMFILE, and restores it afterwards.
+class NoFreeDescriptor {
+public:
+    NoFreeDescriptor()
+    {
+        getrlimit(RLIMIT_NOFILE, &saved_);
+        int lowest = dup(0);
+        close(lowest);
+        rlimit tight = saved_;
+        tight.rlim_cur = (rlim_t)lowest;
+        setrlimit(RLIMIT_NOFILE, &tight);
+    }
+    ~NoFreeDescriptor() { setrlimit(RLIMIT_NOFILE, &saved_); }
+
+private:
+    rlimit saved_;
+};
+
+TEST(Channels, OpenFailsWithoutAFreeDescriptor)
+{
+    RecordingOwner owner;
+    TalkChannel_TCP tcp(&owner, "T");
+    TalkChannel_UDPBroadcast udp(&owner, "U");
+    {
+        NoFreeDescriptor limit;
+        EXPECT_FALSE(tcp.Open());
+        EXPECT_FALSE(udp.Open());
+    }
+    EXPECT_FALSE(tcp.IsOpened());
+    EXPECT_FALSE(udp.IsOpened());
+    EXPECT_EQ(owner.Styled(), (std::vector<std::string>{"0|T: Open TCP socket",
+                                                        "4|T: TCP socket open error: 'Too many open files'",
+                                                        "0|U: Open UDP socket",
+                                                        "4|U: UDP socket open error: 'Too many open files'"}));
+    EXPECT_TRUE(tcp.Open());   // with descriptors back, the same channel opens
+    EXPECT_TRUE(tcp.Close());
+}
+
 class Connected : public ::testing::Test {
 protected:
     void Connect(ScriptedPeer& peer)
@@ -243,6 +284,31 @@ TEST_F(Connected, SendDumpsAndReceiveDeliversThenEnd)
     EXPECT_TRUE(ch.Close());
     EXPECT_TRUE(peer.Finish());
     EXPECT_TRUE(peer.Problems().empty());
+}
+
+TEST(TcpChannel, SendThatCannotGoOutWholeIsReported)
+{
+    // A listener that never accepts: the connection completes in its backlog, nobody reads,
+    // and a send far larger than both socket buffers goes out only in part before the send
+    // time-out ends it.
+    int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(bind(listener, (sockaddr*)&a, sizeof a), 0);
+    ASSERT_EQ(listen(listener, 1), 0);
+    ASSERT_EQ(getsockname(listener, (sockaddr*)&a, &len), 0);
+    RecordingOwner owner;
+    TalkChannel_TCP ch(&owner, "", kShortTimeoutMs);
+    ASSERT_TRUE(ch.Open());
+    ASSERT_TRUE(ch.Connect(("127.0.0.1:" + std::to_string(ntohs(a.sin_port))).c_str()));
+    owner.Clear();
+    Bytes huge(64u << 20, 0xA5);
+    EXPECT_FALSE(ch.Send(huge.data(), (int)huge.size()));
+    EXPECT_EQ(owner.Styled(), std::vector<std::string>{"4|Sending error: 'Not all data was send'"});
+    EXPECT_TRUE(ch.Close());
+    close(listener);
 }
 
 TEST_F(Connected, ResetPeerFailsReceiveThenSend)

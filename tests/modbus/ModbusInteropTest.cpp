@@ -133,6 +133,7 @@ TEST_P(SimFaults, ReadFileRecordMeetsTheFault)
     const FaultCase& c = GetParam();
     StartSim(c.args);
     client_->info.attempts = c.attempts;
+    if (c.result == kModbusTimeout) client_->info.timeouts.readWindowSec = kSilenceWindowSec;
     uint8_t record[16];
     ModbusStatus st = ModbusReadFileRecord(Info(), kFnReadFileRecord, 1, 0, 8, record);
     EXPECT_EQ(st.result, c.result);

@@ -8,12 +8,15 @@
 #include "tests/channels/RecordingOwner.h"
 #include "tests/channels/ScriptedPeer.h"
 
-// Socket time-out and transaction time-outs that keep each failure case near one second.
+// Socket time-out and transaction time-outs that keep each failure case short. The read
+// window counts whole seconds, so 3 leaves a slow peer on a loaded machine at least 2 s;
+// cases that expect a time-out use kSilenceWindowSec.
 const int kTestSocketTimeoutMs = 200;
+const int kSilenceWindowSec = 1;
 inline ModbusTimeouts FastTimeouts()
 {
     ModbusTimeouts t;
-    t.readWindowSec = 1;
+    t.readWindowSec = 3;
     t.pollWaitMs = 10;
     t.drainQuietSec = 0;
     t.retryWaitMs = 10;
