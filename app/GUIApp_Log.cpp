@@ -13,7 +13,7 @@ const char kIndent[] = "  ";
 const int kBold = 700;
 
 // The look of each log style; styles without an entry are plain text.
-struct LogTagSpec {
+struct LogTagLook {
     int style;
     const char* name;
     const char* foreground;
@@ -21,7 +21,7 @@ struct LogTagSpec {
     double scale;  // 0: unset
     const char* family;
 };
-const LogTagSpec kLogTags[] = {
+const LogTagLook kLogTags[] = {
     {LogStyleAttention, "attention", "blue", kBold, 1.2, nullptr},
     {LogStyleMonospace, "monospace", nullptr, 0, 0, "mono"},
     {LogStyleError, "error", "red", 0, 0, nullptr},
@@ -60,7 +60,7 @@ void GUIApp::LogTagsCreate()
     if (!logBuffer_)
         return;
     GtkTextTagTable* table = gtk_text_buffer_get_tag_table(logBuffer_);
-    for (const LogTagSpec& t : kLogTags) {
+    for (const LogTagLook& t : kLogTags) {
         GtkTextTag* tag = gtk_text_tag_table_lookup(table, t.name);
         if (!tag)
             tag = gtk_text_buffer_create_tag(logBuffer_, t.name, nullptr);
