@@ -119,6 +119,9 @@ TEST_F(RunStateTest, BusyControlsQuitGuardAndAbort)
         EXPECT_FALSE(Sensitive(app, id)) << id;
     for (WidgetId id : kStopControls)
         EXPECT_TRUE(Sensitive(app, id)) << id;
+    // Connected: the status names the running operation, in plain text.
+    EXPECT_TRUE(RunUntil([&] { return Status() == "Version read"; }, 10000)) << Status();
+    EXPECT_FALSE(gtk_label_get_use_markup(GTK_LABEL(app->Object(W_SB_Main))));
     // A version read leaves the settings document alone, so its file controls stay usable.
     for (WidgetId id : kSettingsFileControls)
         EXPECT_TRUE(Sensitive(app, id)) << id;
