@@ -5,8 +5,9 @@
 // the size of one firmware record) against pelta-sim on 127.0.0.1, through
 //   - the tool's client (TalkChannel_TCP + ModbusWriteFileRecord/ModbusReadFileRecord),
 //   - libmodbus raw requests (modbus_send_raw_request + modbus_receive_confirmation),
+//   - a raw client (one send, one read of the known answer length per transaction),
 // and the floor: a forked server that reads a 32-byte request and writes a 24-byte answer,
-// one at a time, TCP_NODELAY. The three take turns in blocks of --block pairs inside each run,
+// one at a time, TCP_NODELAY. The four take turns in blocks of --block pairs inside each run,
 // so drift of the shared machine touches them alike. Wall time and the client thread's CPU
 // time per transaction; medians of --runs runs. Prints figures only.
 #include <arpa/inet.h>
@@ -237,6 +238,52 @@ bool ReceiveFileRecordAnswer(modbus_t* ctx, uint8_t* answer, int expected)
     return ReadExactly(modbus_get_socket(ctx), answer + head, (size_t)answer[head - 1]);
 }
 
+// The same frames with the least client work: one send and one read of the known answer
+// length per transaction; what it adds over the floor is the simulator's own share.
+class RawClient : public Client {
+public:
+    explicit RawClient(int port) : port_(port) {}
+    bool Begin() override
+    {
+        fd_ = ConnectLoopback(port_);
+        return fd_ >= 0;
+    }
+    bool Pairs(int first, int count) override
+    {
+        uint8_t write[kMbapLength + 1 + 8 + kRecordRegisters * 2], read[kMbapLength + 1 + 8], answer[64];
+        const uint8_t mbap[kMbapLength] = {0, (uint8_t)kModbusTransactionId, 0, 0, 0, (uint8_t)(sizeof write - 6), 0};
+        const size_t readAnswer = kMbapLength + 1 + 3 + kRecordRegisters * 2;
+        for (int i = first; i < first + count; i++) {
+            uint16_t r = (uint16_t)(i % kRecordSpan);
+            const uint8_t pdu[9] = {kFnWriteFileRecord, (uint8_t)(kRecordRegisters * 2 + 7), 6, 0,
+                                    (uint8_t)kSettingsFile, (uint8_t)(r >> 8), (uint8_t)r, 0, kRecordRegisters};
+            memcpy(write, mbap, sizeof mbap);
+            memcpy(write + kMbapLength, pdu, sizeof pdu);
+            FillRecord(write + kMbapLength + sizeof pdu, i);
+            memcpy(read, write, sizeof read);
+            read[5] = (uint8_t)(sizeof read - 6);
+            read[kMbapLength] = kFnReadFileRecord;
+            read[kMbapLength + 1] = 7;
+            if (send(fd_, write, sizeof write, MSG_NOSIGNAL) != (ssize_t)sizeof write ||
+                !ReadExactly(fd_, answer, sizeof write) || answer[kMbapLength] != kFnWriteFileRecord)
+                return false;
+            if (send(fd_, read, sizeof read, MSG_NOSIGNAL) != (ssize_t)sizeof read ||
+                !ReadExactly(fd_, answer, readAnswer) || answer[kMbapLength] != kFnReadFileRecord)
+                return false;
+        }
+        return true;
+    }
+    void End() override
+    {
+        if (fd_ >= 0) close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    int port_;
+    int fd_ = -1;
+};
+
 class LibmodbusClient : public Client {
 public:
     explicit LibmodbusClient(int port) : port_(port) {}
@@ -314,36 +361,40 @@ int main(int argc, char** argv)
         fprintf(stderr, "modbus_bench: pelta-sim did not start: %s\n%s", error.c_str(), sim.Output().c_str());
         return 1;
     }
-    std::vector<double> floorWall, floorCpu, peltaWall, peltaCpu, libWall, libCpu;
-    std::vector<double> peltaToFloor, libToFloor, cpuToLib;   // per-run ratios
+    std::vector<double> floorWall, floorCpu, peltaWall, peltaCpu, libWall, libCpu, rawWall, rawCpu;
+    std::vector<double> peltaToFloor, libToFloor, cpuToLib, peltaToRaw, rawToFloor;   // per-run ratios
     FloorClient floor;
     PeltaClient pelta(sim.HostPort());
     LibmodbusClient lib(sim.TcpPort());
-    Client* clients[] = {&floor, &pelta, &lib};
-    const char* names[] = {"floor", "pelta client", "libmodbus"};
+    RawClient raw(sim.TcpPort());
+    Client* clients[] = {&floor, &pelta, &lib, &raw};
+    const char* names[] = {"floor", "pelta client", "libmodbus", "raw client"};
+    const int kClients = 4;
     for (int run = 0; run < runs; run++) {
-        for (int c = 0; c < 3; c++)
+        for (int c = 0; c < kClients; c++)
             if (!clients[c]->Begin()) {
                 fprintf(stderr, "modbus_bench: the %s could not connect\n", names[c]);
                 return 1;
             }
         for (int done = 0; done < pairs; done += block) {
             const int n = std::min(block, pairs - done);
-            for (int c = 0; c < 3; c++)
+            for (int c = 0; c < kClients; c++)
                 if (!clients[c]->TimedPairs(done, n)) {
                     fprintf(stderr, "modbus_bench: run %d failed in the %s part\n", run + 1, names[c]);
                     return 1;
                 }
         }
         for (Client* c : clients) c->End();
-        Figures f = floor.TakeFigures(), p = pelta.TakeFigures(), l = lib.TakeFigures();
+        Figures f = floor.TakeFigures(), p = pelta.TakeFigures(), l = lib.TakeFigures(), w = raw.TakeFigures();
+        rawWall.push_back(w.wallUs), rawCpu.push_back(w.cpuUs);
+        peltaToRaw.push_back(p.wallUs / w.wallUs), rawToFloor.push_back(w.wallUs / f.wallUs);
         floorWall.push_back(f.wallUs), floorCpu.push_back(f.cpuUs);
         peltaWall.push_back(p.wallUs), peltaCpu.push_back(p.cpuUs);
         libWall.push_back(l.wallUs), libCpu.push_back(l.cpuUs);
         peltaToFloor.push_back(p.wallUs / f.wallUs), libToFloor.push_back(l.wallUs / f.wallUs);
         cpuToLib.push_back(p.cpuUs / l.cpuUs);
-        printf("run %d: floor %.1f us, pelta %.1f us (cpu %.1f), libmodbus %.1f us (cpu %.1f)\n", run + 1,
-               f.wallUs, p.wallUs, p.cpuUs, l.wallUs, l.cpuUs);
+        printf("run %d: floor %.1f us, pelta %.1f us (cpu %.1f), libmodbus %.1f us (cpu %.1f), raw %.1f us\n",
+               run + 1, f.wallUs, p.wallUs, p.cpuUs, l.wallUs, l.cpuUs, w.wallUs);
     }
     sim.Stop();
     const double fw = Median(floorWall), lc = Median(libCpu);
@@ -357,14 +408,16 @@ int main(int argc, char** argv)
     row("floor (32/24 B ping-pong)", fw, Median(floorCpu));
     row("pelta client -> pelta-sim", Median(peltaWall), Median(peltaCpu));
     row("libmodbus raw -> pelta-sim", Median(libWall), lc);
+    row("raw client -> pelta-sim", Median(rawWall), Median(rawCpu));
     // Other load on a shared machine only ever adds time, so the least figures show the cost
     // with the least interference.
-    printf("\nleast of %d runs: floor %.1f us (cpu %.1f), pelta %.1f us (cpu %.1f), libmodbus %.1f us (cpu %.1f); "
-           "pelta / floor %.2f, pelta cpu / libmodbus cpu %.2f\n",
+    printf("\nleast of %d runs: floor %.1f us (cpu %.1f), pelta %.1f us (cpu %.1f), libmodbus %.1f us (cpu %.1f), "
+           "raw %.1f us (cpu %.1f); pelta / floor %.2f, raw / floor %.2f, pelta cpu / libmodbus cpu %.2f\n",
            runs, Least(floorWall), Least(floorCpu), Least(peltaWall), Least(peltaCpu), Least(libWall), Least(libCpu),
-           Least(peltaWall) / Least(floorWall), Least(peltaCpu) / Least(libCpu));
+           Least(rawWall), Least(rawCpu), Least(peltaWall) / Least(floorWall), Least(rawWall) / Least(floorWall),
+           Least(peltaCpu) / Least(libCpu));
     printf("medians of the per-run ratios: pelta wall / floor %.2f, libmodbus wall / floor %.2f, "
-           "pelta client CPU / libmodbus client CPU %.2f\n",
-           Median(peltaToFloor), Median(libToFloor), Median(cpuToLib));
+           "raw wall / floor %.2f, pelta wall / raw wall %.2f, pelta client CPU / libmodbus client CPU %.2f\n",
+           Median(peltaToFloor), Median(libToFloor), Median(rawToFloor), Median(peltaToRaw), Median(cpuToLib));
     return 0;
 }
