@@ -70,7 +70,7 @@ protected:
 // chooser selects a file only after it has loaded the folder).
 struct ChooserPick {
     std::string path;
-    int triesLeft = 200;
+    int triesLeft = 1500;  // 30 s: the chooser loads the folder slowly on a busy machine
     GtkWidget* dialog = nullptr;
     std::string title;
 
