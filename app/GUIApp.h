@@ -152,6 +152,9 @@ private:
 
     // Log insertion with the GDK lock already settled.
     void LogInsertLocked(const char* text, int32_t length, uint32_t lineMode, int style);
+    // Scrolls the view to the "scroll" mark and flushes GDK once per frame, not once per line.
+    static void LogFollowArm(GtkTextView* view);
+    static gboolean LogFollow_cb(gpointer view);
 
     SString title_;
     SString programDir_;

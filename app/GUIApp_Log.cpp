@@ -8,6 +8,12 @@
 
 namespace {
 const char kScrollMark[] = "scroll";
+// The view's follow timer: its state (object data on the view), its period (one frame) and
+// how many frames after the last insertion it may go on before the end is in sight.
+const char kFollowArmed[] = "pelta-log-follow-armed";
+const char kFollowFramesLeft[] = "pelta-log-follow-frames-left";
+const guint kFollowMs = 16;
+const int kFollowFrames = 250;
 const char kTimeFormat[] = "%H:%M:%S";
 const char kIndent[] = "  ";
 const int kBold = 700;
@@ -154,9 +160,56 @@ void GUIApp::LogInsertLocked(const char* text, int32_t length, uint32_t lineMode
     else
         gtk_text_buffer_move_mark(logBuffer_, scrollMark_, &end);
     if (GObject* view = objects_[W_LogView])
-        gtk_text_view_scroll_mark_onscreen(GTK_TEXT_VIEW(view), scrollMark_);
-    // The worker keeps working after this; show the line now rather than at the next idle.
+        LogFollowArm(GTK_TEXT_VIEW(view));
+}
+
+// Scrolling the view to the mark and flushing GDK cost far more than inserting a line (a
+// server round trip, and a layout pass near the end of a long buffer), and a burst of lines
+// needs them only once: the first insertion arms a timer on the main loop that does both once
+// a frame for every line inserted meanwhile. While the layout above the end is still being
+// measured a scroll can fall short of the end, so after the last insertion the timer goes on
+// each frame until the mark is in sight, for a bounded number of frames. The timer holds a
+// reference on the view and keeps its state on it, so it stays safe if the window goes first.
+void GUIApp::LogFollowArm(GtkTextView* view)
+{
+    g_object_set_data(G_OBJECT(view), kFollowFramesLeft, GINT_TO_POINTER(kFollowFrames));
+    if (g_object_get_data(G_OBJECT(view), kFollowArmed))
+        return;
+    g_object_set_data(G_OBJECT(view), kFollowArmed, GINT_TO_POINTER(1));
+    gdk_threads_add_timeout_full(G_PRIORITY_DEFAULT, kFollowMs, &GUIApp::LogFollow_cb, g_object_ref(view),
+                                 g_object_unref);
+}
+
+gboolean GUIApp::LogFollow_cb(gpointer data)
+{
+    // Runs on the GUI thread with the GDK lock held (gdk_threads_add_timeout_full).
+    GtkTextView* view = GTK_TEXT_VIEW(data);
+    // A view destroyed with its window has no parent any more (and no buffer to ask).
+    bool alive = gtk_widget_get_parent(GTK_WIDGET(view)) != nullptr;
+    GtkTextMark* mark = alive ? gtk_text_buffer_get_mark(gtk_text_view_get_buffer(view), kScrollMark) : nullptr;
+    int framesLeft = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(view), kFollowFramesLeft)) - 1;
+    if (!mark || framesLeft < 0) {
+        g_object_set_data(G_OBJECT(view), kFollowArmed, nullptr);
+        return FALSE;
+    }
+    g_object_set_data(G_OBJECT(view), kFollowFramesLeft, GINT_TO_POINTER(framesLeft));
+    gtk_text_view_scroll_mark_onscreen(view, mark);
+    // The worker keeps working after this; show the text now rather than when it pauses.
     gdk_flush();
+    if (framesLeft == kFollowFrames - 1)
+        return TRUE;  // lines came in during the last frame: follow again in the next one
+
+    // A frame without new lines: go on only while the end is not in sight yet.
+    GdkRectangle shown, where;
+    GtkTextIter at;
+    gtk_text_view_get_visible_rect(view, &shown);
+    gtk_text_buffer_get_iter_at_mark(gtk_text_view_get_buffer(view), &at, mark);
+    gtk_text_view_get_iter_location(view, &at, &where);
+    if (where.y >= shown.y && where.y + where.height <= shown.y + shown.height) {
+        g_object_set_data(G_OBJECT(view), kFollowArmed, nullptr);
+        return FALSE;
+    }
+    return TRUE;
 }
 
 void GUIApp::LogClear(bool takeLock)

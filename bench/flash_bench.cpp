@@ -2,6 +2,7 @@
 // pelta-sim on loopback: (a) with pelta-cli, (b) from the window with the talk log off, (c) with
 // the talk log on; each run also measures the ping-pong floor of the same 131,072 round trips.
 // Runs the window in-process, so start it under Xvfb: xvfb-run -a bin/flash_bench --runs 3
+// (--parts abc picks the writes, --records N writes a shorter image of N code records).
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtk/gtk.h>
@@ -29,8 +30,13 @@
 extern char** environ;
 
 namespace {
-const size_t kImageBytes = 786420;
-const int kRoundTrips = 2 * 65535 + 2;
+const int kMaxRecords = 65535;
+const size_t kBytesPerRecord = 12;
+// The image's code records (--records N for a shorter image) and the round trips of one write:
+// each record and the header are written and read back.
+int g_records = kMaxRecords;
+size_t ImageBytes() { return kBytesPerRecord * (size_t)g_records; }
+int RoundTrips() { return 2 * g_records + 2; }
 const size_t kFloorRequest = 32;
 const size_t kFloorAnswer = 24;
 // The window must redraw within this many milliseconds to count as responsive.
@@ -73,7 +79,7 @@ double FloorSeconds()
         int one = 1;
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         char request[kFloorRequest], answer[kFloorAnswer] = {};
-        for (int i = 0; i < kRoundTrips && IoExact(fd, request, sizeof request, false); ++i)
+        for (int i = 0; i < RoundTrips() && IoExact(fd, request, sizeof request, false); ++i)
             IoExact(fd, answer, sizeof answer, true);
         _exit(0);
     }
@@ -86,10 +92,10 @@ double FloorSeconds()
         char request[kFloorRequest] = {}, answer[kFloorAnswer];
         auto start = Clock::now();
         int i = 0;
-        for (; i < kRoundTrips; ++i)
+        for (; i < RoundTrips(); ++i)
             if (!IoExact(fd, request, sizeof request, true) || !IoExact(fd, answer, sizeof answer, false))
                 break;
-        if (i == kRoundTrips)
+        if (i == RoundTrips())
             seconds = SecondsSince(start);
     }
     close(fd);
@@ -202,6 +208,8 @@ int main(int argc, char** argv)
             runs = atoi(argv[i + 1]);
         if (strcmp(argv[i], "--parts") == 0)
             parts = argv[i + 1];
+        if (strcmp(argv[i], "--records") == 0)
+            g_records = std::max(1, std::min(kMaxRecords, atoi(argv[i + 1])));
     }
     setvbuf(stdout, nullptr, _IOLBF, 0);
     GuiThreadsEnter();
@@ -221,11 +229,11 @@ int main(int argc, char** argv)
     std::string image = programDir + "/largest.bin";
     {
         std::ofstream out(image, std::ios::binary);
-        for (size_t i = 0; i < kImageBytes; ++i)
+        for (size_t i = 0; i < ImageBytes(); ++i)
             out.put((char)(i * 2654435761u >> 13));
     }
 
-    printf("image %zu bytes, %d round trips per write, %d runs\n", kImageBytes, kRoundTrips, runs);
+    printf("image %zu bytes, %d round trips per write, %d runs\n", ImageBytes(), RoundTrips(), runs);
     printf("run  floor s   cli s   gui s   gui+log s  log lines  max stall ms (off/on)\n");
     std::vector<double> floor, cli, gui, guiLog, rCli, rGui, rLog;
     for (int r = 1; r <= runs; ++r) {
@@ -245,7 +253,7 @@ int main(int argc, char** argv)
         rLog.push_back(c.seconds / b.seconds);
     }
     printf("medians: floor %.2f s (%.1f us/round trip), cli %.2f s, gui %.2f s, gui+log %.2f s\n", Median(floor),
-           Median(floor) / kRoundTrips * 1e6, Median(cli), Median(gui), Median(guiLog));
+           Median(floor) / RoundTrips() * 1e6, Median(cli), Median(gui), Median(guiLog));
     printf("ratios (medians of per-run ratios): cli/floor %.2f, gui/cli %.2f, gui+log/gui %.2f\n", Median(rCli),
            Median(rGui), Median(rLog));
     RemoveRecurs(programDir.c_str());

@@ -1,7 +1,10 @@
 // The log view's line rules, tags, line limit and scrolling; progress and status texts.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <regex>
+#include <string>
+#include <thread>
 
 #include "AppTestSupport.h"
 
@@ -185,6 +188,69 @@ TEST_F(LogTest, ViewScrollsToTheNewestLine)
         return shown.y > 0 && where.y >= shown.y && where.y <= shown.y + shown.height;
     }, 5000);
     EXPECT_TRUE(visible);
+}
+
+namespace {
+// Whether the view is scrolled down from the top, and whether the iterator's line is in sight.
+bool ViewScrolled(GtkTextView* view)
+{
+    GdkRectangle shown;
+    gtk_text_view_get_visible_rect(view, &shown);
+    return shown.y > 0;
+}
+bool IterShown(GtkTextView* view, const GtkTextIter* at)
+{
+    GdkRectangle shown, where;
+    gtk_text_view_get_visible_rect(view, &shown);
+    gtk_text_view_get_iter_location(view, at, &where);
+    return where.y >= shown.y && where.y + where.height <= shown.y + shown.height;
+}
+}  // namespace
+
+TEST_F(LogTest, ViewFollowsWorkerLinesWhileTheyArriveAndEndsAtTheLast)
+{
+    GtkTextView* view = GTK_TEXT_VIEW(app->Object(W_LogView));
+    GtkTextBuffer* buffer = app->LogBuffer();
+    const int kMaxLines = 20000;
+    std::atomic<bool> stop{false}, done{false};
+    // The worker writes as the operations do, taking the GDK lock for each piece, until the
+    // view has moved or the bound is reached, then writes one last line.
+    std::thread worker([&] {
+        for (int i = 0; i < kMaxLines && !stop; ++i)
+            app->LogAdd(("worker line " + std::to_string(i)).c_str(), LogModeLine, true, LogStyleTraffic);
+        app->LogAdd("last worker line", LogModeLine, true, LogStylePlain);
+        done = true;
+    });
+    bool followedWhileWriting = false;
+    RunUntil([&] {
+        if (!done && ViewScrolled(view))
+            followedWhileWriting = true;
+        return followedWhileWriting || done.load();
+    }, 20000);
+    stop = true;
+    RunUntil([&] { return done.load(); }, 20000);
+    gdk_threads_leave();
+    worker.join();
+    gdk_threads_enter();
+    EXPECT_TRUE(followedWhileWriting) << "the view stayed at the top while the worker wrote";
+
+    // Once the burst is over the view ends at the last line, and that line is the worker's last.
+    GtkTextIter end, lastLine;
+    bool lastShown = RunUntil([&] {
+        gtk_text_buffer_get_end_iter(buffer, &end);
+        gtk_text_buffer_get_iter_at_line(buffer, &lastLine, gtk_text_buffer_get_line_count(buffer) - 2);
+        return IterShown(view, &lastLine) && IterShown(view, &end);
+    }, 5000);
+    GdkRectangle shown, where;
+    gtk_text_view_get_visible_rect(view, &shown);
+    gtk_text_view_get_iter_location(view, &end, &where);
+    EXPECT_TRUE(lastShown) << "view y " << shown.y << " height " << shown.height << ", end at y " << where.y
+                           << " height " << where.height << ", lines " << gtk_text_buffer_get_line_count(buffer);
+    GtkTextIter lineEnd = lastLine;
+    gtk_text_iter_forward_to_line_end(&lineEnd);
+    gchar* text = gtk_text_buffer_get_text(buffer, &lastLine, &lineEnd, FALSE);
+    EXPECT_TRUE(std::string(text).find("last worker line") != std::string::npos) << text;
+    g_free(text);
 }
 
 TEST_F(LogTest, ProgressRoundsToWholePercent)
