@@ -131,6 +131,21 @@ bool TalkChannel_TCP::Send(const void* data, int size)
     return true;
 }
 
+bool TalkChannel_TCP::SettleReceive(int& result, int& error, bool* end) const
+{
+    if (shut_.load()) {
+        // Woken by Shutdown: whatever the call returned, it was interrupted.
+        result = -1;
+        error = kWsaInterrupted;
+    }
+    *end = result == 0;
+    if (result < 0 && error == kWsaTimedOut) {
+        result = 0;
+        return true;
+    }
+    return result >= 0;
+}
+
 bool TalkChannel_TCP::Receive(void* buffer, int size, int* received, bool* end)
 {
     *received = -1;
@@ -141,17 +156,7 @@ bool TalkChannel_TCP::Receive(void* buffer, int size, int* received, bool* end)
     }
     int result = (int)recv(Socket(), buffer, size > 0 ? (size_t)size : 0, 0);
     int error = result < 0 ? LastError() : 0;
-    if (shut_.load()) {
-        // Woken by Shutdown: whatever recv returned, the call was interrupted.
-        result = -1;
-        error = kWsaInterrupted;
-    }
-    *end = result == 0;
-    bool ok = result >= 0;
-    if (result < 0 && error == kWsaTimedOut) {
-        result = 0;
-        ok = true;
-    }
+    bool ok = SettleReceive(result, error, end);
     *received = result;
     if (owner_->IsTalkLog()) TrafficLog(buffer, result, false);
     if (!ok) {

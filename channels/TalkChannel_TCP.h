@@ -37,6 +37,9 @@ public:
 protected:
     // Sets SO_SNDTIMEO and SO_RCVTIMEO of fd to the channel's time-out.
     bool SetTimeouts(int fd);
+    // Settles one receive call: a call woken by Shutdown counts as interrupted, a time-out as
+    // success with nothing received. Sets end on a zero-byte result; returns success.
+    bool SettleReceive(int& result, int& error, bool* end) const;
 
     std::atomic<int> socket_{-1};
     std::atomic<bool> shut_{false};

@@ -182,16 +182,7 @@ bool TalkChannel_UDPBroadcast::Receive(void* buffer, int size, int* received, bo
             result = -1;
             error = kWsaMessageTooLong;
         }
-        if (shut_.load()) {
-            result = -1;
-            error = kWsaInterrupted;
-        }
-        *end = result == 0;
-        bool ok = result >= 0;
-        if (result < 0 && error == kWsaTimedOut) {
-            result = 0;
-            ok = true;
-        }
+        bool ok = SettleReceive(result, error, end);
         datagramHeld_ = true;
         heldCount_ = result;
         senderAddress_ = from.sin_addr.s_addr;
