@@ -25,6 +25,7 @@
 #include "app/GUIApp.h"
 #include "app/StartUp.h"
 #include "base/FileUtil.h"
+#include "bench/LoopbackFloor.h"
 #include "tests/support/SimProcess.h"
 
 extern char** environ;
@@ -37,8 +38,6 @@ const size_t kBytesPerRecord = 12;
 int g_records = kMaxRecords;
 size_t ImageBytes() { return kBytesPerRecord * (size_t)g_records; }
 int RoundTrips() { return 2 * g_records + 2; }
-const size_t kFloorRequest = 32;
-const size_t kFloorAnswer = 24;
 // The window must redraw within this many milliseconds to count as responsive.
 const int kTickMs = 20;
 
@@ -49,56 +48,26 @@ double SecondsSince(Clock::time_point start)
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-bool IoExact(int fd, void* buffer, size_t size, bool sending)
-{
-    size_t done = 0;
-    while (done < size) {
-        ssize_t n = sending ? send(fd, (char*)buffer + done, size - done, MSG_NOSIGNAL)
-                            : recv(fd, (char*)buffer + done, size - done, 0);
-        if (n <= 0)
-            return false;
-        done += (size_t)n;
-    }
-    return true;
-}
-
-// The loopback floor: a forked server answers 24 bytes to every 32, one at a time.
+// The loopback floor of the same number of round trips as one image write.
 double FloorSeconds()
 {
-    int listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    bind(listener, (sockaddr*)&a, sizeof a);
-    listen(listener, 1);
-    getsockname(listener, (sockaddr*)&a, &len);
-    pid_t child = fork();
-    if (child == 0) {
-        int fd = accept(listener, nullptr, nullptr);
-        int one = 1;
-        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        char request[kFloorRequest], answer[kFloorAnswer] = {};
-        for (int i = 0; i < RoundTrips() && IoExact(fd, request, sizeof request, false); ++i)
-            IoExact(fd, answer, sizeof answer, true);
-        _exit(0);
-    }
-    close(listener);
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    int one = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    int port = 0;
+    pid_t child = StartFloorServer(&port);
+    if (child < 0)
+        return -1;
+    int fd = ConnectLoopback(port);
     double seconds = -1;
-    if (connect(fd, (sockaddr*)&a, sizeof a) == 0) {
+    if (fd >= 0) {
         char request[kFloorRequest] = {}, answer[kFloorAnswer];
         auto start = Clock::now();
         int i = 0;
         for (; i < RoundTrips(); ++i)
-            if (!IoExact(fd, request, sizeof request, true) || !IoExact(fd, answer, sizeof answer, false))
+            if (!WriteAll(fd, request, sizeof request) || !ReadExactly(fd, answer, sizeof answer))
                 break;
         if (i == RoundTrips())
             seconds = SecondsSince(start);
+        close(fd);
     }
-    close(fd);
     waitpid(child, nullptr, 0);
     return seconds;
 }

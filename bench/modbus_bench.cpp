@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 #include "base/Messages.h"
+#include "bench/LoopbackFloor.h"
 #include "channels/TalkChannel_TCP.h"
 #include "modbus/Modbus.h"
 #include "tests/support/SimProcess.h"
@@ -36,8 +37,6 @@ namespace {
 const int kDefaultPairs = 10000;
 const int kDefaultRuns = 5;
 const int kDefaultBlock = 250;   // pairs per turn
-const size_t kFloorRequest = 32;
-const size_t kFloorAnswer = 24;
 const uint16_t kSettingsFile = 10;   // a settings file of the simulator: stores and echoes
 const uint16_t kRecordRegisters = 8;
 const uint16_t kSimPassword = 1;
@@ -87,58 +86,6 @@ private:
     double wall_ = 0, cpu_ = 0;
     long transactions_ = 0;
 };
-
-int ConnectLoopback(int port)
-{
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons((uint16_t)port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int on = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    if (connect(fd, (sockaddr*)&a, sizeof a) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-bool ReadExactly(int fd, uint8_t* buffer, size_t n)
-{
-    for (size_t done = 0; done < n;) {
-        ssize_t got = recv(fd, buffer + done, n - done, 0);
-        if (got <= 0) return false;
-        done += (size_t)got;
-    }
-    return true;
-}
-
-// The floor server: a forked child answering 24 bytes to every 32 until the client goes.
-pid_t StartFloorServer(int* port)
-{
-    int listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (bind(listener, (sockaddr*)&a, sizeof a) != 0 || listen(listener, 1) != 0 ||
-        getsockname(listener, (sockaddr*)&a, &len) != 0)
-        return -1;
-    *port = ntohs(a.sin_port);
-    pid_t child = fork();
-    if (child == 0) {
-        int fd = accept(listener, nullptr, nullptr);
-        int on = 1;
-        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-        uint8_t request[kFloorRequest], answer[kFloorAnswer] = {};
-        while (ReadExactly(fd, request, sizeof request))
-            if (send(fd, answer, sizeof answer, MSG_NOSIGNAL) != (ssize_t)sizeof answer) break;
-        _exit(0);
-    }
-    close(listener);
-    return child;
-}
 
 class FloorClient : public Client {
 public:

@@ -24,11 +24,10 @@
 #include <vector>
 
 #include "base/Crc.h"
+#include "bench/LoopbackFloor.h"
 
 namespace {
 
-const size_t kFloorRequest = 32;
-const size_t kFloorAnswer = 24;
 const uint32_t kDefaultRecords = 65535;
 const int kDefaultRuns = 5;
 const int kStartTimeoutMs = 10000;
@@ -51,57 +50,12 @@ double SelfCpu() {
     return CpuSeconds(r);
 }
 
-bool ReadExactly(int fd, uint8_t* buffer, size_t n) {
-    size_t done = 0;
-    while (done < n) {
-        ssize_t got = recv(fd, buffer + done, n - done, 0);
-        if (got <= 0) return false;
-        done += (size_t)got;
-    }
-    return true;
-}
-
-bool WriteAll(int fd, const uint8_t* data, size_t n) {
-    return send(fd, data, n, MSG_NOSIGNAL) == (ssize_t)n;
-}
-
-int ConnectLoopback(int port) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_port = htons((uint16_t)port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int on = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    if (connect(fd, (sockaddr*)&a, sizeof a) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 // The floor: one forked child serving one connection.
 bool RunFloor(uint32_t transactions, Figures* out) {
-    int listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (bind(listener, (sockaddr*)&a, sizeof a) != 0 || listen(listener, 1) != 0 ||
-        getsockname(listener, (sockaddr*)&a, &len) != 0)
-        return false;
-    pid_t child = fork();
-    if (child == 0) {
-        int fd = accept(listener, nullptr, nullptr);
-        int on = 1;
-        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-        uint8_t request[kFloorRequest], answer[kFloorAnswer] = {};
-        while (ReadExactly(fd, request, sizeof request) && WriteAll(fd, answer, sizeof answer)) {
-        }
-        _exit(0);
-    }
-    close(listener);
-    int fd = ConnectLoopback(ntohs(a.sin_port));
+    int port = 0;
+    pid_t child = StartFloorServer(&port);
+    if (child < 0) return false;
+    int fd = ConnectLoopback(port);
     uint8_t request[kFloorRequest] = {}, answer[kFloorAnswer];
     double cpu0 = SelfCpu();
     auto t0 = std::chrono::steady_clock::now();
