@@ -1,5 +1,7 @@
 #include "AppTestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -28,11 +30,37 @@ void WriteFile(const std::string& path, const std::string& text)
     out << text;
 }
 
+// The resources are built beside the test executables, so a test binary run by hand finds them
+// as well as one run by ctest (which names the folder).
 std::string BuiltRes()
 {
     const char* bin = getenv("PELTA_BIN_DIR");
-    return std::string(bin ? bin : ".") + "/res";
+    if (bin)
+        return std::string(bin) + "/res";
+    gchar* exe = g_file_read_link("/proc/self/exe", nullptr);
+    gchar* dir = exe ? g_path_get_dirname(exe) : g_strdup(".");
+    std::string res = std::string(dir) + "/res";
+    g_free(dir);
+    g_free(exe);
+    return res;
 }
+
+// A message box nobody expected during start-up (a test that does expect one answers it at
+// once) would wait for a click forever; this closes it so the test fails instead of hanging.
+gboolean UnexpectedDialogClose(gpointer)
+{
+    GList* tops = gtk_window_list_toplevels();
+    for (GList* t = tops; t; t = t->next) {
+        GtkWidget* w = GTK_WIDGET(t->data);
+        if (GTK_IS_DIALOG(w) && gtk_widget_get_visible(w) && gtk_window_get_modal(GTK_WINDOW(w))) {
+            ADD_FAILURE() << "unanswered dialog during start-up: " << gtk_window_get_title(GTK_WINDOW(w));
+            gtk_dialog_response(GTK_DIALOG(w), GTK_RESPONSE_DELETE_EVENT);
+        }
+    }
+    g_list_free(tops);
+    return TRUE;
+}
+const int kUnexpectedDialogMs = 15000;
 }  // namespace
 
 ProgramDir::ProgramDir()
@@ -176,7 +204,9 @@ int LogCapture::Count(const std::string& part) const
 
 RunningApp::RunningApp(const ProgramDir& dir)
 {
+    guint guard = gdk_threads_add_timeout(kUnexpectedDialogMs, &UnexpectedDialogClose, nullptr);
     rc_ = AppStart(0, nullptr, dir.Path().c_str());
+    g_source_remove(guard);
 }
 
 RunningApp::~RunningApp()

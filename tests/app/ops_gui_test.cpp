@@ -67,7 +67,9 @@ protected:
 };
 
 // Picks the file in the chooser, then presses OK once the chooser reports it as chosen (the
-// chooser selects a file only after it has loaded the folder).
+// chooser selects a file only after it has loaded the folder). The pick is repeated every second
+// while it has not taken: the chooser may still be loading the folder it opened on and can drop a
+// selection asked for meanwhile, as a user's first click can be lost on a slow machine.
 struct ChooserPick {
     std::string path;
     int triesLeft = 1500;  // 30 s: the chooser loads the folder slowly on a busy machine
@@ -87,6 +89,8 @@ struct ChooserPick {
         gchar* chosen = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(self->dialog));
         bool ready = chosen && self->path == chosen;
         g_free(chosen);
+        if (!ready && self->triesLeft % 50 == 0)
+            gtk_file_chooser_set_filename(GTK_FILE_CHOOSER(self->dialog), self->path.c_str());
         if (ready || --self->triesLeft <= 0) {
             gtk_dialog_response(GTK_DIALOG(self->dialog), ready ? GTK_RESPONSE_OK : GTK_RESPONSE_CANCEL);
             return FALSE;
