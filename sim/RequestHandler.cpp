@@ -146,6 +146,14 @@ uint8_t RequestHandler::WriteFileRecord(const uint8_t* data, size_t size, uint8_
         if (data[at] != kReferenceType) return kExIllegalDataAddress;
         at += kWriteSubHeader + length * 2;
     }
+    // A refusal of any record (a wrong password above all) leaves every record as it was.
+    for (size_t at = 1; at < size;) {
+        uint16_t length = GetBe16(data + at + 5);
+        uint8_t refusal = unit_.WriteRecordRefusal(GetBe16(data + at + 1), GetBe16(data + at + 3), length,
+                                                   data + at + kWriteSubHeader);
+        if (refusal) return refusal;
+        at += kWriteSubHeader + (size_t)length * 2;
+    }
     for (size_t at = 1; at < size;) {
         uint16_t file = GetBe16(data + at + 1), record = GetBe16(data + at + 3), length = GetBe16(data + at + 5);
         Detail(" file %u record %u len %u", file, record, length);

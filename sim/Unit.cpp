@@ -147,6 +147,15 @@ uint8_t Unit::WriteRecord(uint16_t file, uint16_t record, uint16_t length, const
     return 0;
 }
 
+uint8_t Unit::WriteRecordRefusal(uint16_t file, uint16_t record, uint16_t length, const uint8_t* data) const {
+    if (file == 0 || file == kIdentityFile || record > kMaxFileRecordNumber) return kExIllegalDataAddress;
+    if (length == 0 || length > kMaxSettingsRegisters) return kExIllegalDataValue;
+    // Image records want the key exactly, settings records with bit 15 masked: the masked
+    // comparison holds for both, so it is the one that can be made before knowing which.
+    if ((GetBe16(data) & kPasswordMask) != password_) return kExIllegalDataValue;
+    return 0;
+}
+
 bool Unit::ReplayImageRecord(StagedImage& stream, long position, const uint8_t* record) {
     if (position == 0) {
         if (!stream.WriteHeader(record)) return false;

@@ -60,6 +60,9 @@ public:
                        long* imagePosition) const;
     uint8_t WriteRecord(uint16_t file, uint16_t record, uint16_t length, const uint8_t* data,
                         UnitChange* change);
+    // The refusal a record write gets whatever the records before it in the same request did
+    // (address, length, password); 0 when it may go on to WriteRecord.
+    uint8_t WriteRecordRefusal(uint16_t file, uint16_t record, uint16_t length, const uint8_t* data) const;
 
     // Applies every complete, verified staged image; a firmware raises the version's last number.
     // Returns a line for the log.

@@ -96,6 +96,40 @@ TEST_F(ImageTest, WrongPasswordOrWordCountIsRefusedAndChangesNothing) {
     EXPECT_TRUE(VerifyImage(client_, kFirmware, PatternImage(24, 3), 0).ok);
 }
 
+TEST_F(ImageTest, ARefusedRecordLeavesEveryRecordOfItsWriteUnchanged) {
+    StartSim();
+    Connect();
+    // One write of two settings records (file 100, records 1 and 2, two registers each); the
+    // first is in order, the second is refused.
+    struct Case {
+        const char* what;
+        const char* second;   // the second sub-record: type, file, record, length, registers
+    } cases[] = {
+        {"wrong password", "06 00 64 00 02 00 02 00 09 56 78"},
+        {"file 0", "06 00 00 00 02 00 02 00 01 56 78"},
+        {"too long", "06 00 64 00 02 00 41"},
+    };
+    for (const Case& c : cases) {
+        Bytes second = Hex(c.second);
+        if (second.size() == 7)
+            second.resize(7 + 65 * 2, 0x00), second[8] = 0x01;   // 65 registers, right password
+        Bytes pdu = Hex("15 00 06 00 64 00 01 00 02 00 01 12 34");
+        pdu.insert(pdu.end(), second.begin(), second.end());
+        pdu[1] = (uint8_t)(pdu.size() - 2);
+        Bytes frame = Hex("00 7B 00 00 00 00 00");
+        frame[5] = (uint8_t)(pdu.size() + 1);
+        frame.insert(frame.end(), pdu.begin(), pdu.end());
+        Bytes answer = client_.Transact(frame);
+        ASSERT_EQ(9u, answer.size()) << c.what << ": " << ToHex(answer);
+        EXPECT_EQ(0x95, answer[7]) << c.what;
+        EXPECT_EQ("00 00 00 00", ToHex(RecordData(client_.Transact(ReadRecordFrame(100, 1, 2))))) << c.what;
+    }
+    // The same first record alone is taken.
+    Bytes alone = WriteRecordFrame(100, 1, Hex("00 01 12 34"));
+    EXPECT_EQ(ToHex(alone), ToHex(client_.Transact(alone)));
+    EXPECT_EQ("00 01 12 34", ToHex(RecordData(client_.Transact(ReadRecordFrame(100, 1, 2)))));
+}
+
 TEST_F(ImageTest, FirmwareRunsOnIntoTheLoaderFiles) {
     StartSim();
     Connect();
