@@ -52,3 +52,20 @@ function(pelta_add_script_test name)
   set_tests_properties(${name} PROPERTIES TIMEOUT ${PS_TIMEOUT} SKIP_RETURN_CODE 77
     LABELS "${PS_LABELS}" ENVIRONMENT "${PELTA_TEST_ENV}")
 endfunction()
+
+# libFuzzer targets, built only with -DPELTA_FUZZ=ON under clang. INSTRUMENT names the libraries
+# whose branches should guide the fuzzer (the code under test, not only the harness).
+option(PELTA_FUZZ "build the libFuzzer targets (clang only)" OFF)
+function(pelta_add_fuzzer target)
+  cmake_parse_arguments(F "" "" "SOURCES;LIBS;INSTRUMENT" ${ARGN})
+  if(NOT (PELTA_FUZZ AND CMAKE_CXX_COMPILER_ID STREQUAL "Clang"))
+    return()
+  endif()
+  add_executable(${target} ${F_SOURCES})
+  target_compile_options(${target} PRIVATE -fsanitize=fuzzer)
+  target_link_options(${target} PRIVATE -fsanitize=fuzzer)
+  target_link_libraries(${target} PRIVATE ${F_LIBS})
+  foreach(lib ${F_INSTRUMENT})
+    target_compile_options(${lib} PRIVATE -fsanitize=fuzzer-no-link)
+  endforeach()
+endfunction()
