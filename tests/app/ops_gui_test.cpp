@@ -68,8 +68,8 @@ protected:
 
 // Picks the file in the chooser, then presses OK once the chooser reports it as chosen (the
 // chooser selects a file only after it has loaded the folder). The pick is repeated every second
-// while it has not taken: the chooser may still be loading the folder it opened on and can drop a
-// selection asked for meanwhile, as a user's first click can be lost on a slow machine.
+// while it has not taken: under CPU load the chooser can drop a selection asked for while it is
+// still loading the folder it opened on.
 struct ChooserPick {
     std::string path;
     int triesLeft = 1500;  // 30 s: the chooser loads the folder slowly on a busy machine
