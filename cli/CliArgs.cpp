@@ -1,20 +1,36 @@
 #include "cli/CliArgs.h"
 
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
+// What a command takes beside the options.
+enum class Operand { None, Image, SettingsFile, NewPassword };
+// Options only some commands take.
+const unsigned kOptDescription = 1;
+const unsigned kOptGroup = 2;
+const unsigned kOptNoHost = 4;        // works on a file alone
+const unsigned kOptNeedPassword = 8;  // --password must be given
+
 struct CommandEntry {
     const char* name;
+    CliCommand command;
     OperationKind kind;
-    bool needsFile;
+    Operand operand;
+    unsigned options;
 };
 const CommandEntry kCommands[] = {
-    {"version", OperationKind::VersionRead, false},
-    {"reboot", OperationKind::Reboot, false},
-    {"test-gateway", OperationKind::TestGateway, false},
-    {"write-firmware", OperationKind::FirmwareWrite, true},
-    {"write-loader", OperationKind::LoaderWrite, true},
+    {"version", CliCommand::Operation, OperationKind::VersionRead, Operand::None, 0},
+    {"reboot", CliCommand::Operation, OperationKind::Reboot, Operand::None, 0},
+    {"test-gateway", CliCommand::Operation, OperationKind::TestGateway, Operand::None, 0},
+    {"write-firmware", CliCommand::Operation, OperationKind::FirmwareWrite, Operand::Image, 0},
+    {"write-loader", CliCommand::Operation, OperationKind::LoaderWrite, Operand::Image, 0},
+    {"change-password", CliCommand::ChangePassword, OperationKind::ChangePassword, Operand::NewPassword,
+     kOptNeedPassword},
 };
+// The highest password the unit takes.
+const long kNewPasswordMax = 32767;
 
 const char kUsage[] =
     "usage: pelta-cli COMMAND --host ADDR[:PORT] [--password N] [--talk-log]\n"
@@ -24,6 +40,7 @@ const char kUsage[] =
     "  test-gateway         test the gateway to the Tamrin unit\n"
     "  write-firmware FILE  write a firmware image (*.bin)\n"
     "  write-loader FILE    write a loader image (*.bin)\n"
+    "  change-password NEW  set the device password to NEW (0 to 32767); --password required\n"
     "options:\n"
     "  --host ADDR[:PORT]   the unit's IPv4 address, port 502 when none is given\n"
     "  --password N         device password (0x.. hex, 0.. octal), default 1\n"
@@ -51,6 +68,27 @@ const char* OptionValue(const char* name, int argc, char** argv, int* i)
         return nullptr;
     return argv[++*i];
 }
+
+// A whole decimal number (a sign allowed), nothing else.
+bool WholeNumber(const char* text, long long* value)
+{
+    if (!*text)
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    *value = strtoll(text, &end, 10);
+    return errno == 0 && *end == '\0';
+}
+
+// The option a command does not take, or null.
+const char* OptionRefused(const CommandEntry& command, bool descriptionGiven, bool groupGiven)
+{
+    if (descriptionGiven && !(command.options & kOptDescription))
+        return "--description";
+    if (groupGiven && !(command.options & kOptGroup))
+        return "--group";
+    return nullptr;
+}
 }  // namespace
 
 const char* CliUsage()
@@ -63,6 +101,9 @@ bool CliArgsParse(int argc, char** argv, CliRequest* request, std::string* error
     const CommandEntry* command = nullptr;
     bool fileTaken = false;
     bool hostGiven = false;
+    bool passwordGiven = false;
+    bool descriptionGiven = false;
+    std::string operand;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         const char* value = nullptr;
@@ -77,6 +118,18 @@ bool CliArgsParse(int argc, char** argv, CliRequest* request, std::string* error
             hostGiven = true;
         } else if ((value = OptionValue("--password", argc, argv, &i))) {
             request->password = value;
+            passwordGiven = true;
+        } else if ((value = OptionValue("--description", argc, argv, &i))) {
+            request->description = value;
+            descriptionGiven = true;
+        } else if ((value = OptionValue("--group", argc, argv, &i))) {
+            long long gid = 0;
+            if (!WholeNumber(value, &gid)) {
+                *error = std::string("--group needs a whole number, not '") + value + "'";
+                return false;
+            }
+            request->group = gid;
+            request->groupGiven = true;
         } else if (arg[0] == '-' && arg[1] != '\0') {
             *error = std::string("unknown or incomplete option '") + arg + "'";
             return false;
@@ -86,8 +139,8 @@ bool CliArgsParse(int argc, char** argv, CliRequest* request, std::string* error
                 *error = std::string("unknown command '") + arg + "'";
                 return false;
             }
-        } else if (command->needsFile && !fileTaken) {
-            request->file = arg;
+        } else if (command->operand != Operand::None && !fileTaken) {
+            operand = arg;
             fileTaken = true;
         } else {
             *error = std::string("unexpected argument '") + arg + "'";
@@ -98,14 +151,46 @@ bool CliArgsParse(int argc, char** argv, CliRequest* request, std::string* error
         *error = "no command given";
         return false;
     }
-    if (command->needsFile && !fileTaken) {
-        *error = std::string(command->name) + " needs an image FILE";
+    static const char* const kOperandNames[] = {"", "an image FILE", "a settings FILE", "the NEW password"};
+    if (command->operand != Operand::None && !fileTaken) {
+        *error = std::string(command->name) + " needs " + kOperandNames[(int)command->operand];
         return false;
     }
-    if (!hostGiven || request->host.empty()) {
+    if (const char* refused = OptionRefused(*command, descriptionGiven, request->groupGiven)) {
+        *error = std::string(refused) + " does not apply to " + command->name;
+        return false;
+    }
+    if (command->options & kOptNoHost) {
+        if (hostGiven) {
+            *error = std::string(command->name) + " works on the file alone, without --host";
+            return false;
+        }
+    } else if (!hostGiven || request->host.empty()) {
         *error = "--host ADDR[:PORT] is required";
         return false;
     }
+    if ((command->options & kOptNeedPassword) && !passwordGiven) {
+        *error = std::string(command->name) + " needs the current --password";
+        return false;
+    }
+    if (command->operand == Operand::NewPassword) {
+        long long number = -1;
+        if (!WholeNumber(operand.c_str(), &number) || number < 0 || number > kNewPasswordMax) {
+            *error = "the new password must be a number from 0 to 32767, not '" + operand + "'";
+            return false;
+        }
+        request->newPassword = (int32_t)number;
+    } else {
+        request->file = operand;
+    }
+    request->command = command->command;
     request->kind = command->kind;
+    // A group narrows the settings operations to their group kinds.
+    if (request->groupGiven) {
+        if (request->kind == OperationKind::ReadSettingsAll)
+            request->kind = OperationKind::ReadSettingsGroup;
+        else if (request->kind == OperationKind::WriteSettingsAll)
+            request->kind = OperationKind::WriteSettingsGroup;
+    }
     return true;
 }

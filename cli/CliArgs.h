@@ -1,6 +1,7 @@
 // The command line of pelta-cli: one command, its file for the writes, the unit's address,
 // the device password and the talk-log switch.
 #pragma once
+#include <cstdint>
 #include <string>
 
 #include "operations/OperationRunner.h"
@@ -10,16 +11,26 @@ const int kExitOk = 0;
 const int kExitFailed = 1;
 const int kExitUsage = 2;
 const int kExitAborted = 3;
+// settings-diff: the unit holds other values than the file.
+const int kExitDiffers = 4;
+
+// The commands that do not map one to one onto a runner operation.
+enum class CliCommand { Operation, ChangePassword, SettingsRead, SettingsWrite, SettingsCheck, SettingsDiff };
 
 // The unit's factory password, which the window also presets.
 const char kDefaultPassword[] = "1";
 
 struct CliRequest {
+    CliCommand command = CliCommand::Operation;
     OperationKind kind = OperationKind::VersionRead;
-    std::string file;  // image of write-firmware / write-loader
+    std::string file;  // image of write-firmware / write-loader, settings file of settings-*
     std::string host;  // ADDR[:PORT]
     std::string password = kDefaultPassword;
     bool talkLog = false;
+    int32_t newPassword = 0;      // change-password
+    std::string description;      // settings-read: the description file; empty: the default
+    bool groupGiven = false;      // settings-*: only the group with this gid
+    int64_t group = -1;
     bool help = false;
 };
 

@@ -70,6 +70,8 @@ bool OperationStart(OperationRunner& runner, const CliRequest& request)
     case OperationKind::LoaderWrite:
         runner.ImageSet(AbsolutePath(request.file));
         return runner.WriteBegin(request.kind == OperationKind::FirmwareWrite);
+    case OperationKind::ChangePassword:
+        return runner.ChangePasswordBegin(request.newPassword);
     default:
         return runner.CommandBegin(request.kind);
     }
