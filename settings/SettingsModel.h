@@ -57,7 +57,9 @@ struct DS_SignalInfo {
 // The record of a setting element, or null.
 inline DS_SignalInfo* SignalInfo(const TiXmlElement* element)
 {
-    return element ? static_cast<DS_SignalInfo*>(element->GetUserData()) : nullptr;
+    // The record belongs to the model, not to the element: a const element still has a
+    // record the caller may use.
+    return element ? static_cast<DS_SignalInfo*>(const_cast<void*>(element->GetUserData())) : nullptr;
 }
 
 // One write record: every setting that shares a write file number and record number.

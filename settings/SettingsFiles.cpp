@@ -1,0 +1,93 @@
+// Settings files: the whole document, or one group with its settings, saved as a description
+// with values.
+#include <glib.h>
+
+#include <cerrno>
+#include <memory>
+#include <new>
+
+#include "base/Messages.h"
+#include "settings/DeviceSettings.h"
+
+namespace {
+// The document encoding a declaration names (UTF-8 when it names none we know).
+int32_t DeclaredEncoding(const TiXmlDocument& doc)
+{
+    TiXmlVisitorFindDeclaration find;
+    doc.Accept(&find);
+    const char* name = find.Found() ? find.Found()->Encoding() : nullptr;
+    for (int32_t e = kDocEncodingCP866; name && e <= kDocEncodingLast; ++e)
+        if (g_ascii_strcasecmp(name, TiXmlDocumentRecode::EncodingName(e)) == 0)
+            return e;
+    return kDocEncodingUTF8;
+}
+
+// A copy for another document: the record stays with the original element.
+TiXmlNode* CloneDetached(const TiXmlNode* node)
+{
+    TiXmlNode* copy = node->Clone();
+    if (!copy)
+        return nullptr;
+    copy->SetUserData(nullptr);
+    return copy;
+}
+
+// Links child under parent; false (and nothing linked) when there is no child.
+bool LinkChild(TiXmlNode* parent, TiXmlNode* child)
+{
+    return child && parent->LinkEndChild(child);
+}
+}  // namespace
+
+bool DeviceSettings::DS_Export(bool all, const char* path)
+{
+    std::unique_ptr<TiXmlDocumentRecode> group;
+    const TiXmlDocumentRecode* out = &doc_;
+    if (!all) {
+        group.reset(new (std::nothrow) TiXmlDocumentRecode(kDocEncodingUTF8));
+        TiXmlElement* device = new (std::nothrow) TiXmlElement("device");
+        TiXmlElement* sygnals = new (std::nothrow) TiXmlElement("sygnals");
+        TiXmlElement* groups = new (std::nothrow) TiXmlElement("groups");
+        TiXmlElement* one = new (std::nothrow) TiXmlElement("group");
+        TiXmlDeclaration* declaration = new (std::nothrow) TiXmlDeclaration("1.0", "UTF-8", "");
+        bool ok = group && LinkChild(group.get(), declaration) && LinkChild(group.get(), device);
+        if (!ok) {
+            delete declaration;
+            delete device;
+        }
+        const TiXmlElement* source = doc_.FirstChildElement("device");
+        const TiXmlElement* description = source ? source->FirstChildElement("description") : nullptr;
+        if (ok && description)
+            ok = LinkChild(device, CloneDetached(description));
+        ok = ok && LinkChild(device, sygnals);
+        if (!ok)
+            delete sygnals;
+        ok = ok && LinkChild(sygnals, groups);
+        if (!ok)
+            delete groups;
+        ok = ok && LinkChild(groups, one);
+        if (!ok) {
+            delete one;
+        } else {
+            const DS_Group* selected = GroupAt(selected_);
+            one->SetAttribute("gid", (int)(selected ? selected->gid : currentGroup_));
+            one->SetAttribute("tab", 2);
+            one->SetAttribute("title", selected ? selected->title.Text() : "");
+        }
+        for (TiXmlElement* e : Scalars())
+            if (ok && DS_Gid(e) == currentGroup_)
+                ok = LinkChild(sygnals, CloneDetached(e));
+        if (!ok) {
+            DiagNoMem("GUIApp::DS_Export");
+            return false;
+        }
+        out = group.get();
+    }
+    errno = 0;
+    if (out->SaveFile(path, DeclaredEncoding(*out)))
+        return true;
+    int saved = errno;
+    const char* reason = out->Error() ? out->ErrorDesc() : g_strerror(saved ? saved : EIO);
+    MsgBox(TrArgs("Can't save file '^0':\n'^1'", path, reason));
+    return false;
+}

@@ -1,0 +1,79 @@
+// Shared pieces of the settings tests: a front end that records what the model tells it, and
+// small descriptions written to a private temporary folder.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "settings/DeviceSettings.h"
+#include "tests/base/TempDir.h"
+
+class RecordingSettingsUi : public SettingsUiI {
+public:
+    void MsgBox(const SString& text) override { messages.emplace_back(text.Text()); }
+    void GroupsRebuilt() override { ++rebuilt; }
+    void GroupSelect(const std::vector<int>& path) override { selects.push_back(path); }
+    void GroupShown() override { ++shown; }
+
+    std::vector<std::string> messages;
+    std::vector<std::vector<int>> selects;
+    int rebuilt = 0;
+    int shown = 0;
+};
+
+// A position with "r" and "w" at the same place.
+inline std::string Pos(int file, int rec, int offset, int count)
+{
+    std::string at = "{\"file\":" + std::to_string(file) + ",\"rec\":" + std::to_string(rec) +
+                     ",\"offset\":" + std::to_string(offset) + ",\"count\":" + std::to_string(count) + "}";
+    return "{\"r\":" + at + ",\"w\":" + at + "}";
+}
+
+// One "scalar": attrs is the attribute text, body the children after "access" and "description".
+inline std::string Scalar(const std::string& name, const std::string& attrs, const std::string& body = "",
+                          const char* access = "readwrite")
+{
+    return "<scalar " + attrs + "><access>" + access + "</access><description>" + name +
+           "</description>" + body + "</scalar>\n";
+}
+
+inline std::string Description(const std::string& groups, const std::string& scalars,
+                               const std::string& head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n")
+{
+    return head + "<device><description>test unit</description><sygnals>\n<groups>" + groups +
+           "</groups>\n" + scalars + "</sygnals></device>\n";
+}
+
+inline std::string Group(int gid, const std::string& title, int tab = 2, const std::string& inner = "")
+{
+    return "<group gid=\"" + std::to_string(gid) + "\" tab=\"" + std::to_string(tab) + "\" title=\"" +
+           title + "\">" + inner + "</group>";
+}
+
+// A model with its recording front end and scratch folder.
+struct SettingsFixture {
+    RecordingSettingsUi ui;
+    DeviceSettings model{&ui};
+    TempDir dir;
+
+    std::string Write(const std::string& name, const std::string& text)
+    {
+        std::string path = dir / name;
+        WriteText(path, text);
+        return path;
+    }
+    bool Load(const std::string& text) { return model.DS_Load(Write("desc.xml", text).c_str()); }
+    std::vector<std::string> Names()
+    {
+        std::vector<std::string> names;
+        for (TiXmlElement* e : model.Scalars())
+            names.emplace_back(DS_Description(e));
+        return names;
+    }
+    TiXmlElement* Find(const std::string& name)
+    {
+        for (TiXmlElement* e : model.Scalars())
+            if (name == DS_Description(e))
+                return e;
+        return nullptr;
+    }
+};
