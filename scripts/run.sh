@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The run command: installs what is missing, builds the tool, starts a simulated unit on
-# loopback and then either the window pointed at it (with a display) or, without one, writes a
-# sample firmware image into it with pelta-cli, reboots it and reads the new version.
+# loopback (settings laid out by res/Pelta.xml, holding a commissioned unit's values) and then
+# either the window pointed at it (with a display) or, without one, writes a sample firmware
+# image into it with pelta-cli, reboots it and reads the new version.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 out=${PELTA_BUILD_ROOT:-$top/build}/run
@@ -51,7 +52,8 @@ start_sim() {
   local port=$1
   : > "$demo/sim.log"
   coproc SIM { exec "$bin/pelta-sim" --listen 127.0.0.1 --port "$port" --udp-port 0 \
-                    --state-dir "$demo/unit" --reboot-delay 500 2>&1; }
+                    --state-dir "$demo/unit" --reboot-delay 500 \
+                    --description "$bin/res/Pelta.xml" --settings-values "$bin/res/samples/Pelta-ru.xml" 2>&1; }
   sim_pid=$SIM_PID
   if wait_listening; then return 0; fi
   stop_sim

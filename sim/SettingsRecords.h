@@ -18,6 +18,11 @@ public:
     bool Write(uint16_t file, uint16_t record, const uint8_t* registers, uint16_t count);
     bool Has(uint16_t file, uint16_t record) const { return records_.count(Key(file, record)) != 0; }
     void Erase(uint16_t file, uint16_t record) { records_.erase(Key(file, record)); }
+    // The registers as last written, register 0 included; null for a record never written.
+    const std::vector<uint8_t>* Stored(uint16_t file, uint16_t record) const {
+        auto it = records_.find(Key(file, record));
+        return it == records_.end() ? nullptr : &it->second;
+    }
     // count registers: register 0 is 1 when the record holds values, then the stored registers
     // (zeros past what was written, and for a record never written).
     void Read(uint16_t file, uint16_t record, uint16_t count, uint8_t* out) const;

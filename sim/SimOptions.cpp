@@ -100,6 +100,8 @@ bool SetPassword(SimConfig& c, const char* v) {
     return ParseNumber(v, kMaxPassword, &p) && (c.password = (uint16_t)p, true);
 }
 bool SetStateDir(SimConfig& c, const char* v) { return *v && (c.stateDir = v, true); }
+bool SetDescription(SimConfig& c, const char* v) { return *v && (c.descriptionPath = v, true); }
+bool SetSettingsValues(SimConfig& c, const char* v) { return *v && (c.settingsValuesPath = v, true); }
 bool SetRebootDelay(SimConfig& c, const char* v) { return ParseNumber(v, kMaxDelayMs, &c.rebootDelayMs); }
 bool SetVerbose(SimConfig& c, const char*) { return c.verbose = true; }
 
@@ -175,6 +177,8 @@ const OptionSpec kOptions[] = {
     {"--id", "TEXT", SetIdentifier, "identifier, at most 6 WINDOWS-1251 bytes (default \"Пелта1\")"},
     {"--password", "N", SetPassword, "password 0..32767 (default 1)"},
     {"--state-dir", "DIR", SetStateDir, "keep version, password, images and settings in DIR"},
+    {"--description", "FILE", SetDescription, "settings reads follow the \"r\" positions of this description"},
+    {"--settings-values", "FILE", SetSettingsValues, "start with the values of this settings file in records not yet held"},
     {"--reboot-delay", "MS", SetRebootDelay, "time the unit stays away after a reboot (default 1000)"},
     {"--verbose", nullptr, SetVerbose, "log every request (also -v)"},
     {"--fault-after", "N", SetAfter, "counted faults start after N good answers (default 0)"},

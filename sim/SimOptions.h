@@ -20,6 +20,8 @@ struct SimConfig {
     UnitIdentity identity = {{0x02, 0x50, 0x45, 0x4C, 0x54, 0x41}, 0, false, {}};
     uint16_t password = kDefaultPassword;
     std::string stateDir;
+    std::string descriptionPath;       // settings description whose "r" positions reads follow
+    std::string settingsValuesPath;    // settings file whose values the unit starts with
     uint32_t rebootDelayMs = kDefaultRebootDelayMs;
     bool verbose = false;
     FaultConfig faults;

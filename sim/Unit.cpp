@@ -92,6 +92,11 @@ StagedImage* Unit::ImageFileStream(uint16_t file) {
     return nullptr;
 }
 
+bool Unit::HoldsSettings(uint16_t file, uint16_t record) const {
+    if (layout_ && layout_->Names(file, record)) return layout_->Fed(settings_, file, record);
+    return settings_.Has(file, record);
+}
+
 uint8_t Unit::ReadRecord(uint16_t file, uint16_t record, uint16_t length, uint32_t localIp, uint8_t* out,
                          long* imagePosition) const {
     *imagePosition = -1;
@@ -99,7 +104,7 @@ uint8_t Unit::ReadRecord(uint16_t file, uint16_t record, uint16_t length, uint32
     if (length == 0) return kExIllegalDataValue;
     if (file == kIdentityFile) return ReadIdentity(record, length, localIp, out);
     long position = -1;
-    const StagedImage* stream = settings_.Has(file, record) ? nullptr : StreamCovering(file, record, &position);
+    const StagedImage* stream = HoldsSettings(file, record) ? nullptr : StreamCovering(file, record, &position);
     if (stream) {
         if (length > kImageRecordRegisters) return kExIllegalDataValue;
         uint8_t bytes[kImageRecordBytes];
@@ -109,7 +114,11 @@ uint8_t Unit::ReadRecord(uint16_t file, uint16_t record, uint16_t length, uint32
         return 0;
     }
     if (length > kMaxSettingsRegisters) return kExIllegalDataValue;
-    settings_.Read(file, record, length, out);   // never written: register 0 is 0, as "Block is empty"
+    // Never written: register 0 is 0, as "Block is empty".
+    if (layout_ && layout_->Names(file, record))
+        layout_->Read(settings_, file, record, length, out);
+    else
+        settings_.Read(file, record, length, out);
     return 0;
 }
 
@@ -118,7 +127,11 @@ uint8_t Unit::WriteRecord(uint16_t file, uint16_t record, uint16_t length, const
     if (file == 0 || file == kIdentityFile || record > kMaxFileRecordNumber) return kExIllegalDataAddress;
     if (length == 0) return kExIllegalDataValue;
     uint16_t keyRegister = GetBe16(data);
-    StagedImage* headerStream = record == 0 ? ImageFileStream(file) : nullptr;
+    // Only a write shaped like a header (8 registers, bit 15 clear) opens an image stream at
+    // record 0 of an image file; anything else there is a settings record, so that a
+    // description may place settings in those files too.
+    bool headerShaped = length == kImageRecordRegisters && !(keyRegister & kWithoutValuesFlag);
+    StagedImage* headerStream = record == 0 && headerShaped ? ImageFileStream(file) : nullptr;
 
     // A write where the open stream expects its next record is a code record of that stream,
     // even at record 0 of a loader file; a finished stream gives way to a new header there.
@@ -133,9 +146,12 @@ uint8_t Unit::WriteRecord(uint16_t file, uint16_t record, uint16_t length, const
         return 0;
     }
     if (headerStream) {
-        if (length != kImageRecordRegisters) return kExIllegalDataValue;
         if (keyRegister != password_) return kExIllegalDataValue;
         if (!headerStream->WriteHeader(data)) return kExIllegalDataValue;
+        if (settings_.Has(file, record)) {   // it reads back as the image's header from now on
+            settings_.Erase(file, record);
+            change->settings = true;
+        }
         active_ = headerStream;
         change->imageCompleted = headerStream->IsComplete();
         return 0;

@@ -3,10 +3,12 @@
 // Callers hold Mutex() around every call; request handlers run on several threads.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "sim/SettingsLayout.h"
 #include "sim/SettingsRecords.h"
 #include "sim/StagedImage.h"
 
@@ -76,6 +78,8 @@ public:
     StagedImage& Firmware() { return firmware_; }
     StagedImage& Loader() { return loader_; }
     SettingsRecords& Settings() { return settings_; }
+    // Reads of the records a description names follow it; other records read back as written.
+    void SetLayout(std::unique_ptr<SettingsLayout> layout) { layout_ = std::move(layout); }
     std::vector<uint8_t>& AppliedFirmware() { return appliedFirmware_; }
     std::vector<uint8_t>& AppliedLoader() { return appliedLoader_; }
     // Feeds a record as written back into a stream without a password check (state loading).
@@ -87,6 +91,7 @@ private:
     uint8_t ReadIdentity(uint16_t record, uint16_t length, uint32_t localIp, uint8_t* out) const;
     const StagedImage* StreamCovering(uint16_t file, uint16_t record, long* position) const;
     StagedImage* ImageFileStream(uint16_t file);
+    bool HoldsSettings(uint16_t file, uint16_t record) const;
 
     mutable std::mutex mutex_;
     UnitIdentity identity_;
@@ -96,6 +101,7 @@ private:
     StagedImage loader_{kLoaderFile};
     StagedImage* active_ = nullptr;   // the stream the last header opened
     SettingsRecords settings_;
+    std::unique_ptr<SettingsLayout> layout_;
     std::vector<uint8_t> appliedFirmware_;
     std::vector<uint8_t> appliedLoader_;
 };

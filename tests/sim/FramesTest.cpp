@@ -82,7 +82,6 @@ TEST_F(FramesTest, BadRequestsGetTheModbusException) {
         {"write record: data shorter than length", "00 7B 00 00 00 0C 00 15 09 06 00 64 00 01 00 02 00 01", 3},
         {"write record: reference type 7", "00 7B 00 00 00 0C 00 15 09 07 00 64 00 01 00 01 00 01", 2},
         {"write record: wrong password", "00 7B 00 00 00 0C 00 15 09 06 00 64 00 01 00 01 00 02", 3},
-        {"write record: image header of 7 registers", "00 7B 00 00 00 18 00 15 15 06 00 03 00 00 00 07 00 01 00 01 00 00 00 04 00 00 00 00 00 00", 3},
         {"write record: header count disagrees with size",
          "00 7B 00 00 00 1A 00 15 17 06 00 03 00 00 00 08 00 01 00 02 00 00 00 04 00 00 00 00 00 00 00 00", 3},
         {"keyed write: register 5", "00 7B 00 00 00 0B 00 64 00 05 00 01 02 00 01 00 01", 2},
