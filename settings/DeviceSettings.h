@@ -4,6 +4,7 @@
 // SettingsUiI and keep their own widgets.
 #pragma once
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <vector>
 
@@ -33,6 +34,8 @@ public:
     // Replaces everything by the file's description; on failure the model is left empty
     // (one message box tells why). Ends by selecting the first group and showing it.
     bool DS_Load(const char* path);
+    // The same from an open file (the caller closes it); name stands for the path in messages.
+    bool DS_LoadStream(FILE* file, const char* name);
     // Parses every "scalar" into its record and fills the write records; faulty settings are
     // dropped, each with its own message box.
     void DS_Init();
@@ -106,6 +109,7 @@ public:
 
 private:
     void MsgBox(const SString& text);
+    bool LoadFinish(bool loaded, const char* name);
     void GroupsBuild();
     void ShownDrop();
     bool InitOne(TiXmlElement* element, SString& fault, bool& drop);

@@ -92,9 +92,20 @@ void DeviceSettings::MsgBox(const SString& text)
 bool DeviceSettings::DS_Load(const char* path)
 {
     DS_Clear();
+    return LoadFinish(doc_.LoadFile(path, false), path);
+}
+
+bool DeviceSettings::DS_LoadStream(FILE* file, const char* name)
+{
+    DS_Clear();
+    return LoadFinish(doc_.LoadFile(file, false), name);
+}
+
+bool DeviceSettings::LoadFinish(bool loaded, const char* name)
+{
     bool ok = false;
-    if (!doc_.LoadFile(path, false)) {
-        MsgBox(TrArgs("Can't load file '^0':\n'^1'", path, doc_.ErrorDesc()));
+    if (!loaded) {
+        MsgBox(TrArgs("Can't load file '^0':\n'^1'", name, doc_.ErrorDesc()));
         DS_Clear();
     } else {
         ReplaceDeclaration(doc_);
