@@ -45,6 +45,11 @@ public:
     virtual void ReportError(const char* what, int code, const char* detail = nullptr,
                              const char* hint = nullptr) = 0;
 
+    // Forgets bytes received from the peer but not yet handed out by Receive (a drain ends
+    // with this, so a garbled answer cannot leak into the next one). Channels without such
+    // bytes do nothing.
+    virtual void DropReceived() {}
+
     void Log(const char* text, int32_t length, bool withName, int style);
     void TrafficLog(const void* data, int count, bool outgoing);
 

@@ -51,6 +51,8 @@ bool TalkChannel_TCP::Open()
 {
     if (IsOpened()) return false;
     shut_.store(false);
+    DropReceived();
+    aheadErrno_ = 0;
     Log(owner_->MessageText("Open TCP socket").Text(), -1, true, kStyleStep);
     int fd = socket(AF_INET, SOCK_STREAM, 0);
     if (fd == -1 || !SetTimeouts(fd)) {
@@ -146,6 +148,55 @@ bool TalkChannel_TCP::SettleReceive(int& result, int& error, bool* end) const
     return result >= 0;
 }
 
+// Reading an answer in its exact pieces costs a system call per piece; reading ahead up to a
+// full answer makes it one per answer on loopback. The pieces handed out stay those a socket
+// would give: held bytes are served first, and when they do not cover the call the socket is
+// asked for the rest without waiting (it would have returned what it had at once).
+int TalkChannel_TCP::ReceiveAhead(uint8_t* buffer, int size)
+{
+    if (size <= 0) return (int)recv(Socket(), buffer, 0, 0);
+    if (aheadCount_ >= size) {
+        memcpy(buffer, ahead_ + aheadStart_, (size_t)size);
+        aheadStart_ += size;
+        aheadCount_ -= size;
+        return size;
+    }
+    const int held = aheadCount_;
+    if (held == 0 && aheadErrno_ != 0) {
+        errno = aheadErrno_;
+        aheadErrno_ = 0;
+        return -1;
+    }
+    memcpy(buffer, ahead_ + aheadStart_, (size_t)held);
+    aheadStart_ = 0;
+    aheadCount_ = 0;
+    const int flags = held > 0 ? MSG_DONTWAIT : 0;
+    ssize_t n;
+    if (size >= kChannelReceiveAhead) {
+        n = recv(Socket(), buffer + held, (size_t)(size - held), flags);
+    } else {
+        n = recv(Socket(), ahead_, sizeof ahead_, flags);
+        if (n > 0) {
+            int take = (int)n < size - held ? (int)n : size - held;
+            memcpy(buffer + held, ahead_, (size_t)take);
+            aheadStart_ = take;
+            aheadCount_ = (int)n - take;
+            n = take;
+        }
+    }
+    if (held == 0) return (int)n;
+    if (n > 0) return held + (int)n;
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) aheadErrno_ = errno;
+    // An end of stream met while bytes were held shows again at the next call.
+    return held;
+}
+
+void TalkChannel_TCP::DropReceived()
+{
+    aheadStart_ = 0;
+    aheadCount_ = 0;
+}
+
 bool TalkChannel_TCP::Receive(void* buffer, int size, int* received, bool* end)
 {
     *received = -1;
@@ -154,9 +205,11 @@ bool TalkChannel_TCP::Receive(void* buffer, int size, int* received, bool* end)
         ReportError("Receiving error", 0, "Socket not opened");
         return false;
     }
-    int result = (int)recv(Socket(), buffer, size > 0 ? (size_t)size : 0, 0);
+    int result = ReceiveAhead(static_cast<uint8_t*>(buffer), size);
     int error = result < 0 ? LastError() : 0;
     bool ok = SettleReceive(result, error, end);
+    // After Shutdown every call fails; what was read ahead is of no use any more.
+    if (shut_.load()) DropReceived();
     *received = result;
     if (owner_->IsTalkLog()) TrafficLog(buffer, result, false);
     if (!ok) {
@@ -191,6 +244,8 @@ bool TalkChannel_TCP::Shutdown()
 bool TalkChannel_TCP::Close()
 {
     if (!IsOpened()) return true;
+    DropReceived();
+    aheadErrno_ = 0;
     std::unique_lock<std::mutex> lock(closeLock_);
     if (shut_.load()) {
         int fd = socket_.exchange(-1);

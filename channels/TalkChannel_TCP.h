@@ -7,6 +7,9 @@
 
 // Send and receive time-out of every channel socket.
 const int kChannelSocketTimeoutMs = 5000;
+// Bytes a TCP channel reads ahead in one receive call: a full Modbus TCP answer (7-byte MBAP
+// header and a 253-byte PDU).
+const int kChannelReceiveAhead = 260;
 // Port used when an address names no port.
 const int kModbusTcpPort = 502;
 
@@ -23,6 +26,7 @@ public:
     bool Shutdown() override;
     bool Send(const void* data, int size) override;
     bool Receive(void* buffer, int size, int* received, bool* end) override;
+    void DropReceived() override;
     bool IsOpened() override { return socket_.load(std::memory_order_relaxed) != -1; }
     // The Windows Sockets code of the last failure; a call that ended because of Shutdown
     // reads as "Interrupted function call".
@@ -41,11 +45,24 @@ protected:
     // success with nothing received. Sets end on a zero-byte result; returns success.
     bool SettleReceive(int& result, int& error, bool* end) const;
 
+    // One receive call of at most size bytes as the socket would answer it, served from the
+    // bytes read ahead while there are any. Returns the count, 0 at end of stream, or -1 with
+    // errno set.
+    int ReceiveAhead(uint8_t* buffer, int size);
+
     std::atomic<int> socket_{-1};
     std::atomic<bool> shut_{false};
     int timeoutMs_;
     // Serialises Shutdown against Close so shutdown() never meets a closed, reused descriptor.
     std::mutex closeLock_;
+
+    // Read-ahead of the worker thread (never touched by Shutdown): bytes the socket gave
+    // beyond what a Receive asked for, and an error it reported while bytes were still held,
+    // kept for the call that finds the read-ahead empty, as the socket itself would order them.
+    uint8_t ahead_[kChannelReceiveAhead];
+    int aheadStart_ = 0;
+    int aheadCount_ = 0;
+    int aheadErrno_ = 0;
 };
 
 // Splits "host" or "host:port" at the last colon; the port is the leading decimal digits

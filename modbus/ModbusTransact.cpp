@@ -103,10 +103,9 @@ ModbusResult ReadChecked(MODBUS_TalkHead& head, uint8_t* buffer, int length, uin
 }
 
 // Discards what is left of a garbled answer until the peer falls silent, closes or fails.
-void Drain(MODBUS_TalkHead& head)
+void DrainChannel(MODBUS_TalkHead& head)
 {
     TalkChannelExtI* owner = OwnerOf(head);
-    LogLine(owner, "Reading the remainder from channel", kStyleStep);
     uint8_t sink[kModbusDrainChunk];
     time_t quietSince = 0;
     long drained = 0;
@@ -126,6 +125,14 @@ void Drain(MODBUS_TalkHead& head)
         else if (now - quietSince > head.timeouts.drainQuietSec)
             return;
     }
+}
+
+void Drain(MODBUS_TalkHead& head)
+{
+    LogLine(OwnerOf(head), "Reading the remainder from channel", kStyleStep);
+    DrainChannel(head);
+    // A drain cut short (stop, limit) must not leave bytes the channel read ahead.
+    head.channel->DropReceived();
 }
 
 void ReadAnswer(MODBUS_TalkHead& head, uint8_t function, const ModbusDataPiece* answer, int answerCount,

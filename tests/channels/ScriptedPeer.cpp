@@ -14,6 +14,7 @@ namespace {
 const int kSliceMs = 50;          // how often the peer thread looks at the stop flag
 const int kAcceptWaitMs = 20000;  // a client that never connects fails the script
 const int kTailWaitMs = 30000;    // how long the peer keeps a finished connection open
+} // namespace
 
 std::string HexText(const uint8_t* data, size_t size)
 {
@@ -25,7 +26,6 @@ std::string HexText(const uint8_t* data, size_t size)
     }
     return out;
 }
-} // namespace
 
 Bytes Hex(const char* text)
 {

@@ -27,6 +27,8 @@ inline PeerStep ResetConnection() { return {PeerStep::Reset, {}}; }
 // "00 7B 0A" -> bytes.
 Bytes Hex(const char* text);
 Bytes Concat(std::initializer_list<Bytes> parts);
+// bytes -> "00 7B 0A " (each byte followed by a blank).
+std::string HexText(const uint8_t* data, size_t size);
 
 class ScriptedPeer {
 public:
