@@ -1,5 +1,6 @@
-// pelta-cli: the headless front end of the operation runner. One operation per run; Ctrl-C
-// stops it the way the window's stop button does.
+// pelta-cli: the headless front end of the operation runner. One operation per run; every
+// Ctrl-C (or SIGTERM) is a press of the window's stop button, a third within two seconds ends
+// the program at once.
 #include <fcntl.h>
 #include <glib.h>
 #include <poll.h>
@@ -15,6 +16,8 @@
 #include "base/Messages.h"
 #include "cli/CliArgs.h"
 #include "cli/ConsoleUi.h"
+#include "cli/ImageFile.h"
+#include "cli/Interrupts.h"
 #include "operations/OperationRunner.h"
 
 namespace {
@@ -22,17 +25,6 @@ const char kProgramTitle[] = "Pelta CLI";
 const char kWakeInterrupt = 'i';
 // The main thread also looks at the run state this often, whatever the pipe says.
 const int kWaitSliceMs = 250;
-
-int wakeWrite = -1;
-
-extern "C" void OnInterrupt(int)
-{
-    // Only async-signal-safe work here: the main thread turns the byte into the stop request.
-    int saved = errno;
-    ssize_t ignored = write(wakeWrite, &kWakeInterrupt, 1);
-    (void)ignored;
-    errno = saved;
-}
 
 // The catalogues live in res/locale beside the program.
 void CatalogueBind()
@@ -48,27 +40,12 @@ void CatalogueBind()
     g_free(exe);
 }
 
-SString AbsolutePath(const std::string& file)
-{
-    char* real = realpath(file.c_str(), nullptr);
-    if (real) {
-        SString path(real);
-        free(real);
-        return path;
-    }
-    // A missing file keeps its name, so the worker reports that it cannot open it.
-    gchar* absolute = g_canonicalize_filename(file.c_str(), nullptr);
-    SString path(absolute);
-    g_free(absolute);
-    return path;
-}
-
-bool OperationStart(OperationRunner& runner, const CliRequest& request)
+bool OperationStart(OperationRunner& runner, const CliRequest& request, const ImageFile& image)
 {
     switch (request.kind) {
     case OperationKind::FirmwareWrite:
     case OperationKind::LoaderWrite:
-        runner.ImageSet(AbsolutePath(request.file));
+        runner.ImageSet(SString(image.displayPath.c_str()), image.localPath);
         return runner.WriteBegin(request.kind == OperationKind::FirmwareWrite);
     case OperationKind::ChangePassword:
         return runner.ChangePasswordBegin(request.newPassword);
@@ -77,10 +54,11 @@ bool OperationStart(OperationRunner& runner, const CliRequest& request)
     }
 }
 
-// Waits for the worker to leave the busy states, turning Ctrl-C into the stop request.
+// Waits for the worker to leave the busy states, turning every Ctrl-C into a stop request:
+// one that came while the worker held the channel (opening it) could not shut it down, the
+// next one can.
 void OperationWait(OperationRunner& runner, int wakeRead)
 {
-    bool stopAsked = false;
     while (runner.IsBusy()) {
         struct pollfd p = {wakeRead, POLLIN, 0};
         if (poll(&p, 1, kWaitSliceMs) <= 0)
@@ -88,10 +66,8 @@ void OperationWait(OperationRunner& runner, int wakeRead)
         char bytes[64];
         ssize_t n = read(wakeRead, bytes, sizeof bytes);
         for (ssize_t i = 0; i < n; ++i) {
-            if (bytes[i] == kWakeInterrupt && !stopAsked && runner.IsBusy()) {
+            if (bytes[i] == kWakeInterrupt && runner.IsBusy())
                 runner.TalkStop();
-                stopAsked = true;
-            }
         }
     }
     runner.WorkerJoin();
@@ -128,26 +104,36 @@ int main(int argc, char** argv)
         fputs(CliUsage(), stdout);
         return kExitOk;
     }
+    ImageFile image;
+    if (request.kind == OperationKind::FirmwareWrite || request.kind == OperationKind::LoaderWrite) {
+        std::string reason;
+        if (!ImageFileCheck(request.file, &image, &reason)) {
+            fprintf(stderr, "pelta-cli: %s\n", reason.c_str());
+            return kExitUsage;
+        }
+    }
 
     int wake[2];
     if (pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
         perror("pelta-cli: pipe");
         return kExitFailed;
     }
-    wakeWrite = wake[1];
-    struct sigaction action = {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
+    const bool terminal = isatty(STDOUT_FILENO) != 0;
+    // The worker starts with both signals blocked, so that a Ctrl-C never cuts one of its
+    // socket calls short; the main thread takes them once the worker runs.
+    InterruptsBlock();
+    InterruptsInstall(wake[1], kWakeInterrupt, kExitAborted);
     signal(SIGPIPE, SIG_IGN);
 
-    ConsoleUi ui(stdout, isatty(STDOUT_FILENO) != 0, request, wake[1]);
+    ConsoleUi ui(stdout, terminal, request, wake[1]);
     int code = kExitFailed;
     {
         OperationRunner runner(&ui);
         ui.Attach(&runner);
         runner.FlagsSet(RunFlags::TalkLog, request.talkLog);
-        if (OperationStart(runner, request))
+        bool started = OperationStart(runner, request, image);
+        InterruptsUnblock();
+        if (started)
             OperationWait(runner, wake[0]);
         AppState state;
         runner.StateGet(&state, nullptr);
@@ -155,7 +141,7 @@ int main(int argc, char** argv)
         if (state == AppState::Succeeded && request.kind == OperationKind::VersionRead)
             printf("%s\n", TrArgs("Firmware version: ^0", ui.Version().c_str()).Text());
     }
-    signal(SIGINT, SIG_DFL);
+    InterruptsRemove();
     close(wake[0]);
     close(wake[1]);
     Messages::Done();

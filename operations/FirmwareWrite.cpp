@@ -76,12 +76,14 @@ bool OperationRunner::RecordResultCheck(uint32_t code)
 }
 
 namespace {
-// Opens, sizes, allocates and reads the image file; logs the failure line.
-bool ImageRead(OperationRunner& runner, const SString& path, Image* image)
+// Opens, sizes, allocates and reads the image file; logs the failure line. The size checks
+// come before the allocation, so that a huge file is refused, not swallowed.
+bool ImageRead(OperationRunner& runner, const SString& path, const std::string& localPath, Image* image)
 {
-    gchar* localPath = g_filename_from_utf8(path.Text(), -1, nullptr, nullptr, nullptr);
-    FILE* file = localPath ? fopen(localPath, "rb") : nullptr;
-    g_free(localPath);
+    gchar* converted = localPath.empty() ? g_filename_from_utf8(path.Text(), -1, nullptr, nullptr, nullptr)
+                                         : g_strdup(localPath.c_str());
+    FILE* file = converted ? fopen(converted, "rb") : nullptr;
+    g_free(converted);
     if (!file) {
         runner.LogError("Can't open file");
         return false;
@@ -93,14 +95,6 @@ bool ImageRead(OperationRunner& runner, const SString& path, Image* image)
         return false;
     }
     size_t size = (size_t)status.st_size;
-    if (size > 0) {
-        image->data = (uint8_t*)malloc(size);
-        if (!image->data) {
-            DiagNoMem(kWhere);
-            fclose(file);
-            return false;
-        }
-    }
     if (size % kWordBytes != 0) {
         runner.LogError("Wrong file size (size must be multiple 4)");
         fclose(file);
@@ -112,6 +106,14 @@ bool ImageRead(OperationRunner& runner, const SString& path, Image* image)
                         UnsignedText(kMaxImageBytes).Text());
         fclose(file);
         return false;
+    }
+    if (size > 0) {
+        image->data = (uint8_t*)malloc(size);
+        if (!image->data) {
+            DiagNoMem(kWhere);
+            fclose(file);
+            return false;
+        }
     }
     bool complete = ReadFully(file, image->data, size) == size;
     fclose(file);
@@ -159,7 +161,7 @@ bool RecordWriteVerify(OperationRunner& runner, const MODBUS_TalkInfo& talk, uin
 bool OperationRunner::WriteToDevFW_th(bool firmware, const MODBUS_TalkInfo& talk)
 {
     Image image;
-    if (!ImageRead(*this, imagePath_, &image))
+    if (!ImageRead(*this, imagePath_, imageLocalPath_, &image))
         return false;
     ImageMask(image.data, image.size, transportMask_);
     const uint32_t crc = Crc32(image.data, image.size);

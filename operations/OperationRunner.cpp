@@ -172,9 +172,10 @@ bool OperationRunner::CommandBegin(OperationKind kind)
     return false;
 }
 
-void OperationRunner::ImageSet(const SString& fullPath)
+void OperationRunner::ImageSet(const SString& fullPath, const std::string& localPath)
 {
     imagePath_ = fullPath;
+    imageLocalPath_ = localPath;
     const char* slash = strrchr(fullPath.Text(), G_DIR_SEPARATOR);
     imageName_.Assign(slash ? slash + 1 : fullPath.Text());
     transportMask_ = g_random_int();

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <string>
 
 #include "base/SString.h"
 #include "channels/TalkChannel.h"
@@ -127,8 +128,10 @@ public:
     // VersionRead, Reboot or TestGateway with its begin text.
     bool CommandBegin(OperationKind kind);
     // Image chosen for the next write: full UTF-8 path; keeps the file-name part and draws a
-    // new transport mask.
-    void ImageSet(const SString& fullPath);
+    // new transport mask. localPath: the same file in the file system's own bytes, opened as
+    // it is (a name that is not valid UTF-8 cannot go through fullPath); empty: converted
+    // from fullPath.
+    void ImageSet(const SString& fullPath, const std::string& localPath = std::string());
     bool WriteBegin(bool firmware);
     bool ChangePasswordBegin(int32_t newPassword);
 
@@ -181,6 +184,7 @@ public:
     // What reaches the unit: the low 16 bits.
     uint16_t DevicePasswordWire() const { return (uint16_t)(devicePassword_ & 0xFFFF); }
     const SString& ImagePath() const { return imagePath_; }
+    const std::string& ImageLocalPath() const { return imageLocalPath_; }
     const SString& ImageName() const { return imageName_; }
     uint32_t TransportMask() const { return transportMask_; }
     int32_t NewPassword() const { return newPassword_; }
@@ -233,6 +237,7 @@ private:
     int32_t devicePassword_ = -1;
     SString imagePath_;
     SString imageName_;
+    std::string imageLocalPath_;
     uint32_t transportMask_ = 0;
     int32_t newPassword_ = 0;
 };

@@ -5,10 +5,13 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstring>
+#include <fstream>
+#include <thread>
 
 namespace {
 const int kPollMs = 50;
@@ -31,6 +34,27 @@ bool TerminalOpen(int* master, std::string* slave)
     *slave = ptsname(*master);
     return true;
 }
+// True while sig is pending for the whole process (sent, not yet taken by a thread).
+bool SignalPending(pid_t pid, int sig)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.compare(0, 7, "ShdPnd:") == 0)
+            return (std::stoull(line.substr(7), nullptr, 16) >> (sig - 1)) & 1;
+    return false;
+}
+
+// Sends the signals one by one, each after the child took the one before (two pending signals
+// of one kind would merge into one).
+void SignalsSend(pid_t pid, const CliOptions& options)
+{
+    for (int k = 0; k < options.signalCount; ++k) {
+        kill(pid, options.signal);
+        auto bound = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (SignalPending(pid, options.signal) && std::chrono::steady_clock::now() < bound)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
 }  // namespace
 
 std::string CliBinary()
@@ -42,6 +66,17 @@ std::string CliBinary()
 CliResult CliRun(const std::vector<std::string>& args, const std::string& interruptOn, bool terminal,
                  int timeoutMs)
 {
+    CliOptions options;
+    options.interruptOn = interruptOn;
+    options.terminal = terminal;
+    options.timeoutMs = timeoutMs;
+    return CliRun(args, options);
+}
+
+CliResult CliRun(const std::vector<std::string>& args, const CliOptions& options)
+{
+    const std::string& interruptOn = options.interruptOn;
+    const bool terminal = options.terminal;
     CliResult result;
     int outPipe[2], errPipe[2];
     int master = -1;
@@ -77,9 +112,19 @@ CliResult CliRun(const std::vector<std::string>& args, const std::string& interr
         close(outPipe[1]);
     close(errPipe[1]);
 
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(options.timeoutMs);
     bool outOpen = true, errOpen = true;
+    int suspended = -1;  // the parent's own descriptor of the terminal while output is suspended
+    int status = 0;
+    bool reaped = false;
     while ((outOpen || errOpen) && std::chrono::steady_clock::now() < deadline) {
+        // A suspended terminal never ends the parent's read: resume it once the child is gone.
+        if (suspended >= 0 && waitpid(pid, &status, WNOHANG) == pid) {
+            reaped = true;
+            tcflow(suspended, TCOON);
+            close(suspended);
+            suspended = -1;
+        }
         struct pollfd p[2] = {{outOpen ? outPipe[0] : -1, POLLIN, 0}, {errOpen ? errPipe[0] : -1, POLLIN, 0}};
         if (poll(p, 2, kPollMs) <= 0)
             continue;
@@ -95,16 +140,27 @@ CliResult CliRun(const std::vector<std::string>& args, const std::string& interr
             (i == 0 ? result.out : result.err).append(buffer, (size_t)n);
         }
         if (!interruptOn.empty() && !result.interrupted && result.out.find(interruptOn) != std::string::npos) {
-            kill(pid, SIGINT);
+            if (options.beforeSignal)
+                options.beforeSignal(pid);
+            if (terminal && options.suspendOutput) {
+                suspended = open(slave.c_str(), O_RDWR | O_NOCTTY);
+                tcflow(suspended, TCOOFF);
+            }
+            SignalsSend(pid, options);
             result.interrupted = true;
         }
     }
-    int status = 0;
+    if (suspended >= 0) {
+        tcflow(suspended, TCOON);
+        close(suspended);
+    }
     if (outOpen || errOpen) {
         kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
+        if (!reaped)
+            waitpid(pid, &status, 0);
     } else {
-        waitpid(pid, &status, 0);
+        if (!reaped)
+            waitpid(pid, &status, 0);
         result.exitCode = ExitOf(status);
     }
     close(outPipe[0]);

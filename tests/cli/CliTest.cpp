@@ -2,11 +2,15 @@
 // progress bar on a terminal and Ctrl-C.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <regex>
 #include <sstream>
 
+#include "cli/Interrupts.h"
 #include "tests/cli/CliProcess.h"
 #include "tests/support/SimProcess.h"
 
@@ -136,7 +140,6 @@ TEST_F(CliTest, FailuresExitWithOne)
         {{"--fault-result", "0:2"}, {"write-loader", "IMAGE"}, "Read record result not ok: 2 - 'CRC error'"},
         {{"--fault-tamrin", "check"}, {"test-gateway"}, "Wrong Tamrin CRC (want '0x"},
         {{}, {"reboot", "--password", "0x7"}, "Device answer exception '0x"},
-        {{}, {"write-firmware", "/nonexistent/image.bin"}, "Can't open file"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line);
@@ -154,6 +157,55 @@ TEST_F(CliTest, FailuresExitWithOne)
     }
 }
 
+TEST(CliArguments, ImageFileProblemsExitWithTwoBeforeAnyConnection)
+{
+    const char* tmp = getenv("TMPDIR");
+    const std::string dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/pelta-cli-files-" + std::to_string(getpid());
+    ASSERT_EQ(0, mkdir(dir.c_str(), 0700));
+    const std::string fifo = dir + "/fifo.bin", locked = dir + "/locked.bin";
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+    std::ofstream(locked) << "1234";
+    ASSERT_EQ(0, chmod(locked.c_str(), 0));
+    struct Case {
+        std::string file;
+        const char* reason;
+    };
+    std::vector<Case> cases = {
+        {dir + "/missing.bin", "No such file or directory"},
+        {dir, "not a regular file"},
+        {fifo, "not a regular file"},
+        {"/dev/null", "not a regular file"},
+    };
+    // The super-user reads every file.
+    if (geteuid() != 0)
+        cases.push_back({locked, "Permission denied"});
+    for (const Case& c : cases) {
+        for (const char* command : {"write-firmware", "write-loader"}) {
+            // A port nothing listens on: a connection attempt would show on standard output.
+            CliResult r = CliRun({command, c.file, "--host", "127.0.0.1:1"});
+            EXPECT_EQ(kUsage, r.exitCode) << command << " " << c.file;
+            EXPECT_EQ("pelta-cli: '" + c.file + "': " + c.reason + "\n", r.err) << command;
+            EXPECT_EQ("", r.out) << command << " " << c.file;
+        }
+    }
+    unlink(fifo.c_str());
+    unlink(locked.c_str());
+    rmdir(dir.c_str());
+}
+
+TEST_F(CliTest, ImageNameThatIsNotUtf8ReachesTheReader)
+{
+    Start();
+    Image(48);
+    const std::string name = image_ + "-\xff\xfe.bin";
+    ASSERT_EQ(0, rename(image_.c_str(), name.c_str()));
+    CliResult r = CliRun(Args({"write-firmware", name}));
+    rename(name.c_str(), image_.c_str());
+    EXPECT_EQ(kOk, r.exitCode) << r.out << r.err;
+    // Shown with replacement characters, opened by its own bytes.
+    EXPECT_NE(std::string::npos, r.out.find(".bin-\xef\xbf\xbd\xef\xbf\xbd.bin' begin")) << r.out;
+}
+
 TEST_F(CliTest, TalkLogShowsRecordsAndTraffic)
 {
     Start();
@@ -166,19 +218,99 @@ TEST_F(CliTest, TalkLogShowsRecordsAndTraffic)
     EXPECT_EQ(std::string::npos, r.out.find("Device talk..."));
 }
 
-TEST_F(CliTest, CtrlCStopsTheWriteLikeTheStopButton)
+// The threads of pid other than its main thread whose signal mask lets sig through.
+std::vector<std::string> ThreadsTaking(pid_t pid, int sig)
 {
-    // Every answer waits, so the write is still running when the interrupt comes.
+    std::vector<std::string> taking;
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    DIR* dir = opendir(tasks.c_str());
+    if (!dir)
+        return {"no " + tasks};
+    int others = 0;
+    while (struct dirent* e = readdir(dir)) {
+        if (e->d_name[0] == '.' || std::to_string(pid) == e->d_name)
+            continue;
+        ++others;
+        std::ifstream status(tasks + "/" + e->d_name + "/status");
+        for (std::string line; std::getline(status, line);)
+            if (line.compare(0, 7, "SigBlk:") == 0 && !((std::stoull(line.substr(7), nullptr, 16) >> (sig - 1)) & 1))
+                taking.push_back(std::string("thread ") + e->d_name);
+    }
+    closedir(dir);
+    if (others == 0)
+        taking.push_back("no worker thread");
+    return taking;
+}
+
+TEST_F(CliTest, CtrlCAndTermStopTheWriteLikeTheStopButton)
+{
+    for (int sig : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(strsignal(sig));
+        // Every answer waits, so the write is still running when the signal comes.
+        Start({"--fault-delay", "40"});
+        Image(1200);
+        CliOptions options;
+        options.interruptOn = "Device talk...";
+        options.signal = sig;
+        std::vector<std::string> taking;
+        options.beforeSignal = [&](pid_t pid) {
+            taking = ThreadsTaking(pid, SIGINT);
+            for (const std::string& t : ThreadsTaking(pid, SIGTERM))
+                taking.push_back(t);
+        };
+        CliResult r = CliRun(Args({"write-firmware", image_}), options);
+        ASSERT_TRUE(r.interrupted) << r.out;
+        EXPECT_TRUE(taking.empty()) << "signals reach other threads than the main one: " << taking.front();
+        EXPECT_EQ(kAborted, r.exitCode) << r.out << r.err;
+        std::vector<std::string> lines = LinesOf(r.out);
+        ASSERT_GE(lines.size(), 2u);
+        size_t attempt = r.out.find("Attempt to abort execution");
+        EXPECT_NE(std::string::npos, attempt) << r.out;
+        // A worker call cut short by the signal would report itself before the stop request.
+        EXPECT_EQ(std::string::npos, r.out.substr(0, attempt).find("error")) << r.out;
+        EXPECT_EQ(0u, Unstamped(lines.back()).find("Write firmware end: ABORTED. Elapsed time: ")) << r.out;
+        EXPECT_EQ(std::string::npos, r.out.find("You need reboot"));
+        TearDown();
+    }
+}
+
+TEST_F(CliTest, ThirdCtrlCWithinTwoSecondsEndsAtOnce)
+{
+    // With the terminal's output suspended nothing the stop request starts can finish.
     Start({"--fault-delay", "40"});
     Image(1200);
-    CliResult r = CliRun(Args({"write-firmware", image_}), "Device talk...");
+    CliOptions options;
+    options.interruptOn = "Device talk...";
+    options.terminal = true;
+    options.suspendOutput = true;
+    options.signalCount = 3;
+    options.timeoutMs = 20000;
+    CliResult r = CliRun(Args({"write-firmware", image_}), options);
     ASSERT_TRUE(r.interrupted) << r.out;
     EXPECT_EQ(kAborted, r.exitCode) << r.out << r.err;
-    std::vector<std::string> lines = LinesOf(r.out);
-    ASSERT_GE(lines.size(), 2u);
-    EXPECT_NE(std::string::npos, r.out.find("Attempt to abort execution")) << r.out;
-    EXPECT_EQ(0u, Unstamped(lines.back()).find("Write firmware end: ABORTED. Elapsed time: ")) << r.out;
-    EXPECT_EQ(std::string::npos, r.out.find("You need reboot"));
+    EXPECT_EQ(std::string::npos, r.out.find("Write firmware end:")) << r.out;
+}
+
+TEST(CliInterrupts, EveryPressStopsAndTheThirdWithinTwoSecondsExits)
+{
+    struct Case {
+        const char* name;
+        std::vector<int64_t> pressesMs;
+        std::vector<InterruptCounter::Action> actions;
+    };
+    const InterruptCounter::Action S = InterruptCounter::Stop, X = InterruptCounter::Exit;
+    const Case cases[] = {
+        {"two presses both stop", {1000, 1100}, {S, S}},
+        {"third at once", {1000, 1100, 1200}, {S, S, X}},
+        {"third at the window's end", {1000, 2000, 3000}, {S, S, X}},
+        {"third just after it", {1000, 2000, 3001}, {S, S, S}},
+        {"the window slides", {1000, 2500, 3500, 3600}, {S, S, S, X}},
+    };
+    for (const Case& c : cases) {
+        InterruptCounter counter;
+        for (size_t i = 0; i < c.pressesMs.size(); ++i)
+            EXPECT_EQ(c.actions[i], counter.Press(c.pressesMs[i])) << c.name << ", press " << i + 1;
+    }
 }
 
 TEST_F(CliTest, TerminalGetsColoursAndAProgressBar)

@@ -1,6 +1,7 @@
 // Firmware and loader writing against the simulator: record layout, numbering across files,
 // the unit's result codes, and what reaches the unit.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "base/Crc.h"
 #include "base/LogTypes.h"
@@ -71,6 +72,14 @@ TEST_F(FirmwareWriteTest, ImagesTheHeaderCannotDescribeAreRefused)
     EXPECT_EQ(AppState::Error, State());
     EXPECT_GE(ui_->Find("Image too big: 786424 bytes (at most 786420 bytes)"), 0) << ui_->Dump();
     EXPECT_EQ(-1, ui_->Find("-->"));
+
+    // A file far larger than memory is refused by its size, never loaded.
+    const std::string huge = scratch_ + "/huge.bin";
+    const off_t terabyte = (off_t)1 << 40;
+    ASSERT_EQ(0, truncate(FileWrite(scratch_, "huge.bin", {}).c_str(), terabyte));
+    RunWriteFile(huge, true);
+    EXPECT_EQ(AppState::Error, State());
+    EXPECT_GE(ui_->Find("Image too big: 1099511627776 bytes (at most 786420 bytes)"), 0) << ui_->Dump();
 }
 
 TEST_F(FirmwareWriteTest, FileFaultsEndTheWriteWithTheirLine)
