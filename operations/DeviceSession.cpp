@@ -30,6 +30,11 @@ bool OperationRunner::ChannelDropLocked()
     return closed;
 }
 
+TalkChannel* OperationRunner::SessionChannelMake()
+{
+    return options_.channelFactory ? options_.channelFactory(this) : TcpChannelMake(this);
+}
+
 bool OperationRunner::TalkPhChannelsInit_th()
 {
     // A channel left over from a failed operation goes first.
@@ -45,7 +50,7 @@ bool OperationRunner::TalkPhChannelsInit_th()
     const SString address(device_.host);
 
     ChannelLock();
-    channel_ = options_.channelFactory ? options_.channelFactory(this) : TcpChannelMake(this);
+    channel_ = SessionChannelMake();
     bool opened = false;
     if (!channel_)
         DiagNoMem("GUIApp::TalkPhChannelsInit_th");

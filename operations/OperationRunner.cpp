@@ -302,11 +302,12 @@ OperationResult OperationRunner::Dispatch(OperationKind kind, MODBUS_TalkInfo& t
         {OperationKind::FirmwareRead, &OperationRunner::NoWork_th},
         {OperationKind::LoaderRead, &OperationRunner::NoWork_th},
     };
-    if (kind != OperationKind::FindDevices) {
-        talk.channel = channel_;
-        talk.device = &device_;
-        talk.attempts = kModbusSessionAttempts;
-    }
+    // Discovery gets the descriptor as constructed and fills it itself.
+    if (kind == OperationKind::FindDevices)
+        return DFIND_FindDevices_th(talk) ? OperationResult::OK : OperationResult::Error;
+    talk.channel = channel_;
+    talk.device = &device_;
+    talk.attempts = kModbusSessionAttempts;
     bool ok = false;
     bool found = false;
     for (const BodyEntry& e : kBodies) {

@@ -12,9 +12,11 @@
 #include <functional>
 #include <string>
 
+#include "base/QuillList.h"
 #include "base/SString.h"
 #include "channels/TalkChannel.h"
 #include "modbus/Modbus.h"
+#include "operations/Discovery.h"
 
 enum class OperationKind : int32_t {
     VersionRead = 0,
@@ -99,9 +101,15 @@ public:
     // Let go of / retake the display lock around joining a worker on the GUI thread.
     virtual void GuiLockRelease() = 0;
     virtual void GuiLockAcquire() = 0;
-    // Worker thread: bodies that live outside this library (settings read and write,
-    // discovery). The default refuses.
+    // Worker thread: bodies that live outside this library (settings read and write). The
+    // default refuses.
     virtual bool OperationBody(OperationKind kind, MODBUS_TalkInfo& talk);
+    // Worker thread, each taking the lock itself: the list of found units is emptied when a
+    // discovery starts, gets a row (unit.row) per answer and the row's identifier and version
+    // later. A front end without such a list ignores them.
+    virtual void FoundUnitsClear() {}
+    virtual void FoundUnitAdd(const DFIND_DevInfo& unit) { (void)unit; }
+    virtual void FoundUnitUpdate(const DFIND_DevInfo& unit) { (void)unit; }
 };
 
 struct RunnerOptions {
@@ -111,6 +119,8 @@ struct RunnerOptions {
     // and the standard socket time-outs.
     std::function<TalkChannel*(TalkChannelExtI* owner)> channelFactory;
     size_t workerStackBytes = 512 * 1024;
+    // Where discovery sends its request and which port phase two connects to.
+    DiscoveryOptions discovery;
 };
 
 class OperationRunner : public TalkChannelExtI {
@@ -134,6 +144,7 @@ public:
     void ImageSet(const SString& fullPath, const std::string& localPath = std::string());
     bool WriteBegin(bool firmware);
     bool ChangePasswordBegin(int32_t newPassword);
+    bool FindDevicesBegin();
 
     // --- Runner (names kept from the window's members that delegate here).
     // GUI thread, display lock held; does not check the busy state.
@@ -162,6 +173,12 @@ public:
     bool WriteToDevFW_th(bool firmware, const MODBUS_TalkInfo& talk);
     // True for result code 1; otherwise logs the failure line.
     bool RecordResultCheck(uint32_t code);
+    // Discovery: phase one, then phase two; fills the descriptor itself.
+    bool DFIND_FindDevices_th(MODBUS_TalkInfo& talk);
+    // Phase one on an open broadcast channel: one record per answer until the receive
+    // time-out or the stop request. True when two answers came from one address.
+    bool DFIND_Collect(MODBUS_TalkInfo& talk, TalkChannel_UDPBroadcast& channel,
+                       Quill::List<DFIND_DevInfo>& units);
 
     // --- State access, each under the state lock.
     void StateGet(AppState* state, OperationKind* kind);
@@ -214,6 +231,12 @@ private:
     bool LoaderWrite_th(const MODBUS_TalkInfo& talk);
     // FirmwareRead and LoaderRead: no control starts them; they do no work.
     bool NoWork_th(const MODBUS_TalkInfo& talk);
+    // A new session channel (the factory's, else TCP); caller holds the channel lock.
+    TalkChannel* SessionChannelMake();
+    // Discovery's steps.
+    TalkChannel_UDPBroadcast* DFIND_BroadcastOpen();
+    bool DFIND_Details(MODBUS_TalkInfo& talk, DevAddress& address, DFIND_DevInfo& unit);
+    bool DFIND_Identify(Quill::List<DFIND_DevInfo>& units, DevAddress& address, MODBUS_TalkInfo& talk);
 
     RunnerUiI* ui_;
     RunnerOptions options_;

@@ -9,11 +9,37 @@
 #include <cstdio>
 #include <cstring>
 
+#include "sim/ByteOrder.h"
 #include "sim/SimLog.h"
 
 namespace {
 const size_t kDatagramBuffer = 512;
 const int kDuplicateCopies = 2;
+
+// The malformed datagrams of --fault-discovery-garbage, made from a well-formed discovery
+// answer (MBAP, function 20, lengths, reference type, result 1, zero MAC and IP).
+const size_t kAnswerSize = 27;
+const size_t kShortSize = 5;
+const size_t kOversizeSize = 300;   // beyond the 256 bytes a client takes
+const size_t kFunctionAt = 7;
+const size_t kResultAt = 11;
+enum class Garbage { kEmpty, kShort, kOversize, kWrongFunction, kForeignTransaction, kResultZero };
+const Garbage kGarbage[] = {Garbage::kEmpty, Garbage::kShort, Garbage::kOversize,
+                            Garbage::kWrongFunction, Garbage::kForeignTransaction, Garbage::kResultZero};
+
+size_t GarbageMake(Garbage kind, const uint8_t* request, uint8_t* out) {
+    const uint8_t answer[kAnswerSize] = {request[0], request[1], 0, 0, 0, 21, request[6], 20, 18, 17, 6, 0, 1};
+    memcpy(out, answer, kAnswerSize);
+    switch (kind) {
+    case Garbage::kEmpty: return 0;
+    case Garbage::kShort: return kShortSize;
+    case Garbage::kOversize: memset(out + kAnswerSize, 0x5A, kOversizeSize - kAnswerSize); return kOversizeSize;
+    case Garbage::kWrongFunction: out[kFunctionAt]++; return kAnswerSize;
+    case Garbage::kForeignTransaction: PutBe16(out, (uint16_t)(GetBe16(out) + 1)); return kAnswerSize;
+    case Garbage::kResultZero: out[kResultAt + 1] = 0; return kAnswerSize;
+    }
+    return 0;
+}
 }  // namespace
 
 DiscoveryResponder::DiscoveryResponder(Unit& unit, Faults& faults, StateStore* store, bool verbose)
@@ -75,6 +101,10 @@ void DiscoveryResponder::Serve(bool ignore) {
     for (cmsghdr* c = CMSG_FIRSTHDR(&m); c; c = CMSG_NXTHDR(&m, c))
         if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO)
             context.localIp = ntohl(((in_pktinfo*)CMSG_DATA(c))->ipi_spec_dst.s_addr);
+    if (faults_.DiscoveryGarbage()) {
+        uint8_t junk[kOversizeSize];
+        for (Garbage g : kGarbage) sendto(fd_, junk, GarbageMake(g, in, junk), 0, (sockaddr*)&from, sizeof from);
+    }
     RequestOutcome outcome = handler_.Handle(in, frameSize, answer, context);
     if (outcome.answerSize == 0) return;
     int copies = faults_.DuplicateDiscovery() ? kDuplicateCopies : 1;

@@ -33,6 +33,8 @@ struct FaultConfig {
     std::vector<ResultFault> results;
     TamrinFault tamrin = TamrinFault::kNone;
     bool duplicateDiscovery = false;
+    bool discoveryGarbage = false;
+    int identifierResult = -1;   // -1: the real result code
 };
 
 // What to do to one answer.
@@ -59,6 +61,8 @@ public:
     int ResultFor(long position) const;
     TamrinFault Tamrin() const { return config_.tamrin; }
     bool DuplicateDiscovery() const { return config_.duplicateDiscovery; }
+    bool DiscoveryGarbage() const { return config_.discoveryGarbage; }
+    int IdentifierResult() const { return config_.identifierResult; }
 
 private:
     static bool Take(uint32_t* counter);

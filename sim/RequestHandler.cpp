@@ -125,6 +125,7 @@ uint8_t RequestHandler::ReadFileRecord(const uint8_t* data, size_t size, uint8_t
         uint8_t exception = unit_.ReadRecord(file, record, length, context.localIp, out + at + 2, &position);
         if (exception) return exception;
         int forced = faults_.ResultFor(position);
+        if (file == kIdentityFile && record == kIdentifierRecord) forced = faults_.IdentifierResult();
         if (forced >= 0) PutBe16(out + at + 2, (uint16_t)forced);
         out[at] = (uint8_t)(length * 2 + 1);
         out[at + 1] = kReferenceType;

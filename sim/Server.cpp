@@ -83,7 +83,9 @@ bool Server::Open(std::string* error) {
         return false;
     }
     tcpPort_ = (uint16_t)config_.tcpPort;
-    if (!OpenListener(error) || !discovery_.Open(config_.listenIp, config_.udpPort, error)) return false;
+    if (!OpenListener(error)) return false;
+    int udpPort = config_.udpPort == kUdpPortSameAsTcp ? tcpPort_ : config_.udpPort;
+    if (!discovery_.Open(config_.listenIp, udpPort, error)) return false;
     PrintListening();
     return true;
 }

@@ -59,6 +59,7 @@ bool SetPort(SimConfig& c, const char* v) {
     return ParseNumber(v, 65535, &p) && (c.tcpPort = (int)p, true);
 }
 bool SetUdpPort(SimConfig& c, const char* v) {
+    if (strcmp(v, "same") == 0) return c.udpPort = kUdpPortSameAsTcp, true;
     uint32_t p;
     return ParseNumber(v, 65535, &p) && (c.udpPort = (int)p, true);
 }
@@ -159,6 +160,11 @@ bool SetTamrin(SimConfig& c, const char* v) {
     return false;
 }
 bool SetDuplicateDiscovery(SimConfig& c, const char*) { return c.faults.duplicateDiscovery = true; }
+bool SetDiscoveryGarbage(SimConfig& c, const char*) { return c.faults.discoveryGarbage = true; }
+bool SetIdentifierResult(SimConfig& c, const char* v) {
+    uint32_t code;
+    return ParseNumber(v, 65535, &code) && (c.faults.identifierResult = (int)code, true);
+}
 
 struct OptionSpec {
     const char* name;
@@ -170,7 +176,7 @@ struct OptionSpec {
 const OptionSpec kOptions[] = {
     {"--listen", "ADDR", SetListen, "IPv4 address to listen on (default 0.0.0.0)"},
     {"--port", "N", SetPort, "Modbus TCP port, 0 = any free one (default 502)"},
-    {"--udp-port", "N", SetUdpPort, "discovery UDP port, 0 = any free one (default 502)"},
+    {"--udp-port", "N|same", SetUdpPort, "discovery UDP port, 0 = any free one, same = the TCP port (default 502)"},
     {"--version", "A.B.C.D", SetVersion, "firmware version (default 1.0.0.1)"},
     {"--mac", "XX:XX:XX:XX:XX:XX", SetMac, "MAC address (default 02:50:45:4C:54:41)"},
     {"--ip", "ADDR", SetIp, "configured IP reported by discovery (default: the address asked)"},
@@ -194,6 +200,8 @@ const OptionSpec kOptions[] = {
     {"--fault-result", "K:CODE", AddResult, "result CODE on the read-back of image record K (0 = header)"},
     {"--fault-tamrin", "prefix|check", SetTamrin, "Tamrin answer with a wrong prefix or check byte"},
     {"--fault-discovery-duplicate", nullptr, SetDuplicateDiscovery, "send every discovery answer twice"},
+    {"--fault-discovery-garbage", nullptr, SetDiscoveryGarbage, "malformed datagrams before every discovery answer"},
+    {"--fault-id-result", "CODE", SetIdentifierResult, "result CODE in the identifier record"},
 };
 
 const OptionSpec* FindOption(const std::string& name) {

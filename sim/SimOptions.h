@@ -9,6 +9,9 @@
 #include "sim/Unit.h"
 
 const int kDefaultModbusPort = 502;
+// --udp-port same: the discovery port takes the TCP port's number (also when that was chosen
+// by the system), so that a tool on loopback reaches both with one port.
+const int kUdpPortSameAsTcp = -1;
 const uint32_t kDefaultRebootDelayMs = 1000;
 const uint32_t kMaxDelayMs = 600000;
 

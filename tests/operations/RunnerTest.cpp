@@ -240,13 +240,12 @@ TEST_F(RunnerTest, KindsWithoutBodyAndKindsOfOtherLibraries)
         AppState state;
         const char* end;
     };
-    // Reading images does no work; the settings and discovery bodies come from the front end,
-    // which refuses them here.
+    // Reading images does no work; the settings bodies come from the front end, which refuses
+    // them here. (Discovery has its own tests: started here it would broadcast.)
     const Case cases[] = {
         {OperationKind::FirmwareRead, AppState::Succeeded, "Read firmware end: OK."},
         {OperationKind::LoaderRead, AppState::Succeeded, "Read loader end: OK."},
         {OperationKind::ReadSettingsAll, AppState::Error, "Read settings end: ERROR."},
-        {OperationKind::FindDevices, AppState::Error, "Find devices end: ERROR."},
     };
     for (const Case& c : cases) {
         runner_->ThreadCreate(c.kind, SString("begin"));
