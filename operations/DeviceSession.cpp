@@ -1,5 +1,6 @@
 // The device session: the one TCP channel of an operation, the host and password read when it
 // opens, and the slot it lives in, which the abort path shares.
+#include <cstdint>
 #include <cstdlib>
 #include <new>
 
@@ -16,8 +17,15 @@ TalkChannel* TcpChannelMake(TalkChannelExtI* owner)
 
 int32_t DevicePasswordParse(const char* text)
 {
-    // strtol with base 0: "0x" hexadecimal, a leading "0" octal, else decimal.
-    return (int32_t)strtol(text ? text : "", nullptr, 0);
+    // strtol with base 0: "0x" hexadecimal, a leading "0" octal, else decimal. A number out of
+    // range stops at the 32-bit limits, as it does where long has 32 bits; wrapping it instead
+    // would send the unit a password nobody typed.
+    long value = strtol(text ? text : "", nullptr, 0);
+    if (value > INT32_MAX)
+        return INT32_MAX;
+    if (value < INT32_MIN)
+        return INT32_MIN;
+    return (int32_t)value;
 }
 
 bool OperationRunner::ChannelDropLocked()

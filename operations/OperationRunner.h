@@ -77,7 +77,8 @@ SString ResultWord(OperationResult result, int* style);
 SString DurationText(int64_t seconds);
 
 // The device password as typed: a number with base prefix ("0x" hex, leading "0" octal),
-// parsing stops at the first character that does not belong to it; no number gives 0.
+// parsing stops at the first character that does not belong to it; no number gives 0; a
+// number beyond 32 bits gives the nearest 32-bit limit.
 int32_t DevicePasswordParse(const char* text);
 
 // What a front end provides. takeLock: the caller does not hold the front end's display lock

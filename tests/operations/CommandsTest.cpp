@@ -80,26 +80,38 @@ TEST_F(CommandsTest, GatewayTestWithTalkLogNamesBothDirections)
 struct PasswordCase {
     const char* typed;
     int32_t parsed;
-    const char* unitPassword;  // what the unit must hold for the typed text to be accepted
+    const char* unitPassword;  // what the unit must hold for the typed text to be accepted;
+                               // null: beyond what the unit can hold, only what reaches it
+    uint16_t wire;
 };
 
 TEST_F(CommandsTest, DevicePasswordIsParsedWithItsBaseAndSentAsSixteenBits)
 {
     const PasswordCase cases[] = {
-        {"0x1A2B", 6699, "6699"},
-        {"017", 15, "15"},
-        {"abc", 0, "0"},
-        {"70000", 70000, "4464"},
+        {"0x1A2B", 6699, "6699", 6699},
+        {"017", 15, "15", 15},
+        {"abc", 0, "0", 0},
+        {"70000", 70000, "4464", 4464},
+        // Beyond 32 bits the number stops at the nearest limit, as a 32-bit strtol does.
+        {"2147483648", INT32_MAX, nullptr, 0xFFFF},
+        {"99999999999", INT32_MAX, nullptr, 0xFFFF},
+        {"0x100000000", INT32_MAX, nullptr, 0xFFFF},
+        {"-99999999999", INT32_MIN, "0", 0},
     };
     for (const PasswordCase& c : cases) {
         SCOPED_TRACE(c.typed);
         EXPECT_EQ(c.parsed, DevicePasswordParse(c.typed));
+        if (!c.unitPassword) {
+            EXPECT_EQ(c.wire, (uint16_t)(DevicePasswordParse(c.typed) & 0xFFFF));
+            continue;
+        }
         password_ = c.typed;
         StartSim({"--password", c.unitPassword, "--reboot-delay", "0"});
         EXPECT_EQ(-1, runner_->DevicePassword());
         RunCommand(OperationKind::Reboot);
         EXPECT_EQ(AppState::Succeeded, State()) << ui_->Dump();
         EXPECT_EQ(c.parsed, runner_->DevicePassword());
+        EXPECT_EQ(c.wire, runner_->DevicePasswordWire());
         TearDown();
     }
 }
