@@ -271,3 +271,56 @@ INSTANTIATE_TEST_SUITE_P(Talk, RecordAssertTest, ::testing::ValuesIn(kAssertCase
                          [](const ::testing::TestParamInfo<AssertCase>& info) { return std::to_string(info.index); });
 
 }  // namespace
+
+namespace {
+
+std::string SourcePath(const std::string& relative)
+{
+    const char* dir = getenv("PELTA_SOURCE_DIR");
+    return std::string(dir && *dir ? dir : PELTA_TEST_SOURCE_DIR) + "/" + relative;
+}
+
+// The sample settings file is the default description with a value for every setting.
+class PeltaRoundTripTest : public TalkTest {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(model.model.DS_Load(SourcePath("res/samples/Pelta-ru.xml").c_str()));
+        ASSERT_TRUE(model.ui.messages.empty()) << model.ui.messages[0];
+        all_ = model.model.Scalars();
+        ASSERT_GE(all_.size(), 20u);
+        for (TiXmlElement* e : all_) {
+            ASSERT_TRUE(DS_Values(e)) << DS_Description(e);
+            expected_.push_back(Values(e));
+        }
+    }
+
+    void ReadAllAndCompare()
+    {
+        for (TiXmlElement* e : all_)
+            DS_ValuesRemove(e);
+        ASSERT_EQ(AppState::Succeeded, Run(OperationKind::ReadSettingsAll, all_)) << ui_->Dump();
+        for (size_t i = 0; i < all_.size(); ++i)
+            EXPECT_EQ(expected_[i], Values(all_[i])) << DS_Description(all_[i]);
+    }
+
+    std::vector<TiXmlElement*> all_;
+    std::vector<std::vector<std::string>> expected_;
+};
+
+TEST_F(PeltaRoundTripTest, EverySettingWrittenAndReadBack)
+{
+    SimStart({"--description", SourcePath("res/Pelta.xml")});
+    ASSERT_EQ(AppState::Succeeded, Run(OperationKind::WriteSettingsAll, all_)) << ui_->Dump();
+    ReadAllAndCompare();
+}
+
+// The simulator codes the file's values with its own code: our reading must give them back.
+TEST_F(PeltaRoundTripTest, ValuesTheUnitStartsWithReadBack)
+{
+    SimStart({"--description", SourcePath("res/Pelta.xml"), "--settings-values",
+              SourcePath("res/samples/Pelta-ru.xml")});
+    ReadAllAndCompare();
+}
+
+}  // namespace
