@@ -72,7 +72,8 @@ int HexValue(char c)
     return -1;
 }
 
-// "#x41" or "#66": the low 8 bits of the number; -1 when it is not a character reference.
+// "#x41" or "#66", digits of any number: the low 8 bits of the number, 0 included (a text
+// handler then sees the text end there); -1 when it is not a character reference.
 int CharacterReference(const char* body, size_t length)
 {
     if (length < 2 || body[0] != '#')
@@ -88,8 +89,7 @@ int CharacterReference(const char* body, size_t length)
             return -1;
         value = (value * (hex ? 16 : 10) + (unsigned)d) & 0xFF;
     }
-    // A NUL byte would cut every C string the handlers get.
-    return value == 0 ? -1 : (int)value;
+    return (int)value;
 }
 
 std::string NormaliseSpace(const std::string& text, bool keepEnds)
@@ -491,12 +491,8 @@ void XmlEventReader::DecodeBase64(const char* data, size_t length)
         group = 0;
         have = 0;
     }
-    // A last group of two or three characters still carries one or two bytes.
-    if (have >= 2 && written < base64Size_) {
-        group <<= 6 * (4 - have);
-        for (int k = 2; k > 3 - have && written < base64Size_; --k)
-            base64Buffer_[written++] = (uint8_t)(group >> (8 * k));
-    }
+    // A last group of fewer than four characters gives nothing: "=" is no alphabet character,
+    // so padded data reads back only in whole groups of three bytes.
     if (base64Count_)
         *base64Count_ = written;
     base64Buffer_ = nullptr;
@@ -542,7 +538,9 @@ std::string XmlEventReader::DecodeEntities(const std::string& text) const
         }
         size_t semi = text.find(';', i + 1);
         bool replaced = false;
-        if (semi != std::string::npos && semi - i - 1 <= kEntityMaxLength) {
+        // A character reference may run past the window: its digits alone decide.
+        const bool numeric = i + 1 < text.size() && text[i + 1] == '#';
+        if (semi != std::string::npos && (numeric || semi - i - 1 <= kEntityMaxLength)) {
             const char* body = text.data() + i + 1;
             size_t n = semi - i - 1;
             int ch = CharacterReference(body, n);

@@ -72,6 +72,9 @@ public:
 
     // The next text is decoded as base64 into buffer (at most size bytes) instead of reaching
     // the text handlers; the number of bytes written goes to *count and the target is cleared.
+    // Only whole groups of four alphabet characters give bytes (three each): what
+    // XmlStreamWriter::Base64 wrote reads back in full when its byte count was a multiple of
+    // three; otherwise the last one or two bytes, in the padded group, are not read.
     void SetBase64Target(void* buffer, uint32_t size, uint32_t* count);
 
     // Reads the file ("rb") whole and parses it; a null path parses nothing and succeeds.

@@ -250,9 +250,8 @@ int XmlStreamWriter::Declaration(const char* rootName)
     decl += "?>\n";
     if (Put(decl) != kXmlWriteOk)
         return kXmlWriteFailed;
-    if (!rootName || !*rootName)
-        return kXmlWriteOk;
-    return Put("<!DOCTYPE " + Recode(rootName, -1) + ">\n");
+    // The line belongs to every declaration, also one without a root name.
+    return Put("<!DOCTYPE " + Recode(rootName ? rootName : "", -1) + ">\n");
 }
 
 int XmlStreamWriter::Element(const char* name, const XmlAttribute* attributes, bool empty)

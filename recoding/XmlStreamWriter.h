@@ -45,7 +45,7 @@ public:
     void SetCodepages(int32_t input, int32_t output);
     void SetOptions(uint32_t flags) { options_ = flags; }
 
-    // The XML declaration, then "<!DOCTYPE root>" when rootName is not empty.
+    // The XML declaration, then "<!DOCTYPE root>" (also with an empty or null rootName).
     int Declaration(const char* rootName);
     // Attribute lists end with a null name; a null list means none. Pairs with an empty name
     // or one that begins with a quote are left out. A null or empty element name writes nothing.
@@ -61,7 +61,8 @@ public:
     int TextAttrSafe(const char* text, int32_t length = -1);
     int Comment(const char* text);
     int CData(const char* text);
-    // RFC 4648 base64 with padding, in lines of at most kXmlBase64LineLength characters.
+    // RFC 4648 base64 with padding, in lines of at most kXmlBase64LineLength characters. The
+    // event reader decodes whole groups only: give it a multiple of three bytes to read back.
     int Base64(const void* data, uint32_t count);
     // A final line break when needed, then everything pending is written out.
     int EndDocument();

@@ -1,6 +1,7 @@
 // The event reader: handler order, entities, white space, encoding switch, base64 targets,
 // unterminated constructs and malformed input.
 #include "recoding/XmlEventReader.h"
+#include "recoding/XmlStreamWriter.h"
 #include "recoding/Codepage.h"
 #include "TestFiles.h"
 
@@ -104,9 +105,16 @@ TEST(XmlEventReader, Entities)
         {"<t>a & b</t>", "text [a & b]"},
         {"<t>&quot;q&quot; &apos;s&apos;</t>", "text [\"q\" 's']"},
         {"<t>&unknown; &amp</t>", "text [&unknown; &amp]"},
-        {"<t>&#x; &#xZZ; &#12a; &#0;</t>", "text [&#x; &#xZZ; &#12a; &#0;]"},
+        {"<t>&#x; &#xZZ; &#12a; &# ;</t>", "text [&#x; &#xZZ; &#12a; &# ;]"},
         {"<t>&#x141;</t>", "text [A]"},  // only the low 8 bits count
         {"<t>&#65&#66;</t>", "text [&#65B]"},
+        // A reference to byte 0 gives that byte, and the handler's text ends there.
+        {"<t>a&#0;b</t>", "text [a]"},
+        {"<t>a&#256;b</t>", "text [a]"},
+        {"<t>a&#x100;b</t>", "text [a]"},
+        // Longer than the 16 characters looked at for a name: the digits still decide.
+        {"<t>&#00000000000000065;&#x000000000000000042;</t>", "text [AB]"},
+        {"<t>&#0000000000000000065a;</t>", "text [&#0000000000000000065a;]"},
     };
     for (const Case& c : cases) {
         Ev ev = Events(c.xml);
@@ -240,9 +248,12 @@ TEST(XmlEventReader, Base64Target)
     };
     const Case cases[] = {
         {"YWJj", "abc"},
-        {"\n  YW\nJj\tZA== ", "abcd"},
-        {"YQ==", "a"},
-        {"YWI=", "ab"},
+        {"\n  YW\nJj\tZGVm ", "abcdef"},
+        // Only whole groups of four alphabet characters count; "=" is not one.
+        {"YQ==", ""},
+        {"YWI=", ""},
+        {"YWJjYWI=", "abc"},
+        {"YWJjYW", "abc"},
         {"!!YW*Jj", "abc"},
         {"YWJjZGVmZ2hpamts", "abcdefgh"},  // stops when the target is full
     };
@@ -255,6 +266,27 @@ TEST(XmlEventReader, Base64Target)
         ASSERT_LE(count, sizeof buffer) << c.b64;
         EXPECT_EQ(std::string((const char*)buffer, count), c.bytes) << c.b64;
         EXPECT_EQ(texts, Ev{"after"}) << "the target is used once, then cleared";
+    }
+}
+
+TEST(XmlEventReader, WriterBase64ReadsBackInWholeGroupsOfThreeBytes)
+{
+    const std::string data = "abcdefgh";
+    for (size_t n : {6u, 7u, 8u}) {
+        XmlStreamWriter w;
+        w.OpenString();
+        w.OpenElement("d");
+        w.Base64(data.data(), (uint32_t)n);
+        w.CloseElement("d");
+        XmlEventReader r;
+        uint8_t buffer[16];
+        uint32_t count = 99;
+        r.SetElementStartHandler([&](XmlEventReader& rd, const char*, const XmlAttribute*) {
+            rd.SetBase64Target(buffer, sizeof buffer, &count);
+            return 0;
+        });
+        ASSERT_EQ(r.ParseText(w.Output().Text()), kXmlReadOk);
+        EXPECT_EQ(data.substr(0, n - n % 3), std::string((const char*)buffer, count)) << n << " bytes";
     }
 }
 

@@ -49,6 +49,17 @@ TEST(XmlStreamWriter, DocumentLayoutAndEscaping)
     EXPECT_STREQ(w.ErrorText(), "");
 }
 
+TEST(XmlStreamWriter, DeclarationWithoutKnownPageOrRootName)
+{
+    // The doctype line comes also without a root name.
+    for (const char* root : {"", static_cast<const char*>(nullptr)}) {
+        XmlStreamWriter w;
+        w.OpenString();
+        EXPECT_EQ(w.Declaration(root), kXmlWriteOk);
+        EXPECT_EQ(Out(w), "<?xml version=\"1.0\"?>\n<!DOCTYPE >\n") << (root ? "empty" : "null");
+    }
+}
+
 TEST(XmlStreamWriter, NestingTextCommentAndCData)
 {
     XmlStreamWriter w;
@@ -98,14 +109,6 @@ TEST(XmlStreamWriter, EmptyNamesWriteNothing)
     EXPECT_EQ(w.EmptyElement(""), kXmlWriteOk);
     EXPECT_EQ(w.CloseElement(nullptr), kXmlWriteOk);
     EXPECT_EQ(Out(w), "");
-}
-
-TEST(XmlStreamWriter, DeclarationWithoutKnownPage)
-{
-    XmlStreamWriter w;
-    w.OpenString();
-    w.Declaration(nullptr);
-    EXPECT_EQ(Out(w), "<?xml version=\"1.0\"?>\n");
 }
 
 TEST(XmlStreamWriter, RecodesIntoTheOutputPage)
