@@ -28,6 +28,14 @@ const CommandEntry kCommands[] = {
     {"write-loader", CliCommand::Operation, OperationKind::LoaderWrite, Operand::Image, 0},
     {"change-password", CliCommand::ChangePassword, OperationKind::ChangePassword, Operand::NewPassword,
      kOptNeedPassword},
+    {"settings-read", CliCommand::SettingsRead, OperationKind::ReadSettingsAll, Operand::SettingsFile,
+     kOptDescription | kOptGroup},
+    {"settings-write", CliCommand::SettingsWrite, OperationKind::WriteSettingsAll, Operand::SettingsFile,
+     kOptGroup},
+    {"settings-check", CliCommand::SettingsCheck, OperationKind::WriteSettingsAll, Operand::SettingsFile,
+     kOptNoHost},
+    {"settings-diff", CliCommand::SettingsDiff, OperationKind::ReadSettingsAll, Operand::SettingsFile,
+     kOptGroup},
 };
 // The highest password the unit takes.
 const long kNewPasswordMax = 32767;
@@ -41,11 +49,22 @@ const char kUsage[] =
     "  write-firmware FILE  write a firmware image (*.bin)\n"
     "  write-loader FILE    write a loader image (*.bin)\n"
     "  change-password NEW  set the device password to NEW (0 to 32767); --password required\n"
+    "  settings-read OUT.xml [--description FILE] [--group GID]\n"
+    "                       read the settings (all, or one group) and save them to OUT.xml\n"
+    "  settings-write IN.xml [--group GID]\n"
+    "                       check the file's settings and write them (all, or one group)\n"
+    "  settings-check FILE.xml\n"
+    "                       check a settings file for a device write (no --host)\n"
+    "  settings-diff FILE.xml [--group GID]\n"
+    "                       show the settings whose values on the unit differ from the file\n"
     "options:\n"
     "  --host ADDR[:PORT]   the unit's IPv4 address, port 502 when none is given\n"
     "  --password N         device password (0x.. hex, 0.. octal), default 1\n"
     "  --talk-log           log every request and answer\n"
-    "exit codes: 0 success, 1 failure, 2 bad arguments, 3 aborted (Ctrl-C)\n";
+    "  --description FILE   settings-read: the settings description, default res/Pelta.xml\n"
+    "  --group GID          settings-*: only the settings of the group with this gid\n"
+    "exit codes: 0 success, 1 failure, 2 bad arguments, 3 aborted (Ctrl-C),\n"
+    "            4 settings-diff found differences\n";
 
 const CommandEntry* CommandFind(const char* name)
 {

@@ -176,3 +176,8 @@ std::string ConsoleUi::Version()
     std::lock_guard<std::mutex> hold(lock_);
     return version_;
 }
+
+bool ConsoleUi::OperationBody(OperationKind kind, MODBUS_TalkInfo& talk)
+{
+    return body_ ? body_(kind, talk) : RunnerUiI::OperationBody(kind, talk);
+}

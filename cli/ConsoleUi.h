@@ -3,6 +3,7 @@
 // byte to the main thread whenever the run state changes.
 #pragma once
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -28,6 +29,12 @@ public:
 
     std::string Version();
 
+    // The bodies of operations that live outside the runner (the settings commands'); without
+    // one they are refused.
+    using Body = std::function<bool(OperationKind, MODBUS_TalkInfo&)>;
+    void BodySet(Body body) { body_ = std::move(body); }
+    bool OperationBody(OperationKind kind, MODBUS_TalkInfo& talk) override;
+
 private:
     // Both with lock_ held.
     void Write(const SString& text, int style);
@@ -40,6 +47,7 @@ private:
     bool showBar_;
     int wakeFd_;
     OperationRunner* runner_ = nullptr;
+    Body body_;
     std::string host_;
     std::string password_;
     std::string version_;

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 #include "base/Messages.h"
@@ -18,6 +19,7 @@
 #include "cli/ConsoleUi.h"
 #include "cli/ImageFile.h"
 #include "cli/Interrupts.h"
+#include "cli/SettingsCommand.h"
 #include "operations/OperationRunner.h"
 
 namespace {
@@ -113,6 +115,19 @@ int main(int argc, char** argv)
         }
     }
 
+    // The settings commands load (and settings-check checks) before any unit is talked to.
+    std::unique_ptr<SettingsCommand> settings;
+    if (request.command >= CliCommand::SettingsRead) {
+        settings.reset(new SettingsCommand(request, stdout, isatty(STDOUT_FILENO) != 0, stderr,
+                                           isatty(STDERR_FILENO) != 0));
+        int code = kExitFailed;
+        if (!settings->Prepare(&code)) {
+            settings.reset();
+            Messages::Done();
+            return code;
+        }
+    }
+
     int wake[2];
     if (pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
         perror("pelta-cli: pipe");
@@ -131,7 +146,11 @@ int main(int argc, char** argv)
         OperationRunner runner(&ui);
         ui.Attach(&runner);
         runner.FlagsSet(RunFlags::TalkLog, request.talkLog);
-        bool started = OperationStart(runner, request, image);
+        if (settings)
+            ui.BodySet([&](OperationKind kind, MODBUS_TalkInfo& talk) {
+                return settings->OperationBody(runner, kind, talk);
+            });
+        bool started = settings ? settings->Start(runner) : OperationStart(runner, request, image);
         InterruptsUnblock();
         if (started)
             OperationWait(runner, wake[0]);
@@ -140,7 +159,10 @@ int main(int argc, char** argv)
         code = ExitCodeOf(state);
         if (state == AppState::Succeeded && request.kind == OperationKind::VersionRead)
             printf("%s\n", TrArgs("Firmware version: ^0", ui.Version().c_str()).Text());
+        if (settings)
+            code = settings->Finish(code);
     }
+    settings.reset();
     InterruptsRemove();
     close(wake[0]);
     close(wake[1]);
