@@ -12,6 +12,7 @@ const unsigned kOptDescription = 1;
 const unsigned kOptGroup = 2;
 const unsigned kOptNoHost = 4;        // works on a file alone
 const unsigned kOptNeedPassword = 8;  // --password must be given
+const unsigned kOptDiscover = 16;     // takes the discover options, no --host
 
 struct CommandEntry {
     const char* name;
@@ -36,6 +37,7 @@ const CommandEntry kCommands[] = {
      kOptNoHost},
     {"settings-diff", CliCommand::SettingsDiff, OperationKind::ReadSettingsAll, Operand::SettingsFile,
      kOptGroup},
+    {"discover", CliCommand::Operation, OperationKind::FindDevices, Operand::None, kOptDiscover},
 };
 // The highest password the unit takes.
 const long kNewPasswordMax = 32767;
@@ -57,6 +59,9 @@ const char kUsage[] =
     "                       check a settings file for a device write (no --host)\n"
     "  settings-diff FILE.xml [--group GID]\n"
     "                       show the settings whose values on the unit differ from the file\n"
+    "  discover [--broadcast ADDR] [--port N] [--json]\n"
+    "                       find the units on every local network (no --host); ADDR: ask\n"
+    "                       that address alone; N: port of the request and the connections\n"
     "options:\n"
     "  --host ADDR[:PORT]   the unit's IPv4 address, port 502 when none is given\n"
     "  --password N         device password (0x.. hex, 0.. octal), default 1\n"
@@ -123,6 +128,7 @@ bool CliArgsParse(int argc, char** argv, CliRequest* request, std::string* error
     bool passwordGiven = false;
     bool descriptionGiven = false;
     std::string operand;
+    bool discoverGiven = false;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         const char* value = nullptr;
@@ -149,6 +155,10 @@ bool CliArgsParse(int argc, char** argv, CliRequest* request, std::string* error
             }
             request->group = gid;
             request->groupGiven = true;
+        } else if (int taken = DiscoverOptionParse(argc, argv, &i, &request->discover, error)) {
+            if (taken < 0)
+                return false;
+            discoverGiven = true;
         } else if (arg[0] == '-' && arg[1] != '\0') {
             *error = std::string("unknown or incomplete option '") + arg + "'";
             return false;
@@ -179,9 +189,18 @@ bool CliArgsParse(int argc, char** argv, CliRequest* request, std::string* error
         *error = std::string(refused) + " does not apply to " + command->name;
         return false;
     }
-    if (command->options & kOptNoHost) {
+    if (discoverGiven && !(command->options & kOptDiscover)) {
+        *error = std::string("--broadcast, --port and --json do not apply to ") + command->name;
+        return false;
+    }
+    DiscoveryOptions checked;
+    if ((command->options & kOptDiscover) && !DiscoverOptionsMake(request->discover, &checked, error))
+        return false;
+    if (command->options & (kOptNoHost | kOptDiscover)) {
         if (hostGiven) {
-            *error = std::string(command->name) + " works on the file alone, without --host";
+            *error = std::string(command->name) +
+                     (command->options & kOptDiscover ? " finds the units itself, without --host"
+                                                      : " works on the file alone, without --host");
             return false;
         }
     } else if (!hostGiven || request->host.empty()) {

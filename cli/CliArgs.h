@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "cli/Discover.h"
 #include "operations/OperationRunner.h"
 
 // Process exit codes.
@@ -31,6 +32,7 @@ struct CliRequest {
     std::string description;      // settings-read: the description file; empty: the default
     bool groupGiven = false;      // settings-*: only the group with this gid
     int64_t group = -1;
+    DiscoverRequest discover;     // discover: where to ask, how to print
     bool help = false;
 };
 

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cli/CliArgs.h"
+#include "cli/Discover.h"
 #include "operations/OperationRunner.h"
 
 class ConsoleUi : public RunnerUiI {
@@ -26,8 +27,12 @@ public:
     void VersionShow(const SString& text) override;
     void GuiLockRelease() override {}
     void GuiLockAcquire() override {}
+    void FoundUnitsClear() override { found_.Clear(); }
+    void FoundUnitAdd(const DFIND_DevInfo& unit) override { found_.Add(unit); }
+    void FoundUnitUpdate(const DFIND_DevInfo& unit) override { found_.Update(unit); }
 
     std::string Version();
+    FoundUnits& Found() { return found_; }
 
     // The bodies of operations that live outside the runner (the settings commands'); without
     // one they are refused.
@@ -42,6 +47,7 @@ private:
     void BarDraw(int64_t done, int64_t total, int64_t nowMs);
 
     std::mutex lock_;
+    FoundUnits found_;
     FILE* out_;
     bool terminal_;
     bool showBar_;

@@ -51,6 +51,8 @@ bool OperationStart(OperationRunner& runner, const CliRequest& request, const Im
         return runner.WriteBegin(request.kind == OperationKind::FirmwareWrite);
     case OperationKind::ChangePassword:
         return runner.ChangePasswordBegin(request.newPassword);
+    case OperationKind::FindDevices:
+        return runner.FindDevicesBegin();
     default:
         return runner.CommandBegin(request.kind);
     }
@@ -133,17 +135,24 @@ int main(int argc, char** argv)
         perror("pelta-cli: pipe");
         return kExitFailed;
     }
-    const bool terminal = isatty(STDOUT_FILENO) != 0;
     // The worker starts with both signals blocked, so that a Ctrl-C never cuts one of its
     // socket calls short; the main thread takes them once the worker runs.
     InterruptsBlock();
     InterruptsInstall(wake[1], kWakeInterrupt, kExitAborted);
     signal(SIGPIPE, SIG_IGN);
 
-    ConsoleUi ui(stdout, terminal, request, wake[1]);
+    // discover --json keeps standard output for the JSON lines.
+    const bool discover = request.kind == OperationKind::FindDevices;
+    FILE* log = discover && request.discover.json ? stderr : stdout;
+    ConsoleUi ui(log, isatty(fileno(log)) != 0, request, wake[1]);
+    RunnerOptions options;
+    if (!DiscoverOptionsMake(request.discover, &options.discovery, &error)) {
+        fprintf(stderr, "pelta-cli: %s\n", error.c_str());
+        return kExitUsage;
+    }
     int code = kExitFailed;
     {
-        OperationRunner runner(&ui);
+        OperationRunner runner(&ui, options);
         ui.Attach(&runner);
         runner.FlagsSet(RunFlags::TalkLog, request.talkLog);
         if (settings)
@@ -161,6 +170,8 @@ int main(int argc, char** argv)
             printf("%s\n", TrArgs("Firmware version: ^0", ui.Version().c_str()).Text());
         if (settings)
             code = settings->Finish(code);
+        if (discover && started)
+            DiscoverPrint(ui.Found(), request.discover.json, stdout);
     }
     settings.reset();
     InterruptsRemove();

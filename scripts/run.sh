@@ -2,7 +2,8 @@
 # The run command: installs what is missing, builds the tool, starts a simulated unit on
 # loopback (settings laid out by res/Pelta.xml, holding a commissioned unit's values) and then
 # either the window pointed at it (with a display) or, without one, writes a sample firmware
-# image into it with pelta-cli, reboots it and reads the new version.
+# image into it with pelta-cli, reboots it, reads the new version and finds the unit with a
+# discovery request to 127.0.0.1 alone.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 out=${PELTA_BUILD_ROOT:-$top/build}/run
@@ -51,7 +52,7 @@ wait_listening() {
 start_sim() {
   local port=$1
   : > "$demo/sim.log"
-  coproc SIM { exec "$bin/pelta-sim" --listen 127.0.0.1 --port "$port" --udp-port 0 \
+  coproc SIM { exec "$bin/pelta-sim" --listen 127.0.0.1 --port "$port" --udp-port same \
                     --state-dir "$demo/unit" --reboot-delay 500 \
                     --description "$bin/res/Pelta.xml" --settings-values "$bin/res/samples/Pelta-ru.xml" 2>&1; }
   sim_pid=$SIM_PID
@@ -90,3 +91,6 @@ cli=$bin/pelta-cli
 # The unit comes back after its reboot and announces it.
 wait_listening || { echo "the unit did not come back"; exit 1; }
 "$cli" version --host "$host"
+# Discovery asks 127.0.0.1 alone (never the machine's networks); the simulator's discovery port
+# has the TCP port's number.
+"$cli" discover --broadcast 127.0.0.1 --port "${host##*:}"
