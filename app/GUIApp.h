@@ -6,6 +6,7 @@
 #include <ctime>
 #include <memory>
 
+#include "app/LogQueue.h"
 #include "base/LogTypes.h"
 #include "base/SString.h"
 #include "channels/TalkChannel.h"
@@ -35,6 +36,8 @@ enum WidgetId {
 extern const char kDefaultDevicePassword[];
 // The log keeps at most this many lines; older ones are cut in one block.
 const int kLogLineLimit = 100000;
+// Lines queued by the worker reach the log view at most this long after they were made.
+const unsigned kLogFrameMs = 16;
 // Untranslated program title.
 extern const char kProgramTitle[];
 
@@ -152,6 +155,15 @@ private:
 
     // Log insertion with the GDK lock already settled.
     void LogInsertLocked(const char* text, int32_t length, uint32_t lineMode, int style);
+    // The worker's queued entries, inserted with the GDK lock held (GUIApp_Log.cpp).
+    static int LogQueue_cb(void* self);
+    static bool LogStyleHasText(int style, void* self);
+    void LogQueueFlush(bool byFlush);
+    void LogInsertBatch(const LogEntry* entries, size_t count);
+    void LogClearLocked();
+    void ProgressShow(int64_t done, int64_t total);
+    // Moves the "scroll" mark to the end and lets the view follow it.
+    void LogFollowUpdate();
     // Scrolls the view to the "scroll" mark and flushes GDK once per frame, not once per line.
     static void LogFollowArm(GtkTextView* view);
     static gboolean LogFollow_cb(gpointer view);
@@ -175,6 +187,7 @@ private:
     // Index = log style; styles 0 and 1 have none.
     GtkTextTag* logTags_[LogStyleResultAborted + 1] = {};
     GtkTextMark* scrollMark_ = nullptr;
+    LogQueue logQueue_{&GUIApp::LogQueue_cb, this, kLogFrameMs};
 
     // Destroyed explicitly in the destructor, with the GDK lock let go (see there).
     std::unique_ptr<OperationRunner> runnerOwner_;

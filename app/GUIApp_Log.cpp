@@ -8,11 +8,10 @@
 
 namespace {
 const char kScrollMark[] = "scroll";
-// The view's follow timer: its state (object data on the view), its period (one frame) and
-// how many frames after the last insertion it may go on before the end is in sight.
+// The view's follow timer: its state (object data on the view) and how many frames after the
+// last insertion it may go on before the end is in sight.
 const char kFollowArmed[] = "pelta-log-follow-armed";
 const char kFollowFramesLeft[] = "pelta-log-follow-frames-left";
-const guint kFollowMs = 16;
 const int kFollowFrames = 250;
 const char kTimeFormat[] = "%H:%M:%S";
 const char kIndent[] = "  ";
@@ -111,27 +110,125 @@ time_t GUIApp::LogAdd(const SString& text, uint32_t mode, bool takeLock, int sty
     }
     for (int depth = runner_.IndentDepth(); depth > 0; --depth)
         prefix.Append(kIndent);
-    LogInsert(prefix, LogModeAppend, takeLock, LogStyleMonospace);
-    LogInsert(s, lineMode, takeLock, style);
+    if (takeLock) {
+        // The prefix and the text go into the queue together: no other line can split them.
+        LogEntry line[2];
+        line[0].style = LogStyleMonospace;
+        line[0].text.assign(prefix.Text(), prefix.Length());
+        line[1].lineEnd = EndsLine(lineMode);
+        line[1].style = style;
+        line[1].text.assign(s.Text(), s.Length());
+        logQueue_.Push(line, 2);
+        return stamp;
+    }
+    LogInsert(prefix, LogModeAppend, false, LogStyleMonospace);
+    LogInsert(s, lineMode, false, style);
     return stamp;
 }
 
 void GUIApp::LogInsert(const char* text, uint32_t lineMode, bool takeLock, int style)
 {
-    if (takeLock)
-        gdk_threads_enter();
-    LogInsertLocked(text ? text : "", -1, lineMode, style);
-    if (takeLock)
-        gdk_threads_leave();
+    LogInsert(SString(text ? text : ""), lineMode, takeLock, style);
 }
 
+// How the log is written from two threads.
+//
+// A line from the worker (the callers that pass takeLock) no longer takes the GDK lock: the
+// finished line, time prefix and text together, is queued under the queue's own mutex, and
+// so are the worker's clears and progress values. The GUI thread takes the queue once per
+// frame (16 ms after the first entry of a burst) and inserts it in one batch under the GDK
+// lock, skipping the lines the line limit would cut within that batch, so that the buffer
+// after every batch holds exactly what line-by-line insertion would have left. Whoever
+// writes the log, the status or the progress bar directly (with the GDK lock held: the GUI
+// thread, or the worker through its state change) first inserts everything queued, so the
+// old guarantees hold: no line is lost, none is reordered against the others or against the
+// abort line, the end line, the status and the progress, and none is shown more than a frame
+// late. A worker's prefix and text can no longer be split by a line from the GUI thread.
 void GUIApp::LogInsert(const SString& text, uint32_t lineMode, bool takeLock, int style)
 {
-    if (takeLock)
-        gdk_threads_enter();
+    if (takeLock) {
+        LogEntry entry;
+        entry.lineEnd = EndsLine(lineMode);
+        entry.style = style;
+        entry.text.assign(text.Text(), text.Length());
+        logQueue_.Push(&entry, 1);
+        return;
+    }
+    LogQueueFlush(false);
     LogInsertLocked(text.Text(), (int32_t)text.Length(), lineMode, style);
-    if (takeLock)
-        gdk_threads_leave();
+    LogFollowUpdate();
+}
+
+int GUIApp::LogQueue_cb(void* self)
+{
+    static_cast<GUIApp*>(self)->LogQueueFlush(true);
+    return FALSE;
+}
+
+bool GUIApp::LogStyleHasText(int style, void* self)
+{
+    if (style == LogStylePlain || style == LogStyleTraffic)
+        return true;
+    return style > LogStyleTraffic && style <= LogStyleResultAborted &&
+           static_cast<GUIApp*>(self)->logTags_[style] != nullptr;
+}
+
+void GUIApp::LogQueueFlush(bool byFlush)
+{
+    std::vector<LogEntry> batch = logQueue_.Take(byFlush);
+    bool inserted = false;
+    for (size_t i = 0; i < batch.size();) {
+        const LogEntry& e = batch[i];
+        if (e.kind == LogEntry::Clear) {
+            LogClearLocked();
+            ++i;
+        } else if (e.kind == LogEntry::Progress) {
+            ProgressShow(e.done, e.total);
+            ++i;
+        } else {
+            size_t end = i;
+            while (end < batch.size() && batch[end].kind == LogEntry::Insert)
+                ++end;
+            LogInsertBatch(&batch[i], end - i);
+            inserted = true;
+            i = end;
+        }
+    }
+    if (inserted)
+        LogFollowUpdate();
+}
+
+void GUIApp::LogInsertBatch(const LogEntry* entries, size_t count)
+{
+    if (!logBuffer_)
+        return;
+    LogBatchPlan plan = LogPlanBatch(gtk_text_buffer_get_line_count(logBuffer_), kLogLineLimit, entries, count,
+                                     &GUIApp::LogStyleHasText, this);
+    GtkTextIter start, end;
+    gtk_text_buffer_get_end_iter(logBuffer_, &end);
+    bool afterReturn = gtk_text_iter_backward_char(&end) && gtk_text_iter_get_char(&end) == '\r';
+    if (plan.lineByLine || afterReturn) {
+        for (size_t i = 0; i < count; ++i)
+            LogInsertLocked(entries[i].text.data(), (int32_t)entries[i].text.size(),
+                            entries[i].lineEnd ? LogModeLine : LogModeAppend, entries[i].style);
+        return;
+    }
+    if (plan.clearAll || plan.cutLines > 0) {
+        gtk_text_buffer_get_start_iter(logBuffer_, &start);
+        if (plan.clearAll)
+            gtk_text_buffer_get_end_iter(logBuffer_, &end);
+        else
+            gtk_text_buffer_get_iter_at_line(logBuffer_, &end, plan.cutLines);
+        gtk_text_buffer_delete(logBuffer_, &start, &end);
+    }
+    const int base = gtk_text_buffer_get_char_count(logBuffer_);
+    gtk_text_buffer_get_end_iter(logBuffer_, &end);
+    gtk_text_buffer_insert(logBuffer_, &end, plan.text.data(), (gint)plan.text.size());
+    for (const LogBatchPlan::Span& span : plan.spans) {
+        gtk_text_buffer_get_iter_at_offset(logBuffer_, &start, base + (gint)span.from);
+        gtk_text_buffer_get_iter_at_offset(logBuffer_, &end, base + (gint)(span.from + span.length));
+        gtk_text_buffer_apply_tag(logBuffer_, logTags_[span.style], &start, &end);
+    }
 }
 
 void GUIApp::LogInsertLocked(const char* text, int32_t length, uint32_t lineMode, int style)
@@ -153,7 +250,13 @@ void GUIApp::LogInsertLocked(const char* text, int32_t length, uint32_t lineMode
         gtk_text_buffer_get_end_iter(logBuffer_, &end);
         gtk_text_buffer_insert(logBuffer_, &end, "\n", 1);
     }
+}
 
+void GUIApp::LogFollowUpdate()
+{
+    if (!logBuffer_)
+        return;
+    GtkTextIter end;
     gtk_text_buffer_get_end_iter(logBuffer_, &end);
     if (!scrollMark_)
         scrollMark_ = gtk_text_buffer_create_mark(logBuffer_, kScrollMark, &end, TRUE);
@@ -176,7 +279,7 @@ void GUIApp::LogFollowArm(GtkTextView* view)
     if (g_object_get_data(G_OBJECT(view), kFollowArmed))
         return;
     g_object_set_data(G_OBJECT(view), kFollowArmed, GINT_TO_POINTER(1));
-    gdk_threads_add_timeout_full(G_PRIORITY_DEFAULT, kFollowMs, &GUIApp::LogFollow_cb, g_object_ref(view),
+    gdk_threads_add_timeout_full(G_PRIORITY_DEFAULT, kLogFrameMs, &GUIApp::LogFollow_cb, g_object_ref(view),
                                  g_object_unref);
 }
 
@@ -214,15 +317,37 @@ gboolean GUIApp::LogFollow_cb(gpointer data)
 
 void GUIApp::LogClear(bool takeLock)
 {
-    if (takeLock)
-        gdk_threads_enter();
+    if (takeLock) {
+        LogEntry entry;
+        entry.kind = LogEntry::Clear;
+        logQueue_.Push(&entry, 1);
+        return;
+    }
+    LogQueueFlush(false);
+    LogClearLocked();
+}
+
+void GUIApp::LogClearLocked()
+{
     if (logBuffer_)
         gtk_text_buffer_set_text(logBuffer_, "", 0);
-    if (takeLock)
-        gdk_threads_leave();
 }
 
 void GUIApp::ProgressSet(int64_t done, int64_t total, bool takeLock)
+{
+    if (takeLock) {
+        LogEntry entry;
+        entry.kind = LogEntry::Progress;
+        entry.done = done;
+        entry.total = total;
+        logQueue_.Push(&entry, 1);
+        return;
+    }
+    LogQueueFlush(false);
+    ProgressShow(done, total);
+}
+
+void GUIApp::ProgressShow(int64_t done, int64_t total)
 {
     double fraction = 0;
     if (total >= 1) {
@@ -231,18 +356,16 @@ void GUIApp::ProgressSet(int64_t done, int64_t total, bool takeLock)
     }
     char tip[32];
     snprintf(tip, sizeof tip, "%ld %%", (long)lround(fraction * 100));
-    if (takeLock)
-        gdk_threads_enter();
     if (GObject* bar = objects_[W_Progress]) {
         gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(bar), fraction);
         gtk_widget_set_tooltip_text(GTK_WIDGET(bar), tip);
     }
-    if (takeLock)
-        gdk_threads_leave();
 }
 
 void GUIApp::StatusSet(const char* text, bool markup)
 {
+    // Every caller holds the GDK lock; the lines queued before the new state show first.
+    LogQueueFlush(false);
     GObject* label = objects_[W_SB_Main];
     if (!label)
         return;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <regex>
 #include <string>
 #include <thread>
@@ -211,13 +212,17 @@ TEST_F(LogTest, ViewFollowsWorkerLinesWhileTheyArriveAndEndsAtTheLast)
 {
     GtkTextView* view = GTK_TEXT_VIEW(app->Object(W_LogView));
     GtkTextBuffer* buffer = app->LogBuffer();
-    const int kMaxLines = 20000;
+    const int kMaxLines = 200000;
     std::atomic<bool> stop{false}, done{false};
-    // The worker writes as the operations do, taking the GDK lock for each piece, until the
-    // view has moved or the bound is reached, then writes one last line.
+    // The worker writes as the operations do, in bursts with a short pause between them (a
+    // queued line costs it far less than a frame), until the view has moved or the bound is
+    // reached, then writes one last line.
     std::thread worker([&] {
-        for (int i = 0; i < kMaxLines && !stop; ++i)
+        for (int i = 0; i < kMaxLines && !stop; ++i) {
             app->LogAdd(("worker line " + std::to_string(i)).c_str(), LogModeLine, true, LogStyleTraffic);
+            if (i % 100 == 99)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
         app->LogAdd("last worker line", LogModeLine, true, LogStylePlain);
         done = true;
     });
