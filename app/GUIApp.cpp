@@ -6,6 +6,7 @@
 
 #include <clocale>
 
+#include "app/SettingsEditor.h"
 #include "base/FileUtil.h"
 #include "base/Messages.h"
 
@@ -18,6 +19,7 @@ namespace {
 const char kTextDomain[] = "messages";
 const char kResFolder[] = "res";
 const char kUserSettingsFile[] = "settings.xml";
+const char kDefaultDescription[] = "Pelta.xml";
 const int kContentBorder = 5;
 
 // Lookup names by WidgetId, in lookup order.
@@ -82,7 +84,10 @@ bool IsStopButton(WidgetId id)
 }  // namespace
 
 GUIApp::GUIApp(const char* programDir)
-    : runnerOwner_(std::make_unique<OperationRunner>(this)), runner_(*runnerOwner_)
+    : editor_(std::make_unique<SettingsEditor>(*this)),
+      settings_(std::make_unique<DeviceSettings>(editor_.get())),
+      runnerOwner_(std::make_unique<OperationRunner>(this)),
+      runner_(*runnerOwner_)
 {
     Messages::Init();
     Messages::SetTitle(kProgramTitle);
@@ -100,6 +105,9 @@ GUIApp::GUIApp(const char* programDir)
     title_ = Tr(kProgramTitle);
     userSettingsPath_ = programDir_;
     PathJoin(userSettingsPath_, kResFolder, kUserSettingsFile, nullptr);
+    SString defaultDescription = programDir_;
+    PathJoin(defaultDescription, kResFolder, kDefaultDescription, nullptr);
+    settings_->DefaultPathSet(PathFromUtf8(defaultDescription.Text()));
 }
 
 GUIApp::~GUIApp()
@@ -114,8 +122,10 @@ GUIApp::~GUIApp()
     scrollMark_ = nullptr;
     placeDevSettings_.Dialog().Destroy();
     placeDevFind_.Dialog().Destroy();
-    // The settings description document and its per-setting records arrive with the device
-    // settings work; nothing of it is held yet.
+    // The settings model (made after the editor) goes first; its destructor releases the
+    // per-setting records and the document, and calls nothing back.
+    settings_.reset();
+    editor_.reset();
 
     // The runner takes the channel lock as it goes, which a worker held while waiting for the
     // GDK lock; with no worker left, letting the GDK lock go keeps the lock order one-way.
@@ -245,8 +255,11 @@ bool GUIApp::Init(int, char**, GtkWidget* form1, GtkBuilder* builder)
     for (Quill::WindowPlaceManagement* p : {&placeDevSettings_, &placeDevFind_})
         gtk_window_set_transient_for(GTK_WINDOW(p->Dialog().Widget()), GTK_WINDOW(form1));
     TreeSignalsConnect();
-
-    // The default settings description is loaded here once the device settings work lands.
+    editor_->Attach(settings_.get(), GTK_TABLE(objects_[W_DS_SignalsContent]), GTK_TREE_VIEW(objects_[W_DS_Tree]),
+                    GTK_TREE_STORE(objects_[W_DS_TreeStore]), dsCursorHandler_);
+    // The load reports its own failure; without a description the settings window is useless.
+    if (!settings_->DS_LoadDefault())
+        return false;
 
     UsersLoad();
 
@@ -303,6 +316,6 @@ void OnDfindRowActivated(GtkTreeView*, GtkTreePath* path, GtkTreeViewColumn*, gp
 
 void GUIApp::TreeSignalsConnect()
 {
-    g_signal_connect(objects_[W_DS_Tree], "cursor-changed", G_CALLBACK(OnDsTreeCursorChanged), this);
+    dsCursorHandler_ = g_signal_connect(objects_[W_DS_Tree], "cursor-changed", G_CALLBACK(OnDsTreeCursorChanged), this);
     g_signal_connect(objects_[W_DFIND_TreeView], "row-activated", G_CALLBACK(OnDfindRowActivated), this);
 }

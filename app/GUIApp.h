@@ -11,11 +11,13 @@
 #include "base/SString.h"
 #include "channels/TalkChannel.h"
 #include "operations/OperationRunner.h"
+#include "settings/DeviceSettings.h"
 #include "ui/Window.h"
 #include "ui/WindowPlace.h"
 
 struct XmlAttribute;
 class XmlEventReader;
+class SettingsEditor;
 
 // Widgets and objects the program drives, in the order they are looked up at start.
 enum WidgetId {
@@ -122,6 +124,32 @@ public:
     void DS_TreeCursorChanged();
     void DFIND_RowActivated(GtkTreePath* path);
 
+    // --- The settings window (GUIApp_Settings.cpp; the editor is SettingsEditor).
+    // Loads a description or settings file into the model and shows its first group.
+    bool DS_Load(const char* path);
+    void DS_Clear();
+    // Shows the settings of the current group.
+    void DS_ShowGroup();
+    // Selects the tree row of gid (the first row for a negative one) and, unless noShow, shows it.
+    void DS_SelectGroup(int64_t gid, bool noShow);
+    void DS_BuildSignalWidgets(TiXmlElement* element, int& row, const char* colour, bool createOnly);
+    bool DS_Widgets2XML(TiXmlElement* element, SString& error);
+    bool DS_CheckValue(const TiXmlElement* element, const char* text, SString& error) const;
+    // Saves all settings or the current group to the remembered settings path.
+    bool DS_Export(bool all);
+    // The password dialog, then the operation (GUIApp_Password.cpp).
+    void DS_ChangePassword();
+    // Opening a unit from the device list: shows the settings window, reloads the default
+    // description, selects the unit's own group and reads it from the unit.
+    void DS_OpenUnit();
+    // Worker thread: the settings read and write (kinds 8 to 11).
+    bool DS_ReadFromDev_th(MODBUS_TalkInfo& talk, bool all);
+    bool DS_WriteToDev_th(MODBUS_TalkInfo& talk, bool all);
+    DeviceSettings& Settings() { return *settings_; }
+    SettingsEditor& Editor() { return *editor_; }
+    // The settings file chosen last, for saving and loading alike.
+    const SString& SettingsPath() const { return settingsPath_; }
+
     // --- About and Help (GUIApp_About.cpp).
     void About();
     void Help();
@@ -152,6 +180,14 @@ private:
     void TreeSignalsConnect();
 
     void UsersApplyElement(const char* name, const XmlAttribute* attributes);
+    // Settings buttons' common steps.
+    void DS_ReadBegin(bool all);
+    void DS_WriteBegin(bool all);
+    void DS_SaveBegin(bool all);
+    // Message boxes and choosers of the settings work: over the settings window when shown.
+    Quill::Window DS_Parent();
+    // Worker thread: the settings a read or write walks over.
+    void DS_WalkList(bool all, Quill::List<TiXmlElement>& out);
 
     // Log insertion with the GDK lock already settled.
     void LogInsertLocked(const char* text, int32_t length, uint32_t lineMode, int style);
@@ -188,6 +224,12 @@ private:
     GtkTextTag* logTags_[LogStyleResultAborted + 1] = {};
     GtkTextMark* scrollMark_ = nullptr;
     LogQueue logQueue_{&GUIApp::LogQueue_cb, this, kLogFrameMs};
+
+    // The model calls into the editor, so the editor is made first and outlives it.
+    std::unique_ptr<SettingsEditor> editor_;
+    std::unique_ptr<DeviceSettings> settings_;
+    SString settingsPath_;
+    gulong dsCursorHandler_ = 0;
 
     // Destroyed explicitly in the destructor, with the GDK lock let go (see there).
     std::unique_ptr<OperationRunner> runnerOwner_;

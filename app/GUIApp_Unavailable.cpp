@@ -16,14 +16,8 @@ PELTA_NOT_IN_BUILD(DevSettingsReadGroupFromDev, "Read settings group from device
 PELTA_NOT_IN_BUILD(DevSettingsReadAllFromDev, "Read all settings from device")
 PELTA_NOT_IN_BUILD(DevSettingsWriteGroupToDev, "Write settings group to device")
 PELTA_NOT_IN_BUILD(DevSettingsWriteAllToDev, "Write all settings to device")
-PELTA_NOT_IN_BUILD(DevSettingsReadAllFromFile, "Load settings from file")
-PELTA_NOT_IN_BUILD(DevSettingsWriteGroupToFile, "Save settings group to file")
-PELTA_NOT_IN_BUILD(DevSettingsWriteAllToFile, "Save all settings to file")
-PELTA_NOT_IN_BUILD(DevSettingsReadAllDefault, "Load default settings")
-PELTA_NOT_IN_BUILD(DevSettingsWritePasswordToDev, "Change password")
 PELTA_NOT_IN_BUILD(DevFindRefresh, "Find devices")
 
-// The settings tree and the found-devices list stay empty until those features arrive, so
-// their selection and activation have nothing to act on.
-void GUIApp::DS_TreeCursorChanged() {}
+// The found-devices list stays empty until discovery arrives, so its activation has nothing
+// to act on.
 void GUIApp::DFIND_RowActivated(GtkTreePath*) {}

@@ -71,6 +71,7 @@ ProgramDir::ProgramDir()
     MakeDirs((path_ + "/res/UI").c_str());
     FileCopy((BuiltRes() + "/UI/Main.glade").c_str(), (path_ + "/res/UI/Main.glade").c_str());
     CopyRecurs((BuiltRes() + "/locale").c_str(), (path_ + "/res/locale").c_str());
+    FileCopy((BuiltRes() + "/Pelta.xml").c_str(), (path_ + "/res/Pelta.xml").c_str());
 }
 
 ProgramDir::~ProgramDir()
@@ -82,6 +83,11 @@ ProgramDir::~ProgramDir()
 void ProgramDir::WriteSettings(const std::string& text) const
 {
     WriteFile(Res("settings.xml"), text);
+}
+
+void ProgramDir::WriteRes(const char* name, const std::string& text) const
+{
+    WriteFile(Res(name), text);
 }
 
 std::string ProgramDir::ReadSettings() const

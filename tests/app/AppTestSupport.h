@@ -11,7 +11,8 @@
 
 namespace apptest {
 
-// A temporary program folder holding res/UI/Main.glade (optionally edited) and the catalogues.
+// A temporary program folder holding res/UI/Main.glade (optionally edited), the default
+// settings description res/Pelta.xml and the catalogues.
 class ProgramDir {
 public:
     ProgramDir();
@@ -19,6 +20,8 @@ public:
     const std::string& Path() const { return path_; }
     std::string Res(const char* name) const { return path_ + "/res/" + name; }
     void WriteSettings(const std::string& text) const;
+    // Writes a file under res/ (e.g. the default description "Pelta.xml").
+    void WriteRes(const char* name, const std::string& text) const;
     std::string ReadSettings() const;
     bool SettingsExist() const;
     // Replaces every occurrence of from in the interface file.
