@@ -55,8 +55,10 @@ bool SimProcess::Start(std::string* error) {
     }
     tcpPort_ = udpPort_ = -1;
 
-    std::vector<std::string> args = {BinaryPath(), "--listen", "127.0.0.1", "--port", "0",
-                                     "--udp-port", "0"};
+    std::vector<std::string> args = launcher_;
+    args.push_back(BinaryPath());
+    for (const char* a : {"--listen", "127.0.0.1", "--port", "0", "--udp-port", "0"})
+        args.push_back(a);
     args.insert(args.end(), extraArgs_.begin(), extraArgs_.end());
     // Everything the child touches between fork and exec is prepared here: only
     // async-signal-safe calls are allowed there in a threaded parent.

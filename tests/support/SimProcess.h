@@ -20,6 +20,10 @@
 class SimProcess {
 public:
     explicit SimProcess(std::vector<std::string> extraArgs = {});
+    // The child runs as <launcher...> <binary> <arguments...>, e.g. {"/usr/sbin/ip", "netns",
+    // "exec", "NAME"} (which execs the simulator, so the pid stays the simulator's). The
+    // launcher's first word is an absolute path.
+    void SetLauncher(std::vector<std::string> launcher) { launcher_ = std::move(launcher); }
     ~SimProcess();
     SimProcess(const SimProcess&) = delete;
     SimProcess& operator=(const SimProcess&) = delete;
@@ -53,6 +57,7 @@ private:
     bool ParseListening(const std::string& text);
 
     std::vector<std::string> extraArgs_;
+    std::vector<std::string> launcher_;
     pid_t pid_ = -1;
     mutable bool reaped_ = true;
     mutable int exitCode_ = -1;
