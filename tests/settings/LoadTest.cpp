@@ -180,3 +180,20 @@ TEST(SettingsLoad, ShownSettingsAreTheCurrentGroupsInDocumentOrder)
     EXPECT_EQ(names(), std::vector<std::string>{"D"});
 }
 }  // namespace
+
+namespace {
+// The description the tool starts with must load without a single complaint.
+TEST(SettingsLoad, DefaultDescriptionLoadsCleanly)
+{
+    RecordingSettingsUi ui;
+    DeviceSettings model(&ui);
+    std::string path = std::string(PELTA_RES_DIR) + "/Pelta.xml";
+    ASSERT_TRUE(model.DS_Load(path.c_str()));
+    EXPECT_TRUE(ui.messages.empty()) << ui.messages[0];
+    EXPECT_GE(model.Groups().size(), 5u);
+    EXPECT_FALSE(model.GroupPathOf(1000).empty());
+    for (TiXmlElement* e : model.Scalars())
+        EXPECT_NE(SignalInfo(e), nullptr) << DS_Description(e);
+    EXPECT_TRUE(model.CheckAll(true, false)) << (ui.messages.empty() ? "" : ui.messages[0]);
+}
+}  // namespace
