@@ -10,18 +10,6 @@
 #include "settings/DeviceSettings.h"
 
 namespace {
-// The document encoding a declaration names (UTF-8 when it names none we know).
-int32_t DeclaredEncoding(const TiXmlDocument& doc)
-{
-    TiXmlVisitorFindDeclaration find;
-    doc.Accept(&find);
-    const char* name = find.Found() ? find.Found()->Encoding() : nullptr;
-    for (int32_t e = kDocEncodingCP866; name && e <= kDocEncodingLast; ++e)
-        if (g_ascii_strcasecmp(name, TiXmlDocumentRecode::EncodingName(e)) == 0)
-            return e;
-    return kDocEncodingUTF8;
-}
-
 // A copy for another document: the record stays with the original element.
 TiXmlNode* CloneDetached(const TiXmlNode* node)
 {
@@ -83,8 +71,9 @@ bool DeviceSettings::DS_Export(bool all, const char* path)
         }
         out = group.get();
     }
+    // Both documents declare UTF-8: the load put that declaration in, the group file makes its own.
     errno = 0;
-    if (out->SaveFile(path, DeclaredEncoding(*out)))
+    if (out->SaveFile(path, kDocEncodingUTF8))
         return true;
     int saved = errno;
     const char* reason = out->Error() ? out->ErrorDesc() : g_strerror(saved ? saved : EIO);

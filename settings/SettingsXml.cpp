@@ -65,10 +65,11 @@ bool DS_ValueAppend(TiXmlElement* element, const char* text)
         element->LinkEndChild(values);
     }
     TiXmlElement* value = new (std::nothrow) TiXmlElement(kValue);
+    if (!value)
+        return false;
     TiXmlText* cdata = new (std::nothrow) TiXmlText(text ? text : "");
-    if (!value || !cdata) {
+    if (!cdata) {
         delete value;
-        delete cdata;
         return false;
     }
     cdata->SetCDATA(true);

@@ -167,8 +167,9 @@ TEST(SettingsCheck, TakingValuesBack)
     EXPECT_EQ(DS_Values(ip), nullptr);
 
     // A commit that fails selects the failing group without showing it and tells why.
-    int shownBefore = f.ui.shown;
     f.model.SelectGroup(2, false);
+    int shownBefore = f.ui.shown;
+    size_t selectsBefore = f.ui.selects.size();
     EXPECT_FALSE(f.model.CommitShown([](TiXmlElement* e, SString& fault) {
         if (std::string(DS_Description(e)) != "Gain")
             return true;
@@ -176,7 +177,8 @@ TEST(SettingsCheck, TakingValuesBack)
         return false;
     }));
     EXPECT_EQ(f.ui.messages, std::vector<std::string>{"Wrong value for 'Gain':\n'value too odd'"});
-    EXPECT_EQ(f.ui.shown, shownBefore + 1);
+    EXPECT_EQ(f.ui.shown, shownBefore);
+    ASSERT_EQ(f.ui.selects.size(), selectsBefore + 1);
     EXPECT_EQ(f.ui.selects.back(), std::vector<int>{1});
     int taken = 0;
     EXPECT_TRUE(f.model.CommitShown([&](TiXmlElement*, SString&) { return ++taken > 0; }));

@@ -1,4 +1,6 @@
 // Loading a description: what survives, what is dropped and with which message.
+#include <cstdio>
+
 #include <gtest/gtest.h>
 
 #include "tests/settings/SettingsTestSupport.h"
@@ -141,6 +143,21 @@ TEST(SettingsLoad, DeclarationReplacedAndCommentsGone)
     EXPECT_STREQ(first->ToDeclaration()->Encoding(), "UTF-8");
 }
 
+TEST(SettingsLoad, LoadingFromAnOpenFileReplacesTheModel)
+{
+    SettingsFixture f;
+    ASSERT_TRUE(f.Load(Description(Group(1, "Old"), Scalar("Old", "gid=\"1\" type=\"Integer\" position='" + Pos(2, 0, 1, 1) + "'"))));
+    std::string text = Description(Group(2, "New"), Scalar("New", "gid=\"2\" type=\"Integer\" position='" + Pos(2, 0, 1, 1) + "'"));
+    FILE* file = fmemopen(&text[0], text.size(), "rb");
+    ASSERT_NE(file, nullptr);
+    EXPECT_TRUE(f.model.DS_LoadStream(file, "memory"));
+    fclose(file);
+    EXPECT_EQ(f.Names(), std::vector<std::string>{"New"});
+    ASSERT_EQ(f.model.Groups().size(), 1u);
+    EXPECT_EQ(f.model.Records().Count(), 1);
+    EXPECT_TRUE(f.ui.messages.empty());
+}
+
 TEST(SettingsLoad, UnreadableFileLeavesTheModelEmpty)
 {
     SettingsFixture f;
@@ -169,6 +186,8 @@ TEST(SettingsLoad, ShownSettingsAreTheCurrentGroupsInDocumentOrder)
         return out;
     };
     EXPECT_EQ(names(), (std::vector<std::string>{"A", "C"}));
+    EXPECT_TRUE(f.model.IsShown(f.Find("C")));
+    EXPECT_FALSE(f.model.IsShown(f.Find("B")));
     f.model.SelectGroup(9, false);
     EXPECT_EQ(f.model.SelectedPath(), (std::vector<int>{1, 0}));
     EXPECT_TRUE(names().empty());
