@@ -18,9 +18,7 @@ SettingsLayout::SettingsLayout(const SimDescription& description) {
 }
 
 bool SettingsLayout::Fed(const SettingsRecords& records, uint16_t file, uint16_t record) const {
-    auto it = reads_.find(Key(file, record));
-    if (it == reads_.end()) return false;
-    for (const Placement& p : it->second)
+    for (const Placement& p : reads_.at(Key(file, record)))
         if (records.Has(p.file, p.record)) return true;
     return false;
 }

@@ -14,7 +14,7 @@ public:
 
     // Requests carry the low 16 bits of file and record numbers; so does the layout.
     bool Names(uint16_t file, uint16_t record) const { return reads_.count(Key(file, record)) != 0; }
-    // True when any record feeding this read record has been written.
+    // True when any record feeding this named read record has been written.
     bool Fed(const SettingsRecords& records, uint16_t file, uint16_t record) const;
     // length registers of a named record: register 0 is 1 when every feeding record was last
     // written with values, each setting's registers sit at its read offset, the rest are 0.

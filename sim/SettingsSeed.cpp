@@ -38,7 +38,6 @@ void PutString(const SimSetting& s, const std::string& text, uint8_t* out, size_
         return;
     }
     const char* at = text.c_str();
-    const char* end = at + text.size();
     size_t stored = 0;
     for (char f : s.format) {
         if (stored == size) break;
@@ -47,7 +46,7 @@ void PutString(const SimSetting& s, const std::string& text, uint8_t* out, size_
             unsigned long value = strtoul(at, &next, f == 'u' ? 10 : 16);
             out[stored++] = (uint8_t)value;
             at = next;
-        } else if (at < end) {
+        } else if (*at != '\0') {
             ++at;
         }
     }

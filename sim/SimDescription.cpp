@@ -11,7 +11,8 @@
 
 namespace {
 
-const size_t kMaxDescriptionBytes = 16u << 20;
+// Far above any description (a thousand settings take some 500 KiB).
+const size_t kMaxDescriptionBytes = 4u << 20;
 const char kReadWrite[] = "readwrite";
 
 struct TypeWord {
@@ -28,14 +29,14 @@ const TypeWord kTypes[] = {
 // The encoding named by an XML declaration at the start of text; empty when there is none.
 std::string DeclaredEncoding(const std::string& text) {
     if (text.compare(0, 5, "<?xml") != 0) return "";
-    size_t end = text.find("?>");
-    size_t at = text.find("encoding", 0);
-    if (end == std::string::npos || at == std::string::npos || at > end) return "";
-    size_t quote = text.find_first_of("\"'", at);
-    if (quote == std::string::npos || quote > end) return "";
-    size_t close = text.find(text[quote], quote + 1);
-    if (close == std::string::npos || close > end) return "";
-    return text.substr(quote + 1, close - quote - 1);
+    std::string declaration = text.substr(0, text.find("?>"));
+    size_t at = declaration.find("encoding");
+    if (at == std::string::npos) return "";
+    size_t quote = declaration.find_first_of("\"'", at);
+    if (quote == std::string::npos) return "";
+    size_t close = declaration.find(declaration[quote], quote + 1);
+    if (close == std::string::npos) return "";
+    return declaration.substr(quote + 1, close - quote - 1);
 }
 
 bool ToUtf8(const std::string& bytes, std::string* text, std::string* error) {
@@ -201,7 +202,7 @@ bool LoadDescription(const std::string& path, SimDescription* out, std::string* 
     bool failed = ferror(f);
     fclose(f);
     if (failed || bytes.size() > kMaxDescriptionBytes) {
-        *error = path + (failed ? ": cannot be read" : ": larger than 16 MiB");
+        *error = path + (failed ? ": cannot be read" : ": larger than 4 MiB");
         return false;
     }
     if (!ParseDescription(bytes, out, error)) {

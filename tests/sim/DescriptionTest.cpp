@@ -129,6 +129,21 @@ TEST_F(DescriptionTest, ImageFilesTakeSettingsAtRecord0UnlessTheWriteIsAHeader) 
     });
 }
 
+TEST_F(DescriptionTest, ADescribedReadInAnImageFileIsSettingsOnceItsWriteRecordIsHeld) {
+    TempFile description(Document(Scalar("Integer", Position(3, 1, 1, 1, 21, 0, 1))));
+    StartSim({"--description", description.path});
+    Connect();
+    ImageWriteResult image = WriteImage(client_, 3, PatternImage(24, 7), 0x11223344);
+    ASSERT_TRUE(image.ok) << image.failure;
+    RunSteps(client_, {
+        {"feeding record not written: the image record", 3, 1, nullptr, 1, "00 01"},
+        {"its word count", 3, 1, nullptr, 2, "00 01 00 03"},
+        {"write the feeding record", 21, 0, "00 01 12 34", 0, "ok"},
+        {"now the settings", 3, 1, nullptr, 2, "00 01 12 34"},
+        {"an unnamed image record stays", 3, 2, nullptr, 1, "00 01"},
+    });
+}
+
 TEST_F(DescriptionTest, StartUpValuesAreCodedIntoTheRecordsNotYetHeld) {
     char dir[] = "/tmp/pelta-seed-XXXXXX";
     ASSERT_TRUE(mkdtemp(dir));
@@ -160,6 +175,7 @@ TEST(DescriptionProcess, BadDescriptionsExitWith2AndOneLine) {
     TempFile wrongRoot("<unit/>");
     TempFile noSygnals("<device/>");
     TempFile badEncoding("<?xml version=\"1.0\" encoding=\"no-such-code\"?><device/>");
+    TempFile huge(Document(std::string(4u << 20, ' ')));
     struct Case {
         const char* option;
         std::string path;
@@ -170,6 +186,7 @@ TEST(DescriptionProcess, BadDescriptionsExitWith2AndOneLine) {
         {"--description", wrongRoot.path, "root element is not \"device\""},
         {"--description", noSygnals.path, "no \"sygnals\""},
         {"--description", badEncoding.path, "cannot read it as no-such-code"},
+        {"--description", huge.path, "larger than 4 MiB"},
         {"--settings-values", notXml.path, "bad settings values"},
     };
     for (const Case& c : cases) {
@@ -270,6 +287,63 @@ TEST(DescriptionReader, ValuesAreCodedAsTheToolWritesThem) {
         std::string got = ok ? ToHex(Bytes(record + 2, record + 2 + c.count * 2)) : "fails";
         EXPECT_EQ(c.expect, got) << c.type << " " << c.values[0] << " " << why;
     }
+}
+
+TEST(DescriptionReader, TheDeclarationNamesTheEncoding) {
+    const std::string home = "\xD0\x94\xD0\xBE\xD0\xBC";   // a Cyrillic word in UTF-8
+    const std::string homeCp1251 = "\xC4\xEE\xEC";
+    std::string body = "<device><sygnals>" +
+                       Scalar("Integer", Position(2, 0, 1, 1, 2, 0, 1), "<description>@</description>") +
+                       "</sygnals></device>";
+    auto with = [&](const std::string& head, const std::string& word) {
+        std::string text = head + body;
+        return text.replace(text.find('@'), 1, word);
+    };
+    struct Case {
+        const char* what;
+        std::string file;
+    } cases[] = {
+        {"no declaration", with("", home)},
+        {"declaration without encoding", with("<?xml version=\"1.0\"?>", home)},
+        {"encoding named only after the declaration",
+         with("<?xml version=\"1.0\"?><!-- encoding=\"windows-1251\" -->", home)},
+        {"utf8 in any case", with("<?xml version=\"1.0\" encoding=\"utf8\"?>", home)},
+        {"windows-1251 in single quotes", with("<?xml version='1.0' encoding='windows-1251'?>", homeCp1251)},
+    };
+    for (const Case& c : cases) {
+        SimDescription d;
+        std::string error;
+        ASSERT_TRUE(ParseDescription(c.file, &d, &error)) << c.what << ": " << error;
+        ASSERT_EQ(1u, d.settings.size()) << c.what;
+        EXPECT_EQ(home, d.settings[0].description) << c.what;
+    }
+}
+
+TEST(DescriptionReader, StartUpRecordsAreWholeWriteRecordsWithThePassword) {
+    auto valued = [](const char* description, const std::string& position, const char* value) {
+        return Scalar("Integer", position,
+                      std::string("<description>") + description + "</description><values><value>" + value +
+                          "</value></values>");
+    };
+    SimDescription d;
+    std::string error;
+    ASSERT_TRUE(ParseDescription(
+        Document(valued("a", Position(2, 0, 2, 1, 22, 0, 2), "7") + valued("b", Position(2, 0, 1, 1, 22, 0, 1), "8") +
+                 Scalar("Integer", Position(2, 1, 1, 1, 23, 0, 1)) +
+                 valued("c", Position(2, 2, 1, 1, 24, 0, 1), "1") + Scalar("Integer", Position(2, 2, 2, 1, 24, 0, 2)) +
+                 valued("d", Position(2, 3, 1, 2, 25, 0, 3), "5") + valued("e", Position(2, 4, 1, 3, 26, 5, 1), "1")),
+        &d, &error))
+        << error;
+    std::vector<std::string> skipped;
+    std::vector<SeedRecord> records = SeedRecords(d, 0x1234, &skipped);
+    ASSERT_EQ(2u, records.size());
+    EXPECT_EQ(22, records[0].file);
+    EXPECT_EQ("12 34 00 08 00 07", ToHex(records[0].registers)) << "both settings, as long as the furthest";
+    EXPECT_EQ(25, records[1].file);
+    EXPECT_EQ("12 34 00 00 00 00 00 00 00 05", ToHex(records[1].registers));
+    ASSERT_EQ(2u, skipped.size()) << "23/0 has no values at all and is not mentioned";
+    EXPECT_EQ("file 24 record 0: some of its settings have no values", skipped[0]);
+    EXPECT_NE(std::string::npos, skipped[1].find("file 26 record 5: 'e': values of 6 bytes")) << skipped[1];
 }
 
 }  // namespace
