@@ -27,6 +27,9 @@ const int kBarWidth = 30;
 // Redrawing more often than this only costs terminal time.
 const int64_t kBarRedrawMs = 100;
 const int kLastLogStyle = LogStyleResultAborted;
+// Into a file or a pipe: the stream's buffer and the bytes of whole lines that make a block.
+const size_t kStreamBufferBytes = 128 * 1024;
+const size_t kBlockBytes = 64 * 1024;
 
 const char* StyleSgr(int style)
 {
@@ -42,15 +45,32 @@ int64_t NowMs()
 }
 }  // namespace
 
-ConsoleUi::ConsoleUi(FILE* out, bool terminal, const CliRequest& request, int wakeFd)
+ConsoleUi::ConsoleUi(FILE* out, bool terminal, const CliRequest& request, int wakeFd, int blockWaitMs)
     : out_(out),
       terminal_(terminal),
       showBar_(terminal && (request.kind == OperationKind::FirmwareWrite ||
                             request.kind == OperationKind::LoaderWrite)),
       wakeFd_(wakeFd),
       host_(request.host),
-      password_(request.password)
+      password_(request.password),
+      blockWaitMs_(blockWaitMs)
 {
+    // The stream flushes only when this object says so: its buffer holds two blocks, so it
+    // never fills up in the middle of a line shorter than a block. Nothing has been written
+    // to the stream yet.
+    if (!terminal_) {
+        streamBuffer_.reset(new char[kStreamBufferBytes]);
+        setvbuf(out_, streamBuffer_.get(), _IOFBF, kStreamBufferBytes);
+    }
+}
+
+ConsoleUi::~ConsoleUi()
+{
+    if (!streamBuffer_)
+        return;
+    // Flushed first, the stream lets go of the buffer (glibc allows this after output).
+    fflush(out_);
+    setvbuf(out_, nullptr, _IONBF, 0);
 }
 
 void ConsoleUi::Write(const SString& text, int style)
@@ -64,6 +84,41 @@ void ConsoleUi::Write(const SString& text, int style)
     fputs(text.Text(), out_);
     if (sgr)
         fputs(kSgrReset, out_);
+    if (!terminal_) {
+        if (blockBytes_ == 0)
+            blockSinceMs_ = NowMs();
+        blockBytes_ += text.Length();
+    }
+}
+
+void ConsoleUi::LineEnded()
+{
+    if (terminal_) {
+        fflush(out_);
+        return;
+    }
+    ++blockBytes_;
+    if (blockBytes_ >= kBlockBytes || NowMs() - blockSinceMs_ >= blockWaitMs_)
+        BlockWrite();
+}
+
+void ConsoleUi::BlockWrite()
+{
+    fflush(out_);
+    blockBytes_ = 0;
+}
+
+void ConsoleUi::Flush()
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    BlockWrite();
+}
+
+void ConsoleUi::FlushIfStale()
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    if (blockBytes_ > 0 && !lineOpen_ && NowMs() - blockSinceMs_ >= blockWaitMs_)
+        BlockWrite();
 }
 
 void ConsoleUi::BarEnd()
@@ -87,9 +142,12 @@ time_t ConsoleUi::LogAdd(const SString& text, uint32_t mode, bool, int style)
     }
     Write(clean, style);
     lineOpen_ = !LogModeEndsLine(mode);
-    if (!lineOpen_)
+    if (!lineOpen_) {
         fputc('\n', out_);
-    fflush(out_);
+        LineEnded();
+    } else if (terminal_) {
+        fflush(out_);
+    }
     return stamp;
 }
 
@@ -99,9 +157,12 @@ void ConsoleUi::LogInsert(const SString& text, uint32_t lineMode, bool, int styl
     BarEnd();
     Write(text, style);
     lineOpen_ = !LogModeEndsLine(lineMode);
-    if (!lineOpen_)
+    if (!lineOpen_) {
         fputc('\n', out_);
-    fflush(out_);
+        LineEnded();
+    } else if (terminal_) {
+        fflush(out_);
+    }
 }
 
 void ConsoleUi::LogClear(bool)
@@ -150,6 +211,8 @@ void ConsoleUi::ProgressSet(int64_t done, int64_t total, bool)
 
 void ConsoleUi::RunStateChanged(bool)
 {
+    // The lines before a change of state (the end line above all) are out before it is seen.
+    Flush();
     if (wakeFd_ < 0)
         return;
     const char byte = 's';

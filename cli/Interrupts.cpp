@@ -30,7 +30,8 @@ extern "C" void OnInterrupt(int)
     clock_gettime(CLOCK_MONOTONIC, &now);
     int64_t nowMs = (int64_t)now.tv_sec * 1000 + now.tv_nsec / 1000000;
     // Nothing more is written: the output may be what holds the program up (a terminal
-    // stopped with Ctrl-S). Every line is flushed as it is made.
+    // stopped with Ctrl-S). A terminal shows every line as it is made; into a file or a pipe
+    // only the lines of the last fraction of a second can still be held back.
     if (counter.Press(nowMs) == InterruptCounter::Exit)
         _exit(exitCode);
     ssize_t ignored = write(wakeFd, &wakeByte, 1);

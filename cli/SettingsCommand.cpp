@@ -41,6 +41,8 @@ void SettingsConsole::MsgBox(const SString& text)
     ++count_;
     if (!err_)
         return;
+    // The log lines made before the message go out first (both streams may be one file).
+    fflush(nullptr);
     if (terminal_)
         fputs(kSgrError, err_);
     fputs(text.Text(), err_);

@@ -61,9 +61,10 @@ bool OperationStart(OperationRunner& runner, const CliRequest& request, const Im
 // Waits for the worker to leave the busy states, turning every Ctrl-C into a stop request:
 // one that came while the worker held the channel (opening it) could not shut it down, the
 // next one can.
-void OperationWait(OperationRunner& runner, int wakeRead)
+void OperationWait(OperationRunner& runner, int wakeRead, ConsoleUi& ui)
 {
     while (runner.IsBusy()) {
+        ui.FlushIfStale();
         struct pollfd p = {wakeRead, POLLIN, 0};
         if (poll(&p, 1, kWaitSliceMs) <= 0)
             continue;
@@ -162,7 +163,7 @@ int main(int argc, char** argv)
         bool started = settings ? settings->Start(runner) : OperationStart(runner, request, image);
         InterruptsUnblock();
         if (started)
-            OperationWait(runner, wake[0]);
+            OperationWait(runner, wake[0], ui);
         AppState state;
         runner.StateGet(&state, nullptr);
         code = ExitCodeOf(state);
