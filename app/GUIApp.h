@@ -122,7 +122,15 @@ public:
     void DevSettingsWritePasswordToDev();
     void DevFindRefresh();
     void DS_TreeCursorChanged();
+
+    // --- The device-find window (GUIApp_Find.cpp).
+    void DFIND_FindDevicesBegin();
+    // The selected unit becomes the current device and its settings window opens.
     void DFIND_RowActivated(GtkTreePath* path);
+    // The found units' rows, changed by the discovery worker inside the GDK lock.
+    void FoundUnitsClear() override;
+    void FoundUnitAdd(const DFIND_DevInfo& unit) override;
+    void FoundUnitUpdate(const DFIND_DevInfo& unit) override;
 
     // --- The settings window (GUIApp_Settings.cpp; the editor is SettingsEditor).
     // Loads a description or settings file into the model and shows its first group.

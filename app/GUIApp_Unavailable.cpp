@@ -1,4 +1,4 @@
-// GUIApp: device settings and device discovery. Their handlers are connected already; until
+// GUIApp: reading and writing device settings. Their handlers are connected already; until
 // those features are part of the build, each tells the user so in the log.
 #include "app/GUIApp.h"
 
@@ -16,8 +16,3 @@ PELTA_NOT_IN_BUILD(DevSettingsReadGroupFromDev, "Read settings group from device
 PELTA_NOT_IN_BUILD(DevSettingsReadAllFromDev, "Read all settings from device")
 PELTA_NOT_IN_BUILD(DevSettingsWriteGroupToDev, "Write settings group to device")
 PELTA_NOT_IN_BUILD(DevSettingsWriteAllToDev, "Write all settings to device")
-PELTA_NOT_IN_BUILD(DevFindRefresh, "Find devices")
-
-// The found-devices list stays empty until discovery arrives, so its activation has nothing
-// to act on.
-void GUIApp::DFIND_RowActivated(GtkTreePath*) {}

@@ -146,6 +146,8 @@ public:
     bool WriteBegin(bool firmware);
     bool ChangePasswordBegin(int32_t newPassword);
     bool FindDevicesBegin();
+    // Where the next discovery asks (GUI thread, while no operation runs).
+    void DiscoveryOptionsSet(const DiscoveryOptions& discovery) { options_.discovery = discovery; }
 
     // --- Runner (names kept from the window's members that delegate here).
     // GUI thread, display lock held; does not check the busy state.

@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -61,6 +66,7 @@ gboolean UnexpectedDialogClose(gpointer)
     return TRUE;
 }
 const int kUnexpectedDialogMs = 15000;
+const int kSilentReceiveMs = 500;
 }  // namespace
 
 ProgramDir::ProgramDir()
@@ -213,6 +219,26 @@ RunningApp::RunningApp(const ProgramDir& dir)
     guint guard = gdk_threads_add_timeout(kUnexpectedDialogMs, &UnexpectedDialogClose, nullptr);
     rc_ = AppStart(0, nullptr, dir.Path().c_str());
     g_source_remove(guard);
+    // A port just released: nobody answers there. Without a port, no discovery at all.
+    int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    bool bound = fd >= 0 && bind(fd, (sockaddr*)&a, sizeof a) == 0 && getsockname(fd, (sockaddr*)&a, &len) == 0;
+    if (fd >= 0)
+        close(fd);
+    if (GUIApp::instance)
+        DiscoveryOnLoopback(GUIApp::instance, bound ? ntohs(a.sin_port) : 0, kSilentReceiveMs);
+}
+
+void DiscoveryOnLoopback(GUIApp* app, int port, int receiveMs)
+{
+    DiscoveryOptions options;
+    options.directedAddress = htonl(INADDR_LOOPBACK);
+    options.port = (uint16_t)port;
+    options.receiveTimeoutMs = receiveMs;
+    app->Runner().DiscoveryOptionsSet(options);
 }
 
 RunningApp::~RunningApp()

@@ -73,7 +73,11 @@ private:
     std::vector<std::string> lines_;
 };
 
-// Starts the application on dir; stops it (saving the user settings) when destroyed.
+// Aims the application's discovery at 127.0.0.1:port alone with the given receive time-out.
+void DiscoveryOnLoopback(GUIApp* app, int port, int receiveMs);
+
+// Starts the application on dir; stops it (saving the user settings) when destroyed. Its
+// discovery asks a silent loopback port, so that no window test ever broadcasts.
 class RunningApp {
 public:
     explicit RunningApp(const ProgramDir& dir);

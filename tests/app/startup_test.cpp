@@ -21,7 +21,6 @@ void DevSettingsReadGroupFromDev_cb(GtkWidget*, gpointer);
 void DevSettingsReadAllFromDev_cb(GtkWidget*, gpointer);
 void DevSettingsWriteGroupToDev_cb(GtkWidget*, gpointer);
 void DevSettingsWriteAllToDev_cb(GtkWidget*, gpointer);
-void DevFindRefresh_cb(GtkWidget*, gpointer);
 void About_cb(GtkWidget*, gpointer);
 void Help_cb(GtkWidget*, gpointer);
 }
@@ -154,8 +153,7 @@ TEST(StartUp, UnavailableFeaturesSayTheyAreNotInThisBuild)
     ASSERT_EQ(run.StartResult(), 0);
     using Handler = void (*)(GtkWidget*, gpointer);
     const Handler handlers[] = {DevSettingsReadGroupFromDev_cb, DevSettingsReadAllFromDev_cb,
-                                DevSettingsWriteGroupToDev_cb, DevSettingsWriteAllToDev_cb,
-                                DevFindRefresh_cb};
+                                DevSettingsWriteGroupToDev_cb, DevSettingsWriteAllToDev_cb};
     int n = 0;
     for (Handler h : handlers) {
         h(nullptr, nullptr);
@@ -187,15 +185,10 @@ TEST(StartUp, KeyboardReachesTheActions)
     DialogAnswer password(GTK_RESPONSE_CANCEL, [&](GtkWidget* d) {
         passwordAsked = std::string(gtk_window_get_title(GTK_WINDOW(d))) == "Change password";
     });
-    auto unavailableLines = [&] {
-        std::string log = LogText(app);
-        int n = 0;
-        for (size_t p = log.find("not available"); p != std::string::npos; p = log.find("not available", p + 1))
-            ++n;
-        return n;
-    };
     const KeyCase cases[] = {
-        {"DLG_DevFind", GDK_F5, GdkModifierType(0), [&] { return unavailableLines() == 1; }},
+        // F5 searches (the silent loopback port of the test set-up) and ends within a second.
+        {"DLG_DevFind", GDK_F5, GdkModifierType(0),
+         [&] { return RunUntil([&] { return LogText(app).find("Find devices end: OK") != std::string::npos; }); }},
         {"DLG_DevSettings", GDK_d, GDK_CONTROL_MASK, [&] { return app->Settings().CurrentGroup() == 1000; }},
         {"DLG_DevSettings", GDK_p, GDK_CONTROL_MASK, [&] { return passwordAsked; }},
         {"Form1", GDK_F2, GdkModifierType(0), [&] { return gtk_widget_get_visible(Widget("DLG_DevSettings")) != 0; }},
