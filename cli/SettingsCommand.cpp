@@ -1,6 +1,5 @@
 #include "cli/SettingsCommand.h"
 
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -49,7 +48,6 @@ void SettingsConsole::MsgBox(const SString& text)
     if (terminal_)
         fputs(kSgrReset, err_);
     fputc('\n', err_);
-    fflush(err_);
 }
 
 SettingsCommand::SettingsCommand(const CliRequest& request, FILE* out, bool outTerminal, FILE* err,
@@ -84,32 +82,26 @@ bool SettingsCommand::Prepare(int* exitCode)
 {
     *exitCode = kExitFailed;
     const char* file = request_.file.c_str();
-    settings_.reset(new DeviceSettings(&console_));
+    const bool diff = request_.command == CliCommand::SettingsDiff;
+    // settings-diff reads the unit's values into a copy of the file's description, whose load
+    // repeats the messages of the file's own load: those are not shown twice.
+    settings_.reset(new DeviceSettings(diff ? &quiet_ : &console_));
     settings_->DefaultPathSet(DefaultDescription());
-    switch (request_.command) {
-    case CliCommand::SettingsRead: {
+    if (request_.command == CliCommand::SettingsRead) {
         SString description = request_.description.empty() ? DefaultDescription()
                                                            : SString(request_.description.c_str());
         return settings_->DS_Load(description.Text()) && GroupSelect(*settings_, description.Text());
     }
-    case CliCommand::SettingsWrite:
+    if (request_.command == CliCommand::SettingsWrite) {
         // A file that fails to load leaves the default description, which has nothing to write.
-        if (!settings_->LoadSettingsFile(file) || !GroupSelect(*settings_, file))
-            return false;
-        return settings_->CheckAll(!request_.groupGiven, true);
-    case CliCommand::SettingsCheck:
-        return CheckFile(exitCode);
-    case CliCommand::SettingsDiff:
-        // The unit's values go into a copy of the file's description; its messages were
-        // already shown by the first load.
-        file_.reset(new DeviceSettings(&console_));
-        if (!file_->DS_Load(file) || !GroupSelect(*file_, file))
-            return false;
-        settings_.reset(new DeviceSettings(&quiet_));
-        return settings_->DS_Load(file) && GroupSelect(*settings_, file);
-    default:
-        return false;
+        return settings_->LoadSettingsFile(file) && GroupSelect(*settings_, file) &&
+               settings_->CheckAll(!request_.groupGiven, true);
     }
+    if (request_.command == CliCommand::SettingsCheck)
+        return CheckFile(exitCode);
+    file_.reset(new DeviceSettings(&console_));
+    return file_->DS_Load(file) && GroupSelect(*file_, file) && settings_->DS_Load(file) &&
+           GroupSelect(*settings_, file);
 }
 
 bool SettingsCommand::CheckFile(int* exitCode)
@@ -130,7 +122,6 @@ bool SettingsCommand::CheckFile(int* exitCode)
     const int faults = console_.Count();
     fprintf(out_, "%s\n",
             TrArgs("Settings checked: ^0, faults: ^1", DecimalText(settings).c_str(), DecimalText(faults).c_str()).Text());
-    fflush(out_);
     *exitCode = faults == 0 ? kExitOk : kExitFailed;
     return false;
 }
@@ -167,7 +158,6 @@ int SettingsCommand::Finish(int code)
         if (!settings_->DS_Export(!request_.groupGiven, request_.file.c_str()))
             return kExitFailed;
         fprintf(out_, "%s\n", TrArgs("Settings saved to '^0'", request_.file.c_str()).Text());
-        fflush(out_);
         return kExitOk;
     case CliCommand::SettingsDiff:
         return DiffPrint();

@@ -1,5 +1,4 @@
 // settings-diff: which settings the unit holds otherwise than the file, and how they are shown.
-#include <cstring>
 #include <vector>
 
 #include "base/Messages.h"
@@ -88,6 +87,5 @@ int SettingsCommand::DiffPrint()
         fprintf(out_, "%s%s%s\n", differing ? kSgrDiffers : kSgrSame, summary.Text(), kSgrReset);
     else
         fprintf(out_, "%s\n", summary.Text());
-    fflush(out_);
     return differing ? kExitDiffers : kExitOk;
 }

@@ -186,6 +186,9 @@ TEST_F(SettingsCliTest, RoundTripAndDiffAgainstAUnitChangedBehindTheFile)
               "Mode\n  unit: not available\n  file: '2'\n"
               "Settings compared: 7, differing: 3\n",
               AfterEndLine(r.out));
+    r = CliRun({"settings-diff", a, "--host", sim_->HostPort()}, "", true);
+    EXPECT_NE(std::string::npos, r.out.find("\033[1mPort\033[0m")) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find("\033[1;31mSettings compared: 7, differing: 3\033[0m")) << r.out;
 
     // A group write puts back only that group; a group read saves the group file.
     ASSERT_EQ(kOk, Run({"settings-write", a, "--group", "20"}).exitCode);
