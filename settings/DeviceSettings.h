@@ -15,6 +15,10 @@
 #include "settings/SettingsUi.h"
 #include "settings/SettingsXml.h"
 
+class OperationRunner;
+class MODBUS_TalkInfo;
+class DS_SettingChangedI;
+
 // One row of the group tree.
 struct DS_Group {
     SString title;
@@ -104,6 +108,14 @@ public:
     // Saves the whole document, or the group file of the current group, to path; false after
     // the "Can't save file" message box.
     bool DS_Export(bool all, const char* path);
+
+    // --- The unit (worker thread, inside a runner's settings operation).
+    // Reads the shown settings (all false) or every setting; changed (may be null) hears of
+    // each setting whose values the read replaced.
+    bool DS_ReadFromDev_th(OperationRunner& runner, const MODBUS_TalkInfo& talk, bool all,
+                           DS_SettingChangedI* changed = nullptr);
+    // Writes the shown settings' records (all false) or every record.
+    bool DS_WriteToDev_th(OperationRunner& runner, const MODBUS_TalkInfo& talk, bool all);
 
     SettingsUiI* Ui() const { return ui_; }
 
