@@ -81,9 +81,11 @@ void DoubleToText(char* buffer, size_t size, double value, bool* ok)
         SetFlag(ok, snprintf(buffer, size, "%s", "nan") > 0);
         return;
     }
-    // The decimal point stays "." whatever the numeric locale is.
-    g_ascii_formatd(buffer, (gint)(size > G_MAXINT ? G_MAXINT : size), "%g", value);
-    SetFlag(ok, buffer[0] != '\0');
+    // The decimal point stays "." whatever the numeric locale is. Printed whole first, so that
+    // the flag tells what the printer made, as for the integers, also when the buffer cuts it.
+    char whole[G_ASCII_DTOSTR_BUF_SIZE];
+    g_ascii_formatd(whole, sizeof whole, "%g", value);
+    SetFlag(ok, snprintf(buffer, size, "%s", whole) > 0);
 }
 
 char HexDigit(unsigned value)

@@ -62,6 +62,13 @@ TEST(NumberText, Prints)
     EXPECT_STREQ(buffer, "kept");
     UInt64ToText(buffer, 3, 12345, nullptr);
     EXPECT_STREQ(buffer, "12");
+    // The flag tells that the printer made characters, also when none fit.
+    ok = false;
+    DoubleToText(buffer, 1, 0.5, &ok);
+    EXPECT_STREQ(buffer, "");
+    EXPECT_TRUE(ok);
+    DoubleToText(buffer, 3, 0.125, &ok);
+    EXPECT_STREQ(buffer, "0.");
 
     const char digits[] = "0123456789ABCDEF";
     for (unsigned v = 0; v < 16; ++v)
