@@ -1,5 +1,6 @@
 // Version record and the About texts that depend on the interface language.
 #pragma once
+#include <cstdint>
 #include <ctime>
 
 #include "base/SString.h"
@@ -11,6 +12,8 @@ extern const char kVersionText[];
 
 // Seconds since the epoch when this program was built.
 time_t BuildTime();
+// Defined by the build of each program (what BuildTime returns).
+int64_t PeltaBuildTime();
 // The build time as the About dialog shows it (local time).
 SString BuildTimeText();
 

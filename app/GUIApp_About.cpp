@@ -5,9 +5,12 @@
 #include "app/GUIApp.h"
 #include "ui/AboutDialog.h"
 
-#ifndef PELTA_BUILD_TIME
-#define PELTA_BUILD_TIME 0
-#endif
+// The build gives each program its own definition (cmake/PeltaBuildTime.cmake); a program
+// built without one shows the epoch.
+__attribute__((weak)) int64_t PeltaBuildTime()
+{
+    return 0;
+}
 
 const char kVersionText[] = "1.3.2";
 
@@ -23,7 +26,7 @@ const AboutForm kInternationalForm = {"Made by the Pelta service software team",
 
 time_t BuildTime()
 {
-    return (time_t)PELTA_BUILD_TIME;
+    return (time_t)PeltaBuildTime();
 }
 
 SString BuildTimeText()

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <gdk/gdkkeysyms.h>
+#include <sys/stat.h>
 
 #include <clocale>
 #include <cstring>
@@ -271,6 +272,15 @@ TEST(StartUp, AboutListsVersionBuildMakerAndContributors)
                            "Build: [0-3][0-9]\\.[01][0-9]\\.20[0-9][0-9] [0-2][0-9]:[0-5][0-9]:[0-6][0-9]\n" +
                            std::string(form.maker) + "\nContributors:\n\t" + form.contributor + "\n";
     EXPECT_TRUE(std::regex_match(text, std::regex(expected))) << text;
+}
+
+TEST(About, BuildTimeIsWhenTheProgramWasBuilt)
+{
+    // A library that went into this program: the build time cannot be older.
+    struct stat input;
+    ASSERT_EQ(0, stat(PELTA_BUILD_INPUT, &input)) << PELTA_BUILD_INPUT;
+    EXPECT_GE(BuildTime(), input.st_mtime) << "built before " << PELTA_BUILD_INPUT;
+    EXPECT_LE(BuildTime(), time(nullptr));
 }
 
 TEST(About, LanguageFormIsRussianOnlyForRuRu)
