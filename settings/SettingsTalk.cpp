@@ -57,7 +57,7 @@ bool Walk(OperationRunner& runner, const std::vector<TiXmlElement*>& settings,
         if (!info)
             continue;
         const DS_Position& at = info->*position;
-        if (run.Count() > 0 && at.file == file && at.rec == rec) {
+        if (at.file == file && at.rec == rec) {
             run.Add(element);
             continue;
         }

@@ -75,6 +75,10 @@ const DecodeCase kDecodeCases[] = {
     {"record mark 2: not available", Setting("Integer", Position(21, 0, 1, 1), "I"), "00 02 00 05", kNoValues},
     {"record mark 0x101: not available", Setting("Integer", Position(21, 0, 1, 1), "I"), "01 01 00 05", kNoValues},
     {"setting past the data", Setting("Integer", Position(21, 0, 1, 2), "I"), "00 01 00 05", kNoValues, false},
+    {"setting at register 0", Setting("Integer", Position(21, 0, 0, 1), "I"), "00 01 00 05", {"1"}},
+    {"string of no registers", Setting("String", Position(21, 0, 1, 0), "S"), "00 01 41 42", {""}},
+    {"negative offset", Setting("Integer", Position(21, 0, -1, 1), "I"), "00 01 00 05", kNoValues, false},
+    {"negative count", Setting("Integer", Position(21, 0, 1, -1), "I"), "00 01 00 05", kNoValues, false},
     {"byte past the data", Setting("Integer", Position(21, 0, 1, 1, 3), "I"), "00 01 00 05", kNoValues, false},
 };
 
@@ -118,6 +122,12 @@ TEST(DecodeNoData, RemovesValuesAndSucceeds)
     EXPECT_FALSE(HasValues(element));
     ValuesSet(element, {"1"});
     EXPECT_TRUE(DS_DevAnsw2XML_th(element, 2, nullptr));
+    EXPECT_FALSE(HasValues(element));
+    EXPECT_TRUE(DS_DevAnsw2XML_th(nullptr, 2, data.data()));
+    TiXmlElement plain("scalar");
+    ValuesSet(&plain, {"1"});
+    EXPECT_TRUE(DS_DevAnsw2XML_th(&plain, 2, data.data()));
+    EXPECT_FALSE(HasValues(&plain));
     EXPECT_FALSE(HasValues(element));
     // The values are values of the setting's text node as CDATA.
     EXPECT_TRUE(DS_DevAnsw2XML_th(element, 2, data.data()));

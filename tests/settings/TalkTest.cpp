@@ -267,6 +267,24 @@ TEST_P(RecordAssertTest, LogsAndFails)
     }
 }
 
+TEST_F(TalkTest, EmptyRunSucceedsSilently)
+{
+    Load(Place("a", "Integer", 21, 0, 1, 1));
+    RunnerStart("127.0.0.1:1");
+    Quill::List<TiXmlElement> run;
+    MODBUS_TalkInfo talk;
+    bool read = false;
+    bool write = false;
+    std::thread worker([&] {
+        read = DS_ReadRecord_th(*runner_, talk, run, nullptr);
+        write = DS_WriteRecord_th(*runner_, talk, run);
+    });
+    worker.join();
+    EXPECT_TRUE(read);
+    EXPECT_TRUE(write);
+    EXPECT_TRUE(ui_->Texts().empty()) << ui_->Dump();
+}
+
 INSTANTIATE_TEST_SUITE_P(Talk, RecordAssertTest, ::testing::ValuesIn(kAssertCases),
                          [](const ::testing::TestParamInfo<AssertCase>& info) { return std::to_string(info.index); });
 
