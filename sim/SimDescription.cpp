@@ -106,9 +106,11 @@ std::string ParsePosition(const char* text, SimSetting* setting) {
     return why;
 }
 
+// Register 0 is the record's mark (on reading) and password (on writing): no setting's.
+// Compared so that no sum can overflow, whatever numbers the file holds.
 bool FitsRecord(const SimPosition& p) {
-    return p.offset >= 0 && p.count >= 1 && p.offset + p.count <= kRecordRegisterLimit && p.byte >= 0 &&
-           p.byte <= p.count * 2;
+    return p.offset >= 1 && p.offset < kRecordRegisterLimit && p.count >= 1 &&
+           p.count <= kRecordRegisterLimit - p.offset && p.byte >= 0 && p.byte <= p.count * 2;
 }
 
 // Empty when the element is a setting the unit can place; else why not.
@@ -124,7 +126,7 @@ std::string ParseSetting(const TiXmlElement* scalar, SimSetting* s) {
     std::string why = ParsePosition(scalar->Attribute("position"), s);
     if (!why.empty()) return why;
     if (s->r.count != s->w.count) return "read and write counts differ";
-    if (!FitsRecord(s->r) || !FitsRecord(s->w)) return "position outside a 64-register record";
+    if (!FitsRecord(s->r) || !FitsRecord(s->w)) return "position at register 0 or outside a 64-register record";
     if (s->isArray) {
         const TiXmlElement* indexes = scalar->FirstChildElement("indexes");
         const char* names = indexes ? indexes->GetText() : nullptr;

@@ -219,6 +219,10 @@ TEST(DescriptionReader, SettingsTheUnitCannotPlaceAreSkippedWithAReason) {
          "counts differ"},
         {Scalar("Integer", Position(2, 0, 63, 2, 2, 0, 1)), "outside a 64-register record"},
         {Scalar("Integer", Position(2, 0, 1, 1, 2, 0, 1, 3)), "outside a 64-register record"},
+        {Scalar("Integer", Position(2, 0, 1, 1, 2, 0, 0)), "at register 0"},
+        {Scalar("Integer", "{\"r\":{\"file\":2,\"rec\":0,\"offset\":9223372036854775807,\"count\":1},"
+                           "\"w\":{\"file\":2,\"rec\":0,\"offset\":1,\"count\":1}}"),
+         "outside a 64-register record"},
         {Scalar("IntArray", Position(2, 0, 1, 1, 2, 0, 1)), "no values"},
     };
     for (const Case& c : cases) {
