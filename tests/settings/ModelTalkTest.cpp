@@ -39,16 +39,14 @@ protected:
     std::string Value(const char* name)
     {
         std::vector<SString> values = DS_ValueTexts(Setting(name));
-        return values.empty() ? (DS_Values(Setting(name)) ? "<empty>" : "<none>") : values[0].Text();
+        return values.empty() ? "<none>" : values[0].Text();
     }
 };
 
 TEST_F(ModelTalkTest, GroupOperationsWalkTheShownSettingsAndAllOperationsEverySetting)
 {
-    ASSERT_TRUE(model.Load(Description(
-        Group(1, "One") + Group(2, "Two"),
-        Scalar("one", "gid=\"1\" type=\"Integer\" position='" + Pos(21, 0, 1, 1) + "'") +
-            Scalar("two", "gid=\"2\" type=\"Integer\" position='" + Pos(21, 1, 1, 1) + "'"))));
+    ASSERT_TRUE(model.Load(Description(Group(1, "One") + Group(2, "Two"),
+                                       Item("one", 1, "Integer", Pos(21, 0, 1, 1)) + Item("two", 2, "Integer", Pos(21, 1, 1, 1)))));
     ASSERT_EQ(model.model.CurrentGroup(), 1);
     SimStart();
     ModelRunnerStart();

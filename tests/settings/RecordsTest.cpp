@@ -4,66 +4,48 @@
 #include "tests/settings/SettingsTestSupport.h"
 
 namespace {
-std::string At(int gid, int file, int rec, int offset)
+std::string S(const char* name, int gid, int file, int rec, int offset)
 {
-    return "gid=\"" + std::to_string(gid) + "\" type=\"Integer\" position='" + Pos(file, rec, offset, 1) + "'";
+    return Item(name, gid, "Integer", Pos(file, rec, offset, 1));
 }
 
-struct GroupingCase {
-    const char* name;
-    std::string scalars;
-    std::string message;
-};
+std::string Pair(const char* text, const char* a, const char* b)
+{
+    std::string s = std::string("Settings with equal file number and record number must be in ") + text;
+    s.replace(s.find("^0"), 2, a);
+    s.replace(s.find("^1"), 2, b);
+    return s;
+}
 
 TEST(SettingsRecords, GroupingCheckNamesTheOffendingPair)
 {
-    const std::string oneGroup =
-        "Settings with equal file number and record number must be in one group.\n\n"
-        "Element '^0' and '^1' in different groups.";
-    const std::string succession =
-        "Settings with equal file number and record number must be in succession.\n\n"
-        "Element '^0' and '^1' not in succession.";
-    auto msg = [](std::string text, const char* a, const char* b) {
-        text.replace(text.find("^0"), 2, a);
-        text.replace(text.find("^1"), 2, b);
-        return text;
+    const char* group = "one group.\n\nElement '^0' and '^1' in different groups.";
+    const char* succession = "succession.\n\nElement '^0' and '^1' not in succession.";
+    const std::string sameRead = "{\"r\":{\"file\":2,\"rec\":0,\"offset\":1,\"count\":1},"
+                                 "\"w\":{\"file\":2,\"rec\":9,\"offset\":1,\"count\":1}}";
+    const struct {
+        const char* name;
+        std::string scalars;
+        std::string message;  // empty: the load succeeds
+    } cases[] = {
+        {"third differs from the first", S("First", 1, 2, 0, 1) + S("Second", 1, 2, 0, 2) + S("Third", 2, 2, 0, 3),
+         Pair(group, "First", "Third")},
+        {"split by another record", S("A", 1, 2, 0, 1) + S("B", 1, 2, 1, 1) + S("C", 1, 2, 0, 2), Pair(succession, "A", "C")},
+        {"second of three out of line", S("P", 1, 2, 0, 1) + S("Q", 1, 2, 0, 2) + S("R", 1, 2, 3, 1) + S("T", 1, 2, 0, 3),
+         Pair(succession, "Q", "T")},
+        {"a later record split", S("A", 1, 2, 0, 1) + S("B", 1, 2, 1, 1) + S("C", 1, 2, 2, 1) + S("D", 1, 2, 1, 2),
+         Pair(succession, "B", "D")},
+        {"only the read place shared", S("A", 1, 2, 0, 1) + S("B", 2, 2, 1, 1) + Item("C", 2, "Integer", sameRead), ""},
     };
-    const GroupingCase cases[] = {
-        {"third differs from the first",
-         Scalar("First", At(1, 2, 0, 1)) + Scalar("Second", At(1, 2, 0, 2)) + Scalar("Third", At(2, 2, 0, 3)),
-         msg(oneGroup, "First", "Third")},
-        {"split by another record",
-         Scalar("A", At(1, 2, 0, 1)) + Scalar("B", At(1, 2, 1, 1)) + Scalar("C", At(1, 2, 0, 2)),
-         msg(succession, "A", "C")},
-        {"second of three out of line",
-         Scalar("P", At(1, 2, 0, 1)) + Scalar("Q", At(1, 2, 0, 2)) + Scalar("R", At(1, 2, 3, 1)) +
-             Scalar("S", At(1, 2, 0, 3)),
-         msg(succession, "Q", "S")},
-        {"first record is fine, second split",
-         Scalar("A", At(1, 2, 0, 1)) + Scalar("B", At(1, 2, 1, 1)) + Scalar("C", At(1, 2, 2, 1)) +
-             Scalar("D", At(1, 2, 1, 2)),
-         msg(succession, "B", "D")},
-    };
-    for (const GroupingCase& c : cases) {
+    for (const auto& c : cases) {
         SettingsFixture f;
-        EXPECT_FALSE(f.Load(Description(Group(1, "G") + Group(2, "H"), c.scalars))) << c.name;
-        EXPECT_EQ(f.ui.messages, std::vector<std::string>{c.message}) << c.name;
-        EXPECT_TRUE(f.model.Scalars().empty()) << c.name;
-        EXPECT_TRUE(f.model.Groups().empty()) << c.name;
-        EXPECT_EQ(f.model.Records().Count(), 0) << c.name;
+        EXPECT_EQ(f.Load(Description(Group(1, "G") + Group(2, "H"), c.scalars)), c.message.empty()) << c.name;
+        EXPECT_EQ(f.ui.messages, c.message.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.message})
+            << c.name;
+        EXPECT_EQ(f.model.Scalars().empty(), !c.message.empty()) << c.name;
+        EXPECT_EQ(f.model.Groups().empty(), !c.message.empty()) << c.name;
+        EXPECT_EQ(f.model.Records().Count(), c.message.empty() ? 3 : 0) << c.name;
     }
-}
-
-TEST(SettingsRecords, SharingOnlyTheReadPositionIsNotChecked)
-{
-    SettingsFixture f;
-    std::string sameRead = "{\"r\":{\"file\":2,\"rec\":0,\"offset\":1,\"count\":1},"
-                           "\"w\":{\"file\":2,\"rec\":9,\"offset\":1,\"count\":1}}";
-    std::string scalars = Scalar("A", At(1, 2, 0, 1)) + Scalar("B", At(2, 2, 1, 1)) +
-                          Scalar("C", "gid=\"2\" type=\"Integer\" position='" + sameRead + "'");
-    EXPECT_TRUE(f.Load(Description(Group(1, "G") + Group(2, "H"), scalars)));
-    EXPECT_TRUE(f.ui.messages.empty());
-    EXPECT_EQ(f.model.Records().Count(), 3);
 }
 
 TEST(SettingsRecords, ManyRecordsKeepTheirOrderAndMembers)
@@ -73,7 +55,7 @@ TEST(SettingsRecords, ManyRecordsKeepTheirOrderAndMembers)
     const int records = 40;
     for (int r = 0; r < records; ++r)
         for (int k = 0; k < 1 + r % 3; ++k)
-            scalars += Scalar("S" + std::to_string(r) + "." + std::to_string(k), At(1, 30, r, 1 + k));
+            scalars += S(("S" + std::to_string(r) + "." + std::to_string(k)).c_str(), 1, 30, r, 1 + k);
     ASSERT_TRUE(f.Load(Description(Group(1, "G"), scalars)));
     FileRecordsSet& set = f.model.Records();
     ASSERT_EQ(set.Count(), records);
@@ -83,9 +65,8 @@ TEST(SettingsRecords, ManyRecordsKeepTheirOrderAndMembers)
         EXPECT_EQ(entry->key, FileRecordKey(30, r)) << r;
         ASSERT_EQ(entry->settings.Count(), 1 + r % 3) << r;
         for (int k = 0; k < entry->settings.Count(); ++k) {
-            TiXmlElement* e = entry->settings.GetAt(k);
-            EXPECT_EQ(DS_Description(e), "S" + std::to_string(r) + "." + std::to_string(k));
-            EXPECT_EQ(SignalInfo(e)->entry, entry);
+            EXPECT_EQ(DS_Description(entry->settings.GetAt(k)), "S" + std::to_string(r) + "." + std::to_string(k));
+            EXPECT_EQ(SignalInfo(entry->settings.GetAt(k))->entry, entry);
         }
     }
     EXPECT_EQ(set.At(records), nullptr);
@@ -95,28 +76,10 @@ TEST(SettingsRecords, ManyRecordsKeepTheirOrderAndMembers)
 TEST(SettingsRecords, FilesDifferingAboveBit16ShareAnEntry)
 {
     SettingsFixture f;
-    std::string scalars = Scalar("Low", At(1, 21, 3, 1)) + Scalar("High", At(1, 21 + 65536, 3 + 65536, 2)) +
-                          Scalar("Other", At(1, 22, 3, 1));
-    ASSERT_TRUE(f.Load(Description(Group(1, "G"), scalars)));
+    ASSERT_TRUE(f.Load(Description(Group(1, "G"), S("Low", 1, 21, 3, 1) + S("High", 1, 21 + 65536, 3 + 65536, 2) +
+                                                      S("Other", 1, 22, 3, 1))));
     ASSERT_EQ(f.model.Records().Count(), 2);
-    EXPECT_EQ(f.model.Records().At(0)->settings.Count(), 2);
-    std::vector<TiXmlElement*> together = f.model.RecordSettings(f.Find("High"));
-    ASSERT_EQ(together.size(), 2u);
-    EXPECT_EQ(together[0], f.Find("Low"));
-    EXPECT_EQ(together[1], f.Find("High"));
-}
-
-TEST(SettingsRecords, ClearEmptiesEverything)
-{
-    SettingsFixture f;
-    ASSERT_TRUE(f.Load(Description(Group(1, "G"), Scalar("A", At(1, 2, 0, 1)))));
-    int rebuilt = f.ui.rebuilt;
-    f.model.DS_Clear();
-    EXPECT_EQ(f.model.Records().Count(), 0);
-    EXPECT_EQ(f.model.Records().Capacity(), 0);
-    EXPECT_TRUE(f.model.Groups().empty());
-    EXPECT_TRUE(f.model.Shown().empty());
-    EXPECT_EQ(f.model.Document().FirstChild(), nullptr);
-    EXPECT_GT(f.ui.rebuilt, rebuilt);
+    EXPECT_EQ(f.model.RecordSettings(f.Find("High")), (std::vector<TiXmlElement*>{f.Find("Low"), f.Find("High")}));
+    EXPECT_EQ(f.model.RecordSettings(f.Find("Other")), std::vector<TiXmlElement*>{f.Find("Other")});
 }
 }  // namespace

@@ -36,6 +36,13 @@ inline std::string Scalar(const std::string& name, const std::string& attrs, con
            "</description>" + body + "</scalar>\n";
 }
 
+// A setting of group gid at a position (Pos or any JSON text).
+inline std::string Item(const std::string& name, int gid, const std::string& type, const std::string& pos,
+                        const std::string& body = "")
+{
+    return Scalar(name, "gid=\"" + std::to_string(gid) + "\" type=\"" + type + "\" position='" + pos + "'", body);
+}
+
 inline std::string Description(const std::string& groups, const std::string& scalars,
                                const std::string& head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n")
 {
