@@ -103,8 +103,10 @@ TEST(SettingsCliArguments, BadArgumentsExitWithTwo)
         {"change-password", "5", "--host", "127.0.0.1"},
         {"settings-read", "--host", "127.0.0.1"},
         {"settings-read", "out.xml", "--host", "127.0.0.1", "--group", "1x"},
+        {"settings-read", "out.xml", "--host", "127.0.0.1", "--group", ""},
         {"settings-write", "in.xml", "--host", "127.0.0.1", "--description", "d.xml"},
         {"settings-diff", "in.xml"},
+        {"settings-diff", "in.xml", "--host", ""},
         {"settings-check", "in.xml", "--host", "127.0.0.1"},
         {"settings-check", "in.xml", "--group", "10"},
     };
@@ -236,7 +238,7 @@ TEST_F(SettingsCliTest, FailuresWriteNothingAndSaveNothing)
 
 TEST_F(SettingsCliTest, CtrlCStopsTheReadAndSavesNothing)
 {
-    Start({"--fault-delay", "300"});
+    Start({"--fault-delay", "1000"});
     std::string out = File("out.xml");
     CliResult r = CliRun({"settings-read", out, "--description", File("a.xml", Sample()), "--host", sim_->HostPort()},
                          "Device talk...");
