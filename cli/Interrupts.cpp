@@ -1,5 +1,6 @@
 #include "cli/Interrupts.h"
 
+#include <poll.h>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -7,8 +8,12 @@
 #include <csignal>
 #include <ctime>
 
+#include "operations/OperationRunner.h"
+
 namespace {
 const int kSignals[] = {SIGINT, SIGTERM};
+// The main thread also looks at the run state this often, whatever the pipe says.
+const int kWaitSliceMs = 250;
 
 InterruptCounter counter;
 int wakeFd = -1;
@@ -81,4 +86,23 @@ void InterruptsRemove()
 {
     for (int s : kSignals)
         signal(s, SIG_DFL);
+}
+
+void OperationWait(OperationRunner& runner, int wakeRead, char stopByte, const std::function<void()>& eachTurn)
+{
+    // Every press counts: one that came while the worker held the channel (opening it) could
+    // not shut it down, the next one can.
+    while (runner.IsBusy()) {
+        if (eachTurn)
+            eachTurn();
+        struct pollfd p = {wakeRead, POLLIN, 0};
+        if (poll(&p, 1, kWaitSliceMs) <= 0)
+            continue;
+        char bytes[64];
+        ssize_t n = read(wakeRead, bytes, sizeof bytes);
+        for (ssize_t i = 0; i < n; ++i)
+            if (bytes[i] == stopByte && runner.IsBusy())
+                runner.TalkStop();
+    }
+    runner.WorkerJoin();
 }

@@ -2,6 +2,9 @@
 // stop button, and a third press within two seconds ends the program at once.
 #pragma once
 #include <cstdint>
+#include <functional>
+
+class OperationRunner;
 
 // Counts the presses; pure, so that the signal handler may call it.
 class InterruptCounter {
@@ -26,3 +29,8 @@ void InterruptsInstall(int wakeFd, char wakeByte, int exitCode);
 void InterruptsUnblock();
 // Back to the default actions.
 void InterruptsRemove();
+
+// Main thread: waits for the worker to leave the busy states, taking every stopByte read from
+// wakeRead as a press of the stop button, then joins the worker. eachTurn (may be empty) runs
+// before every wait.
+void OperationWait(OperationRunner& runner, int wakeRead, char stopByte, const std::function<void()>& eachTurn);

@@ -3,7 +3,6 @@
 // the program at once.
 #include <fcntl.h>
 #include <glib.h>
-#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -25,8 +24,6 @@
 namespace {
 const char kProgramTitle[] = "Pelta CLI";
 const char kWakeInterrupt = 'i';
-// The main thread also looks at the run state this often, whatever the pipe says.
-const int kWaitSliceMs = 250;
 
 // The catalogues live in res/locale beside the program.
 void CatalogueBind()
@@ -56,26 +53,6 @@ bool OperationStart(OperationRunner& runner, const CliRequest& request, const Im
     default:
         return runner.CommandBegin(request.kind);
     }
-}
-
-// Waits for the worker to leave the busy states, turning every Ctrl-C into a stop request:
-// one that came while the worker held the channel (opening it) could not shut it down, the
-// next one can.
-void OperationWait(OperationRunner& runner, int wakeRead, ConsoleUi& ui)
-{
-    while (runner.IsBusy()) {
-        ui.FlushIfStale();
-        struct pollfd p = {wakeRead, POLLIN, 0};
-        if (poll(&p, 1, kWaitSliceMs) <= 0)
-            continue;
-        char bytes[64];
-        ssize_t n = read(wakeRead, bytes, sizeof bytes);
-        for (ssize_t i = 0; i < n; ++i) {
-            if (bytes[i] == kWakeInterrupt && runner.IsBusy())
-                runner.TalkStop();
-        }
-    }
-    runner.WorkerJoin();
 }
 
 int ExitCodeOf(AppState state)
@@ -163,7 +140,7 @@ int main(int argc, char** argv)
         bool started = settings ? settings->Start(runner) : OperationStart(runner, request, image);
         InterruptsUnblock();
         if (started)
-            OperationWait(runner, wake[0], ui);
+            OperationWait(runner, wake[0], kWakeInterrupt, [&ui] { ui.FlushIfStale(); });
         AppState state;
         runner.StateGet(&state, nullptr);
         code = ExitCodeOf(state);

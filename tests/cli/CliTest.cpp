@@ -5,12 +5,16 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <condition_variable>
 #include <cstdlib>
 #include <fstream>
+#include <mutex>
+#include <thread>
 #include <regex>
 #include <sstream>
 
 #include "cli/Interrupts.h"
+#include "operations/OperationRunner.h"
 #include "tests/cli/CliProcess.h"
 #include "tests/support/SimProcess.h"
 
@@ -289,6 +293,130 @@ TEST_F(CliTest, ThirdCtrlCWithinTwoSecondsEndsAtOnce)
     ASSERT_TRUE(r.interrupted) << r.out;
     EXPECT_EQ(kAborted, r.exitCode) << r.out << r.err;
     EXPECT_EQ(std::string::npos, r.out.find("Write firmware end:")) << r.out;
+}
+
+// A session channel whose Open waits until the test lets it go (the worker then holds the
+// channel lock) and whose Connect waits until the channel is shut down.
+class GateChannel : public TalkChannel {
+public:
+    struct Gate {
+        std::mutex lock;
+        std::condition_variable changed;
+        bool inOpen = false, openFree = false, inConnect = false, shut = false, connectShut = false;
+    };
+    GateChannel(TalkChannelExtI* owner, Gate* gate) : TalkChannel(owner, ""), gate_(gate) {}
+    bool Open() override
+    {
+        std::unique_lock<std::mutex> hold(gate_->lock);
+        gate_->inOpen = true;
+        gate_->changed.notify_all();
+        gate_->changed.wait(hold, [&] { return gate_->openFree; });
+        return true;
+    }
+    bool Connect(const SString&) override
+    {
+        std::unique_lock<std::mutex> hold(gate_->lock);
+        gate_->inConnect = true;
+        gate_->changed.notify_all();
+        gate_->connectShut = gate_->changed.wait_for(hold, std::chrono::seconds(10), [&] { return gate_->shut; });
+        return false;
+    }
+    bool Shutdown() override
+    {
+        std::lock_guard<std::mutex> hold(gate_->lock);
+        gate_->shut = true;
+        gate_->changed.notify_all();
+        return true;
+    }
+    bool Close() override { return true; }
+    bool Send(const void*, int) override { return false; }
+    bool Receive(void*, int, int*, bool*) override { return false; }
+    bool IsOpened() override { return true; }
+    void ReportError(const char*, int, const char*, const char*) override {}
+
+private:
+    Gate* gate_;
+};
+
+// Counts the stop requests the main thread makes (its log line) and nothing else.
+class StopCountUi : public RunnerUiI {
+public:
+    time_t LogAdd(const SString& text, uint32_t, bool, int) override
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        stops += std::string(text.Text()) == "Attempt to abort execution";
+        changed.notify_all();
+        return 0;
+    }
+    void LogInsert(const SString&, uint32_t, bool, int) override {}
+    void LogClear(bool) override {}
+    void ProgressSet(int64_t, int64_t, bool) override {}
+    void RunStateChanged(bool) override
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        ++stateChanges;
+        changed.notify_all();
+    }
+    void SessionInputs(SString& host, SString& password) override
+    {
+        host.Assign("127.0.0.1");
+        password.Assign("1");
+    }
+    void VersionShow(const SString&) override {}
+    void GuiLockRelease() override {}
+    void GuiLockAcquire() override {}
+
+    std::mutex lock;
+    std::condition_variable changed;
+    int stops = 0, stateChanges = 0;
+};
+
+TEST(CliInterrupts, SecondPressShutsDownWhatTheFirstFoundLocked)
+{
+    GateChannel::Gate gate;
+    StopCountUi ui;
+    RunnerOptions options;
+    options.channelFactory = [&gate](TalkChannelExtI* owner) { return new GateChannel(owner, &gate); };
+    OperationRunner runner(&ui, options);
+    int wake[2];
+    ASSERT_EQ(0, pipe(wake));
+    const auto bound = std::chrono::seconds(10);
+    ASSERT_TRUE(runner.CommandBegin(OperationKind::VersionRead));
+    {
+        std::unique_lock<std::mutex> hold(gate.lock);
+        ASSERT_TRUE(gate.changed.wait_for(hold, bound, [&] { return gate.inOpen; }));
+    }
+    std::thread mainThread([&] { OperationWait(runner, wake[0], 'i', {}); });
+
+    // The first press finds the channel lock taken: the stop request cannot reach the channel.
+    int changesBefore;
+    {
+        std::lock_guard<std::mutex> hold(ui.lock);
+        changesBefore = ui.stateChanges;
+    }
+    ASSERT_EQ(1, write(wake[1], "i", 1));
+    {
+        std::unique_lock<std::mutex> hold(ui.lock);
+        // The press has ended with its state report.
+        EXPECT_TRUE(ui.changed.wait_for(hold, bound, [&] { return ui.stops == 1 && ui.stateChanges > changesBefore; }));
+    }
+    {
+        std::unique_lock<std::mutex> hold(gate.lock);
+        EXPECT_FALSE(gate.shut);
+        gate.openFree = true;
+        gate.changed.notify_all();
+        EXPECT_TRUE(gate.changed.wait_for(hold, bound, [&] { return gate.inConnect; }));
+    }
+    // The second press reaches the channel and ends the connection attempt.
+    ASSERT_EQ(1, write(wake[1], "i", 1));
+    mainThread.join();
+    EXPECT_TRUE(gate.connectShut) << "the connection attempt ran out its time";
+    AppState state;
+    runner.StateGet(&state, nullptr);
+    EXPECT_EQ(AppState::Aborted, state);
+    EXPECT_EQ(2, ui.stops);
+    close(wake[0]);
+    close(wake[1]);
 }
 
 TEST(CliInterrupts, EveryPressStopsAndTheThirdWithinTwoSecondsExits)
