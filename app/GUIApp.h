@@ -153,6 +153,7 @@ public:
     // Worker thread: the settings read and write (kinds 8 to 11).
     bool DS_ReadFromDev_th(MODBUS_TalkInfo& talk, bool all);
     bool DS_WriteToDev_th(MODBUS_TalkInfo& talk, bool all);
+    bool OperationBody(OperationKind kind, MODBUS_TalkInfo& talk) override;
     DeviceSettings& Settings() { return *settings_; }
     SettingsEditor& Editor() { return *editor_; }
     // The settings file chosen last, for saving and loading alike.
@@ -195,7 +196,7 @@ private:
     // Message boxes and choosers of the settings work: over the settings window when shown.
     Quill::Window DS_Parent();
     // Worker thread: the settings a read or write walks over.
-    void DS_WalkList(bool all, Quill::List<TiXmlElement>& out);
+    std::vector<TiXmlElement*> DS_WalkList(bool all);
 
     // Log insertion with the GDK lock already settled.
     void LogInsertLocked(const char* text, int32_t length, uint32_t lineMode, int style);

@@ -257,6 +257,53 @@ bool RunningApp::Quit()
     return GUIApp::instance == nullptr;
 }
 
+namespace {
+// A save chooser selects only existing files; a new name is typed into its folder instead.
+void ChooserSet(GtkWidget* dialog, const std::string& path)
+{
+    GtkFileChooser* chooser = GTK_FILE_CHOOSER(dialog);
+    if (gtk_file_chooser_get_action(chooser) != GTK_FILE_CHOOSER_ACTION_SAVE ||
+        IsRegularFile(path.c_str())) {
+        gtk_file_chooser_set_filename(chooser, path.c_str());
+        return;
+    }
+    gchar* folder = g_path_get_dirname(path.c_str());
+    gchar* name = g_path_get_basename(path.c_str());
+    gtk_file_chooser_set_current_folder(chooser, folder);
+    gtk_file_chooser_set_current_name(chooser, name);
+    g_free(name);
+    g_free(folder);
+}
+}  // namespace
+
+std::string BuiltResFile(const char* name)
+{
+    return BuiltRes() + "/" + name;
+}
+
+void ChooserPick::Pick(GtkWidget* d)
+{
+    dialog = d;
+    title = gtk_window_get_title(GTK_WINDOW(d));
+    ChooserSet(d, path);
+    gdk_threads_add_timeout(20, &ChooserPick::Poll, this);
+}
+
+gboolean ChooserPick::Poll(gpointer p)
+{
+    ChooserPick* self = static_cast<ChooserPick*>(p);
+    gchar* chosen = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(self->dialog));
+    bool ready = chosen && self->path == chosen;
+    g_free(chosen);
+    if (!ready && self->triesLeft % 50 == 0)
+        ChooserSet(self->dialog, self->path);
+    if (ready || --self->triesLeft <= 0) {
+        gtk_dialog_response(GTK_DIALOG(self->dialog), ready ? GTK_RESPONSE_OK : GTK_RESPONSE_CANCEL);
+        return FALSE;
+    }
+    return TRUE;
+}
+
 std::string LogText(GUIApp* app)
 {
     GtkTextBuffer* b = app->LogBuffer();

@@ -91,6 +91,23 @@ private:
     int rc_;
 };
 
+// Picks the file in the chooser, then presses OK once the chooser reports it as chosen (the
+// chooser selects a file only after it has loaded the folder). The pick is repeated every second
+// while it has not taken: under CPU load the chooser can drop a selection asked for while it is
+// still loading the folder it opened on. Works for a new file in a save chooser as well.
+struct ChooserPick {
+    std::string path;
+    int triesLeft = 1500;  // 30 s: the chooser loads the folder slowly on a busy machine
+    GtkWidget* dialog = nullptr;
+    std::string title;
+
+    void Pick(GtkWidget* d);
+    static gboolean Poll(gpointer p);
+};
+
+// A file of the resources built beside the test executables (e.g. "samples/Pelta-ru.xml").
+std::string BuiltResFile(const char* name);
+
 std::string LogText(GUIApp* app);
 std::string EntryText(GUIApp* app, WidgetId id);
 void EntrySet(GUIApp* app, WidgetId id, const char* text);

@@ -66,38 +66,6 @@ protected:
     }
 };
 
-// Picks the file in the chooser, then presses OK once the chooser reports it as chosen (the
-// chooser selects a file only after it has loaded the folder). The pick is repeated every second
-// while it has not taken: under CPU load the chooser can drop a selection asked for while it is
-// still loading the folder it opened on.
-struct ChooserPick {
-    std::string path;
-    int triesLeft = 1500;  // 30 s: the chooser loads the folder slowly on a busy machine
-    GtkWidget* dialog = nullptr;
-    std::string title;
-
-    void Pick(GtkWidget* d)
-    {
-        dialog = d;
-        title = gtk_window_get_title(GTK_WINDOW(d));
-        gtk_file_chooser_set_filename(GTK_FILE_CHOOSER(d), path.c_str());
-        gdk_threads_add_timeout(20, &ChooserPick::Poll, this);
-    }
-    static gboolean Poll(gpointer p)
-    {
-        ChooserPick* self = static_cast<ChooserPick*>(p);
-        gchar* chosen = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(self->dialog));
-        bool ready = chosen && self->path == chosen;
-        g_free(chosen);
-        if (!ready && self->triesLeft % 50 == 0)
-            gtk_file_chooser_set_filename(GTK_FILE_CHOOSER(self->dialog), self->path.c_str());
-        if (ready || --self->triesLeft <= 0) {
-            gtk_dialog_response(GTK_DIALOG(self->dialog), ready ? GTK_RESPONSE_OK : GTK_RESPONSE_CANCEL);
-            return FALSE;
-        }
-        return TRUE;
-    }
-};
 
 TEST_F(OpsGuiTest, FirmwareWriteThroughTheHandlers)
 {

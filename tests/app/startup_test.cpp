@@ -18,10 +18,6 @@
 using namespace apptest;
 
 extern "C" {
-void DevSettingsReadGroupFromDev_cb(GtkWidget*, gpointer);
-void DevSettingsReadAllFromDev_cb(GtkWidget*, gpointer);
-void DevSettingsWriteGroupToDev_cb(GtkWidget*, gpointer);
-void DevSettingsWriteAllToDev_cb(GtkWidget*, gpointer);
 void About_cb(GtkWidget*, gpointer);
 void Help_cb(GtkWidget*, gpointer);
 }
@@ -145,27 +141,6 @@ TEST(StartUp, RussianCatalogueTranslatesTitlesAndMenus)
     else
         unsetenv("LANGUAGE");
     setlocale(LC_MESSAGES, oldMessages.c_str());
-}
-
-TEST(StartUp, UnavailableFeaturesSayTheyAreNotInThisBuild)
-{
-    ProgramDir dir;
-    RunningApp run(dir);
-    ASSERT_EQ(run.StartResult(), 0);
-    using Handler = void (*)(GtkWidget*, gpointer);
-    const Handler handlers[] = {DevSettingsReadGroupFromDev_cb, DevSettingsReadAllFromDev_cb,
-                                DevSettingsWriteGroupToDev_cb, DevSettingsWriteAllToDev_cb};
-    int n = 0;
-    for (Handler h : handlers) {
-        h(nullptr, nullptr);
-        std::string log = LogText(run.App());
-        ++n;
-        size_t count = 0;
-        for (size_t p = log.find("is not available in this build"); p != std::string::npos;
-             p = log.find("is not available in this build", p + 1))
-            ++count;
-        EXPECT_EQ(count, (size_t)n);
-    }
 }
 
 TEST(StartUp, KeyboardReachesTheActions)
