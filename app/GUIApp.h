@@ -147,9 +147,6 @@ public:
     bool DS_Export(bool all);
     // The password dialog, then the operation (GUIApp_Password.cpp).
     void DS_ChangePassword();
-    // Opening a unit from the device list: shows the settings window, reloads the default
-    // description, selects the unit's own group and reads it from the unit.
-    void DS_OpenUnit();
     // Worker thread: the settings read and write (kinds 8 to 11).
     bool DS_ReadFromDev_th(MODBUS_TalkInfo& talk, bool all);
     bool DS_WriteToDev_th(MODBUS_TalkInfo& talk, bool all);

@@ -1,18 +1,10 @@
 // GUIApp: the settings operations on the unit: the read and write buttons, their worker
-// bodies on the settings walks, and opening a unit from the device list.
+// bodies on the settings walks.
 #include "app/GUIApp.h"
 #include "app/SettingsEditor.h"
 #include "settings/SettingsTalk.h"
 
 namespace {
-// The group a unit opened from the device list shows first.
-const int64_t kUnitGroupGid = 1000;
-
-bool IsSettingsIo(OperationKind kind)
-{
-    return kind >= OperationKind::ReadSettingsGroup && kind <= OperationKind::WriteSettingsAll;
-}
-
 // A read refreshes the shown settings as their values arrive.
 class EditorRefresh : public DS_SettingChangedI {
 public:
@@ -63,20 +55,6 @@ void GUIApp::DevSettingsWriteGroupToDev()
 void GUIApp::DevSettingsWriteAllToDev()
 {
     DS_WriteBegin(true);
-}
-
-void GUIApp::DS_OpenUnit()
-{
-    placeDevSettings_.SetVisible(true, nullptr);
-    AppState state;
-    OperationKind kind;
-    runner_.StateGet(&state, &kind);
-    // The document is the worker's while it reads or writes settings.
-    if ((int32_t)state >= kAppStateBusyFrom && IsSettingsIo(kind))
-        return;
-    settings_->DS_LoadDefault();
-    settings_->SelectGroup(kUnitGroupGid, false);
-    DS_ReadBegin(false);
 }
 
 // The settings a walk goes over: the shown group's or every setting. Taken under the GDK lock:
