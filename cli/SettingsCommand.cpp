@@ -27,7 +27,6 @@ std::vector<TiXmlElement*> Walked(DeviceSettings& settings, bool group)
 {
     return group ? settings.Shown() : settings.Scalars();
 }
-
 }  // namespace
 
 std::string DecimalText(int64_t n)

@@ -60,7 +60,6 @@ SString ValuesText(const TiXmlElement* element)
     }
     return text;
 }
-
 }  // namespace
 
 int SettingsCommand::DiffPrint()
