@@ -43,6 +43,12 @@ bool ToUtf8(const std::string& bytes, std::string* text, std::string* error) {
     std::string encoding = DeclaredEncoding(bytes);
     if (encoding.empty() || g_ascii_strcasecmp(encoding.c_str(), "UTF-8") == 0 ||
         g_ascii_strcasecmp(encoding.c_str(), "UTF8") == 0) {
+        // TinyXML steps over a multi-byte sequence by its lead byte alone: a sequence cut
+        // short at the end of the text would make it read past the text.
+        if (!g_utf8_validate(bytes.data(), (gssize)bytes.size(), nullptr)) {
+            *error = "not valid UTF-8 text";
+            return false;
+        }
         *text = bytes;
         return true;
     }

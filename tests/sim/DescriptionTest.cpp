@@ -175,6 +175,7 @@ TEST(DescriptionProcess, BadDescriptionsExitWith2AndOneLine) {
     TempFile wrongRoot("<unit/>");
     TempFile noSygnals("<device/>");
     TempFile badEncoding("<?xml version=\"1.0\" encoding=\"no-such-code\"?><device/>");
+    TempFile cutShort("<device><sygnals/></device>\xF3");
     TempFile huge(Document(std::string(4u << 20, ' ')));
     struct Case {
         const char* option;
@@ -187,6 +188,7 @@ TEST(DescriptionProcess, BadDescriptionsExitWith2AndOneLine) {
         {"--description", noSygnals.path, "no \"sygnals\""},
         {"--description", badEncoding.path, "cannot read it as no-such-code"},
         {"--description", huge.path, "larger than 4 MiB"},
+        {"--description", cutShort.path, "not valid UTF-8"},
         {"--settings-values", notXml.path, "bad settings values"},
     };
     for (const Case& c : cases) {
