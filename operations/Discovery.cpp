@@ -162,7 +162,7 @@ bool OperationRunner::DFIND_Collect(MODBUS_TalkInfo& talk, TalkChannel_UDPBroadc
                 DiagNoMem(kWhere);
             }
         }
-        if (!IsRunning() || channel.IsShut() || result == kModbusTimeout)
+        if (!IsRunning() || result == kModbusTimeout)
             break;
         // End of stream without a datagram is the receive time-out; after part of one it is a
         // short answer, and the next may be a real unit's.

@@ -157,6 +157,8 @@ const LoopCase kLoopCases[] = {
      {"Wrong file record return code (want '0x1'; read '0x0')", "Receiving error", "Wrong transaction identifier",
       "Wrong function code '0x15'"}, {}},
     {"unit gone in phase two", true, {}, true, false, AppState::Error, {kBareRow}, 1, 2, {"Connection error"}, {}},
+    {"version read refused", true, {"--fault-exception", "3:4"}, false, false, AppState::Error, {kBareRow}, 1, 2,
+     {"Device answer exception '0x4'"}, {}},
     {"no unit answers", false, {}, false, false, AppState::Succeeded, {}, 1, 0, {"Device search"},
      {"Get extra information", "Device founded"}},
 };
