@@ -146,8 +146,10 @@ TEST(SettingsLoad, ShownSettingsAreTheCurrentGroupsInDocumentOrder)
     f.model.SelectGroup(9, false);
     EXPECT_EQ(f.model.SelectedPath(), (std::vector<int>{1, 0}));
     EXPECT_EQ(names(), "");
+    int shown = f.ui.shown;
     f.model.SelectGroupAt({1});
     EXPECT_EQ(names(), "B");
+    EXPECT_EQ(f.ui.shown, shown + 1);
     // No such row: nothing selected, the settings without a group are shown.
     f.model.SelectGroup(5, false);
     EXPECT_TRUE(f.model.SelectedPath().empty());
