@@ -219,6 +219,7 @@ TEST(DescriptionReader, SettingsTheUnitCannotPlaceAreSkippedWithAReason) {
         {Scalar("Integer", "{\"r\":{\"file\":2,\"rec\":0,\"offset\":1,\"count\":2},\"w\":{\"file\":2,\"rec\":0,"
                            "\"offset\":1,\"count\":1}}"),
          "counts differ"},
+        {Scalar("Integer", "{\"r\":5,\"w\":{\"file\":2,\"rec\":0,\"offset\":1,\"count\":1}}"), "lacks r or w"},
         {Scalar("Integer", Position(2, 0, 63, 2, 2, 0, 1)), "outside a 64-register record"},
         {Scalar("Integer", Position(2, 0, 1, 1, 2, 0, 1, 3)), "outside a 64-register record"},
         {Scalar("Integer", Position(2, 0, 1, 1, 2, 0, 0)), "at register 0"},
