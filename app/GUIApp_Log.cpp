@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "app/GUIApp.h"
+#include "operations/LogLines.h"
 
 namespace {
 const char kScrollMark[] = "scroll";
@@ -13,8 +14,6 @@ const char kScrollMark[] = "scroll";
 const char kFollowArmed[] = "pelta-log-follow-armed";
 const char kFollowFramesLeft[] = "pelta-log-follow-frames-left";
 const int kFollowFrames = 250;
-const char kTimeFormat[] = "%H:%M:%S";
-const char kIndent[] = "  ";
 const int kBold = 700;
 
 // The look of each log style; styles without an entry are plain text.
@@ -36,23 +35,6 @@ const LogTagLook kLogTags[] = {
     {LogStyleResultError, "resultError", "red", kBold, 0, nullptr},
     {LogStyleResultAborted, "resultAborted", "red", kBold, 0, nullptr},
 };
-
-// Line breaks run the parts of a message together: trailing ones go, then CR LF pairs,
-// then lone CRs, then lone LFs.
-void StripLineBreaks(SString& s)
-{
-    while (s.Length() > 0 && (s.Text()[s.Length() - 1] == '\r' || s.Text()[s.Length() - 1] == '\n'))
-        s.Delete(s.Length() - 1, 1);
-    for (const char* seq : {"\r\n", "\r", "\n"}) {
-        size_t n = strlen(seq);
-        for (uint32_t p = 0; p + n <= s.Length();) {
-            if (strncmp(s.Text() + p, seq, n) == 0)
-                s.Delete(p, (uint32_t)n);
-            else
-                ++p;
-        }
-    }
-}
 
 bool EndsLine(uint32_t lineMode)
 {
@@ -88,28 +70,14 @@ time_t GUIApp::LogAdd(const char* text, uint32_t mode, bool takeLock, int style)
 
 time_t GUIApp::LogAdd(const SString& text, uint32_t mode, bool takeLock, int style)
 {
-    SString s = text;
-    if (!(mode & kLogRaw))
-        StripLineBreaks(s);
+    SString s = LogTextClean(text, mode);
     uint32_t lineMode = mode & kLogModeMask;
     if (lineMode == LogModeClose || lineMode == LogModeAppend) {
         LogInsert(s, lineMode, takeLock, style);
         return 0;
     }
-
-    time_t stamp = 0;
-    SString prefix;
-    if (!(mode & kLogNoTime)) {
-        stamp = time(nullptr);
-        struct tm local;
-        char buffer[32] = "";
-        localtime_r(&stamp, &local);
-        strftime(buffer, sizeof buffer, kTimeFormat, &local);
-        prefix.Append(buffer);
-        prefix.Append(kIndent);
-    }
-    for (int depth = runner_.IndentDepth(); depth > 0; --depth)
-        prefix.Append(kIndent);
+    time_t stamp = (mode & kLogNoTime) ? 0 : time(nullptr);
+    SString prefix = LogPrefix(stamp, runner_.IndentDepth());
     if (takeLock) {
         // The prefix and the text go into the queue together: no other line can split them.
         LogEntry line[2];
@@ -224,10 +192,16 @@ void GUIApp::LogInsertBatch(const LogEntry* entries, size_t count)
     const int base = gtk_text_buffer_get_char_count(logBuffer_);
     gtk_text_buffer_get_end_iter(logBuffer_, &end);
     gtk_text_buffer_insert(logBuffer_, &end, plan.text.data(), (gint)plan.text.size());
+    // One iterator walks the spans in order (a tag does not move characters, so it stays valid).
+    GtkTextIter at;
+    gtk_text_buffer_get_iter_at_offset(logBuffer_, &at, base);
+    long atOffset = 0;
     for (const LogBatchPlan::Span& span : plan.spans) {
-        gtk_text_buffer_get_iter_at_offset(logBuffer_, &start, base + (gint)span.from);
-        gtk_text_buffer_get_iter_at_offset(logBuffer_, &end, base + (gint)(span.from + span.length));
-        gtk_text_buffer_apply_tag(logBuffer_, logTags_[span.style], &start, &end);
+        gtk_text_iter_forward_chars(&at, (gint)(span.from - atOffset));
+        start = at;
+        gtk_text_iter_forward_chars(&at, (gint)span.length);
+        atOffset = span.from + span.length;
+        gtk_text_buffer_apply_tag(logBuffer_, logTags_[span.style], &start, &at);
     }
 }
 

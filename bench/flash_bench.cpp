@@ -1,8 +1,9 @@
 // Writing the largest image the header can describe (786,420 bytes, 65,535 code records) into
 // pelta-sim on loopback: (a) with pelta-cli, (b) from the window with the talk log off, (c) with
-// the talk log on; each run also measures the ping-pong floor of the same 131,072 round trips.
-// Runs the window in-process, so start it under Xvfb: xvfb-run -a bin/flash_bench --runs 3
-// (--parts abc picks the writes, --records N writes a shorter image of N code records).
+// the talk log on, (d) with pelta-cli and its talk log into a file; each run also measures the
+// ping-pong floor of the same 131,072 round trips. Runs the window in-process, so start it under
+// Xvfb: xvfb-run -a bin/flash_bench --runs 3 (--parts abcd picks the writes, --records N writes
+// a shorter image of N code records).
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtk/gtk.h>
@@ -82,21 +83,29 @@ bool SimStart(SimProcess& sim)
     return true;
 }
 
-// (a) pelta-cli with its output on /dev/null (no terminal: no progress bar).
-double CliSeconds(const std::string& binDir, const std::string& image)
+// (a) pelta-cli with its output on /dev/null (no terminal: no progress bar); (d) with the talk
+// log on and its output into logFile.
+double CliSeconds(const std::string& binDir, const std::string& image, const std::string& logFile = "")
 {
     SimProcess sim;
     if (!SimStart(sim))
         return -1;
     std::string cli = binDir + "/pelta-cli", host = sim.HostPort();
-    const char* argv[] = {cli.c_str(), "write-firmware", image.c_str(), "--host", host.c_str(), nullptr};
+    std::vector<const char*> argv = {cli.c_str(), "write-firmware", image.c_str(), "--host", host.c_str()};
+    if (!logFile.empty())
+        argv.push_back("--talk-log");
+    argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    if (logFile.empty())
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    else
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
     auto start = Clock::now();
     pid_t pid;
     int status = -1;
-    if (posix_spawn(&pid, cli.c_str(), &actions, nullptr, (char**)argv, environ) == 0)
+    if (posix_spawn(&pid, cli.c_str(), &actions, nullptr, (char**)argv.data(), environ) == 0)
         waitpid(pid, &status, 0);
     double seconds = SecondsSince(start);
     posix_spawn_file_actions_destroy(&actions);
@@ -170,8 +179,9 @@ double Median(std::vector<double> v)
 int main(int argc, char** argv)
 {
     int runs = 3;
-    // Which writes to measure: a = pelta-cli, b = window, c = window with the talk log.
-    std::string parts = "abc";
+    // Which writes to measure: a = pelta-cli, b = window, c = window with the talk log,
+    // d = pelta-cli with the talk log into a file.
+    std::string parts = "abcd";
     for (int i = 1; i + 1 < argc; ++i) {
         if (strcmp(argv[i], "--runs") == 0)
             runs = atoi(argv[i + 1]);
@@ -195,6 +205,8 @@ int main(int argc, char** argv)
     g_free(scratch);
     MakeDirs((programDir + "/res").c_str());
     CopyRecurs((binDir + "/res/UI").c_str(), (programDir + "/res/UI").c_str());
+    // The settings description the window loads at start (a missing one stops it with a message).
+    FileCopy((binDir + "/res/Pelta.xml").c_str(), (programDir + "/res/Pelta.xml").c_str());
     std::string image = programDir + "/largest.bin";
     {
         std::ofstream out(image, std::ios::binary);
@@ -203,28 +215,33 @@ int main(int argc, char** argv)
     }
 
     printf("image %zu bytes, %d round trips per write, %d runs\n", ImageBytes(), RoundTrips(), runs);
-    printf("run  floor s   cli s   gui s   gui+log s  log lines  max stall ms (off/on)\n");
-    std::vector<double> floor, cli, gui, guiLog, rCli, rGui, rLog;
+    printf("run  floor s   cli s   gui s   gui+log s  log lines  max stall ms (off/on)  cli+log s\n");
+    const std::string logFile = programDir + "/talk.log";
+    std::vector<double> floor, cli, gui, guiLog, cliLog, rCli, rGui, rLog, rCliLog;
     for (int r = 1; r <= runs; ++r) {
         double fl = FloorSeconds();
         double a = parts.find('a') != std::string::npos ? CliSeconds(binDir, image) : -1;
         GuiFigures b = parts.find('b') != std::string::npos ? GuiRun(programDir, image, false) : GuiFigures();
         GuiFigures c = parts.find('c') != std::string::npos ? GuiRun(programDir, image, true) : GuiFigures();
-        printf("%3d  %7.2f  %6.2f  %6.2f  %9.2f  %9d  %6.0f / %.0f\n", r, fl, a, b.seconds, c.seconds, c.logLines,
-               b.maxStallMs, c.maxStallMs);
+        double d = parts.find('d') != std::string::npos ? CliSeconds(binDir, image, logFile) : -1;
+        printf("%3d  %7.2f  %6.2f  %6.2f  %9.2f  %9d  %6.0f / %-6.0f  %9.2f\n", r, fl, a, b.seconds, c.seconds,
+               c.logLines, b.maxStallMs, c.maxStallMs, d);
         fflush(stdout);
         floor.push_back(fl);
         cli.push_back(a);
         gui.push_back(b.seconds);
         guiLog.push_back(c.seconds);
+        cliLog.push_back(d);
+        rCliLog.push_back(d / a);
         rCli.push_back(a / fl);
         rGui.push_back(b.seconds / a);
         rLog.push_back(c.seconds / b.seconds);
     }
-    printf("medians: floor %.2f s (%.1f us/round trip), cli %.2f s, gui %.2f s, gui+log %.2f s\n", Median(floor),
-           Median(floor) / RoundTrips() * 1e6, Median(cli), Median(gui), Median(guiLog));
-    printf("ratios (medians of per-run ratios): cli/floor %.2f, gui/cli %.2f, gui+log/gui %.2f\n", Median(rCli),
-           Median(rGui), Median(rLog));
+    printf("medians: floor %.2f s (%.1f us/round trip), cli %.2f s, gui %.2f s, gui+log %.2f s, cli+log %.2f s\n",
+           Median(floor), Median(floor) / RoundTrips() * 1e6, Median(cli), Median(gui), Median(guiLog),
+           Median(cliLog));
+    printf("ratios (medians of per-run ratios): cli/floor %.2f, gui/cli %.2f, gui+log/gui %.2f, cli+log/cli %.2f\n",
+           Median(rCli), Median(rGui), Median(rLog), Median(rCliLog));
     RemoveRecurs(programDir.c_str());
     ErrnoTextDone();
     gdk_threads_leave();

@@ -28,13 +28,19 @@ SString LogTextClean(const SString& text, uint32_t mode)
 
 SString LogPrefix(time_t stamp, int depth)
 {
+    // A talk log makes thousands of lines a second: the clock text is made once per second
+    // (and per thread, as both the worker and the GUI thread write lines).
+    thread_local time_t shownStamp = 0;
+    thread_local char shown[16];
     SString prefix;
     if (stamp != 0) {
-        struct tm local;
-        char text[16];
-        localtime_r(&stamp, &local);
-        strftime(text, sizeof text, "%H:%M:%S", &local);
-        prefix.Append(text);
+        if (stamp != shownStamp) {
+            struct tm local;
+            localtime_r(&stamp, &local);
+            strftime(shown, sizeof shown, "%H:%M:%S", &local);
+            shownStamp = stamp;
+        }
+        prefix.Append(shown);
         prefix.Append("  ");
     }
     for (int i = 0; i < depth * kLogIndentBlanks; ++i)
