@@ -225,6 +225,7 @@ TEST(ReceiveAhead, SamePiecesAsOneReceiveCallPerPiece)
          {Arrive(Concat({kAnswer, kSecond})), Read(7), ShutdownFromOtherThread(), Read(1), Read(16), CloseChannel(),
           Read(7)}},
         {"shutdown before anything came", {ShutdownFromOtherThread(), Read(7), CloseChannel()}},
+        {"empty and negative sizes", {Arrive(kAnswer), Read(0), Read(-1), Read(7), Read(0), Read(17)}},
     };
     for (const ArrivalCase& c : cases) {
         RecordingOwner plainOwner, aheadOwner;
