@@ -113,7 +113,6 @@ void SettingsEditor::Attach(DeviceSettings* model, GtkTable* table, GtkTreeView*
         gtk_table_set_row_spacings(table_, 0);
         gtk_table_set_col_spacings(table_, 0);
     }
-    TableReset();
 }
 
 const DS_SettingWidgets* SettingsEditor::WidgetsOf(const TiXmlElement* element) const
@@ -148,10 +147,9 @@ GtkWidget* SettingsEditor::ValueWidgetMake(const TiXmlElement* element, const DS
             gtk_entry_set_max_length(GTK_ENTRY(entry), (gint)lround(Bound(element, "max", 0)));
         return entry;
     }
-    std::vector<const TiXmlElement*> named = NamedValues(element);
     if (info.kind == DS_ValueKind::Integer && element->FirstChildElement("namedvalues")) {
         GtkWidget* combo = gtk_combo_box_text_new();
-        for (const TiXmlElement* v : named) {
+        for (const TiXmlElement* v : NamedValues(element)) {
             const char* val = DS_ChildText(v, "val");
             gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(combo), val ? val : "");
         }
@@ -306,8 +304,6 @@ bool SettingsEditor::ValueText(const TiXmlElement* element, const DS_SignalInfo&
 
 bool SettingsEditor::DS_Widgets2XML(TiXmlElement* element, SString& error)
 {
-    if (!model_)
-        return true;
     auto it = widgets_.find(element);
     const DS_SignalInfo* info = SignalInfo(element);
     if (!info || it == widgets_.end() || !gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(it->second.check)))

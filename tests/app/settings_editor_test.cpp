@@ -90,11 +90,14 @@ std::string Colour(GtkWidget* box)
 struct Attach {
     guint left, right, top;
 };
+// Where a cell sits; every cell is one row high.
 Attach AttachOf(GtkWidget* box)
 {
     Attach a{};
+    guint bottom = 0;
     gtk_container_child_get(GTK_CONTAINER(gtk_widget_get_parent(box)), box, "left-attach", &a.left, "right-attach",
-                            &a.right, "top-attach", &a.top, nullptr);
+                            &a.right, "top-attach", &a.top, "bottom-attach", &bottom, nullptr);
+    EXPECT_EQ(bottom, a.top + 1);
     return a;
 }
 
@@ -214,6 +217,10 @@ TEST_F(SettingsEditorTest, GroupBuildsRowsColoursAndTooltips)
     GtkLabel* name = GTK_LABEL(Child(gain.widgets[0]));
     EXPECT_EQ(gtk_label_get_ellipsize(name), PANGO_ELLIPSIZE_END);
     EXPECT_EQ(gtk_label_get_max_width_chars(name), 32);
+    gint xpad = 0, ypad = 0;
+    gtk_misc_get_padding(GTK_MISC(name), &xpad, &ypad);
+    EXPECT_EQ(xpad, 4);
+    EXPECT_EQ(ypad, 4);
     // Array: header name 0-1 and check 1-4, then per value index 0-2, value 2-3, unit 3-4.
     const DS_SettingWidgets& flags = W("Flags");
     const Attach arrayCells[] = {{0, 1, 2}, {1, 4, 2}, {0, 2, 3}, {2, 3, 3}, {3, 4, 3}, {0, 2, 5}};
@@ -259,9 +266,11 @@ TEST_F(SettingsEditorTest, ValueWidgetsByKind)
     SString error;
     EXPECT_FALSE(app->DS_Widgets2XML(mode, error));
     EXPECT_STREQ(error.Text(), "No list item selected");
-    gtk_combo_box_set_active(combo, 2);
-    EXPECT_TRUE(app->DS_Widgets2XML(mode, error));
-    EXPECT_EQ(DS_ValueTexts(mode).at(0), SString("2"));
+    for (auto [index, key] : {std::pair<int, const char*>{2, "2"}, {0, "0"}}) {
+        gtk_combo_box_set_active(combo, index);
+        EXPECT_TRUE(app->DS_Widgets2XML(mode, error)) << index;
+        EXPECT_EQ(DS_ValueTexts(mode).at(0), SString(key)) << index;
+    }
 
     // Spin buttons: range from min and max, else the wide defaults; 5 decimals for a Float.
     struct SpinCase {
@@ -349,6 +358,10 @@ TEST_F(SettingsEditorTest, GroupChangeCommitsFirstAndStaysOnAFault)
     ClickRow(1);
     EXPECT_EQ(app->Settings().CurrentGroup(), 20);
     EXPECT_EQ(SelectedRow(), std::vector<int>{1});
+    // The table shrinks to the new group's one row.
+    guint rows = 0;
+    g_object_get(app->Object(W_DS_SignalsContent), "n-rows", &rows, nullptr);
+    EXPECT_EQ(rows, 1u);
     ASSERT_EQ(app->Settings().Shown().size(), 1u);
     EXPECT_EQ(app->Editor().WidgetsOf(Setting("MAC")), nullptr);
     EXPECT_EQ(DS_ValueTexts(Setting("MAC")).at(0), SString("00:1b"));
@@ -380,6 +393,23 @@ TEST_F(SettingsEditorTest, PasswordDialogStartValues)
     // Cancel sent nothing: no operation began.
     EXPECT_FALSE(app->Runner().IsBusy());
     EXPECT_EQ(LogText(app), "");
+}
+
+TEST_F(SettingsEditorTest, PasswordEnterSendsTheTypedNumber)
+{
+    // Nothing listens there: the operation begins and fails at once.
+    EntrySet(app, W_DevHost, "127.0.0.1:1");
+    DialogAnswer answer(kInspectAnswers, [&](GtkWidget* d) {
+        GtkWidget* spin = FindSpin(d);
+        gtk_entry_set_text(GTK_ENTRY(spin), "1234");
+        gtk_widget_activate(spin);
+    });
+    DevSettingsWritePasswordToDev_cb(nullptr, nullptr);
+    ASSERT_TRUE(answer.Seen());
+    EXPECT_EQ(app->Runner().NewPassword(), 1234);
+    EXPECT_TRUE(RunUntil([&] { return !app->Runner().IsBusy(); }, 30000));
+    app->Runner().WorkerJoin();
+    EXPECT_NE(LogText(app).find("  Change password begin\n"), std::string::npos) << LogText(app);
 }
 
 TEST_F(SettingsEditorTest, PasswordOkWhileBusyDoesNothing)
