@@ -107,6 +107,7 @@ TEST(XmlEventReader, Entities)
         {"<t>&unknown; &amp</t>", "text [&unknown; &amp]"},
         {"<t>&#x; &#xZZ; &#12a; &# ;</t>", "text [&#x; &#xZZ; &#12a; &# ;]"},
         {"<t>&#x141;</t>", "text [A]"},  // only the low 8 bits count
+        {"<t>&#x39;&#x2F;</t>", "text [9/]"},
         {"<t>&#65&#66;</t>", "text [&#65B]"},
         // A reference to byte 0 gives that byte, and the handler's text ends there.
         {"<t>a&#0;b</t>", "text [a]"},
