@@ -2,7 +2,10 @@
 
 #include "recoding/TextRecoding.h"
 
+#include <glib.h>
+
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -61,6 +64,44 @@ void RecodeTree(TiXmlDocument* doc, TextRecoding* recoder, const TiXmlDeclaratio
             node = node->Parent();
         node = (node && node != doc) ? node->NextSibling() : nullptr;
     }
+}
+
+// Whether the library could read the text in UTF-8 mode: after a byte order mark, or when a
+// declaration names no encoding or UTF-8. Every declaration counts, not only the first, so
+// one hidden in a comment cannot turn the check off; text without any stays in byte mode.
+bool MayParseAsUtf8(const std::string& bytes)
+{
+    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        return true;
+    for (size_t at = 0; (at = bytes.find("<?", at)) != std::string::npos; at += 2) {
+        if (g_ascii_strncasecmp(bytes.c_str() + at + 2, "xml", 3) != 0)
+            continue;
+        size_t end = bytes.find('>', at);
+        std::string decl = bytes.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        std::string lower(decl.size(), ' ');
+        for (size_t i = 0; i < decl.size(); ++i)
+            lower[i] = g_ascii_tolower(decl[i]);
+        size_t name = lower.find("encoding");
+        if (name == std::string::npos)
+            return true;
+        size_t quote = lower.find_first_of("\"'", name);
+        if (quote == std::string::npos)
+            return true;
+        size_t close = lower.find(lower[quote], quote + 1);
+        std::string enc = lower.substr(quote + 1, close == std::string::npos ? std::string::npos : close - quote - 1);
+        if (enc.empty() || enc == "utf-8" || enc == "utf8")
+            return true;
+    }
+    return false;
+}
+
+bool ReadRest(FILE* file, std::string* bytes)
+{
+    char chunk[65536];
+    size_t n;
+    while ((n = fread(chunk, 1, sizeof chunk, file)) > 0)
+        bytes->append(chunk, n);
+    return !ferror(file);
 }
 
 }  // namespace
@@ -141,9 +182,42 @@ bool TiXmlDocumentRecode::LoadFile(bool keepEncoding)
     return LoadFile(name.c_str(), keepEncoding);
 }
 
+bool TiXmlDocumentRecode::LoadChecked(FILE* file)
+{
+    // The library steps over a multi-byte sequence by its lead byte alone: text cut off inside
+    // one, or not UTF-8 at all, would make it read past the end of its buffer.
+    bool seekable = fseek(file, 0, SEEK_SET) == 0;
+    std::string bytes;
+    if (!ReadRest(file, &bytes)) {
+        SetError(TIXML_ERROR_OPENING_FILE, nullptr, nullptr, TIXML_ENCODING_UNKNOWN);
+        return false;
+    }
+    if (MayParseAsUtf8(bytes) && !g_utf8_validate(bytes.data(), (gssize)bytes.size(), nullptr)) {
+        SetError(TIXML_ERROR_PARSING_DECLARATION, nullptr, nullptr, TIXML_ENCODING_UNKNOWN);
+        return false;
+    }
+    if (seekable && fseek(file, 0, SEEK_SET) == 0)
+        return TiXmlDocument::LoadFile(file, TIXML_DEFAULT_ENCODING);
+    // A pipe cannot be read twice: the library reads the same bytes from a scratch file.
+    FILE* copy = tmpfile();
+    bool ok = copy && fwrite(bytes.data(), 1, bytes.size(), copy) == bytes.size() && fflush(copy) == 0 &&
+              fseek(copy, 0, SEEK_SET) == 0;
+    if (ok)
+        ok = TiXmlDocument::LoadFile(copy, TIXML_DEFAULT_ENCODING);
+    else
+        SetError(TIXML_ERROR_OPENING_FILE, nullptr, nullptr, TIXML_ENCODING_UNKNOWN);
+    if (copy)
+        fclose(copy);
+    return ok;
+}
+
 bool TiXmlDocumentRecode::LoadFile(FILE* file, bool keepEncoding)
 {
-    if (!TiXmlDocument::LoadFile(file, TIXML_DEFAULT_ENCODING))
+    if (!file) {
+        SetError(TIXML_ERROR_OPENING_FILE, nullptr, nullptr, TIXML_ENCODING_UNKNOWN);
+        return false;
+    }
+    if (!LoadChecked(file))
         return false;
     if (keepEncoding || memoryEncoding_ == kDocEncodingNone)
         return true;

@@ -67,5 +67,6 @@ public:
     static int32_t EncodingCodepage(int32_t documentEncoding);
 
 private:
+    bool LoadChecked(FILE* file);
     int32_t memoryEncoding_;
 };

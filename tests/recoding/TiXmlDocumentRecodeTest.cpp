@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include <unistd.h>
+
 namespace {
 
 // <device name="Пульт"><группа ключ="значение">Текст №5</группа></device>, in WINDOWS-1251.
@@ -224,6 +226,42 @@ TEST_F(TiXmlDocumentRecodeTest, FailuresKeepTheLibraryError)
     some.Parse("<a>текст</a>");
     EXPECT_FALSE(some.SaveFile("/dev/full", kDocEncodingWindows1251));
     EXPECT_FALSE(some.SaveFile("/dev/full", kDocEncodingUTF8));
+}
+
+TEST_F(TiXmlDocumentRecodeTest, TextNotUtf8WhereTheLibraryWouldReadUtf8IsRefused)
+{
+    const std::string decl = "<?xml version=\"1.0\" encoding=\"utf-8\"?>";
+    struct Case {
+        const char* name;
+        std::string bytes;
+    };
+    const Case cases[] = {
+        {"cut 2-byte", decl + "<a>\xD0"},
+        {"cut 3-byte", decl + "<a>\xE2\x84"},
+        {"cut 4-byte", "<?xml version='1.0'?><a>\xF0\x9F\x98"},
+        {"bad middle byte", decl + "<a>\xFF</a>"},
+        {"byte order mark", "\xEF\xBB\xBF<a>\xC0"},
+        {"NUL inside", decl + std::string("<a>\0</a>", 8)},
+        {"declaration after a comment", "<!-- <?xml encoding=\"cp1251\"?> --><?xml version=\"1.0\"?><a\xE0"},
+    };
+    for (const Case& c : cases) {
+        TiXmlDocumentRecode doc(kDocEncodingUTF8);
+        EXPECT_FALSE(doc.LoadFile(Write("cut.xml", c.bytes).c_str(), false)) << c.name;
+        EXPECT_EQ(doc.ErrorId(), TiXmlBase::TIXML_ERROR_PARSING_DECLARATION) << c.name;
+    }
+}
+
+TEST_F(TiXmlDocumentRecodeTest, PipeLoadsLikeAFile)
+{
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    ASSERT_EQ(write(fds[1], kSettingsUtf8, sizeof kSettingsUtf8 - 1), (ssize_t)(sizeof kSettingsUtf8 - 1));
+    close(fds[1]);
+    FILE* in = fdopen(fds[0], "rb");
+    TiXmlDocumentRecode doc(kDocEncodingUTF8);
+    EXPECT_TRUE(doc.LoadFile(in, false));
+    fclose(in);
+    EXPECT_EQ(Inspect(doc).text, "Текст №5");
 }
 
 TEST(TiXmlDocumentRecodeNames, EncodingNamesAndPages)
