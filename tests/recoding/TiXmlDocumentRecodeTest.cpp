@@ -211,6 +211,9 @@ TEST_F(TiXmlDocumentRecodeTest, FailuresKeepTheLibraryError)
     EXPECT_FALSE(doc.LoadFile(dir_.Path("missing.xml").c_str(), false));
     EXPECT_TRUE(doc.Error());
     EXPECT_EQ(doc.ErrorId(), TiXmlBase::TIXML_ERROR_OPENING_FILE);
+    TiXmlDocumentRecode folder(kDocEncodingUTF8);
+    EXPECT_FALSE(folder.LoadFile(dir_.Path(".").c_str(), false));
+    EXPECT_EQ(folder.ErrorId(), TiXmlBase::TIXML_ERROR_OPENING_FILE);
 
     const char* malformed[] = {"<a><b></a>", "<a x=\"1></a>", "<?xml version=\"1.0\" encoding=\"WINDOWS-1251\"?><a>\xC0", ""};
     for (const char* m : malformed) {
@@ -241,6 +244,7 @@ TEST_F(TiXmlDocumentRecodeTest, TextNotUtf8WhereTheLibraryWouldReadUtf8IsRefused
         {"cut 4-byte", "<?xml version='1.0'?><a>\xF0\x9F\x98"},
         {"bad middle byte", decl + "<a>\xFF</a>"},
         {"byte order mark", "\xEF\xBB\xBF<a>\xC0"},
+        {"empty encoding", "<?xml version=\"1.0\" encoding=\"\"?><a>\xD0"},
         {"NUL inside", decl + std::string("<a>\0</a>", 8)},
         {"declaration after a comment", "<!-- <?xml encoding=\"cp1251\"?> --><?xml version=\"1.0\"?><a\xE0"},
     };
