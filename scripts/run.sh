@@ -2,8 +2,9 @@
 # The run command: installs what is missing, builds the tool, starts a simulated unit on
 # loopback (settings laid out by res/Pelta.xml, holding a commissioned unit's values) and then
 # either the window pointed at it (with a display) or, without one, writes a sample firmware
-# image into it with pelta-cli, reboots it, reads the new version and finds the unit with a
-# discovery request to 127.0.0.1 alone.
+# image into it with pelta-cli, reboots it, reads the new version, finds the unit with a
+# discovery request to 127.0.0.1 alone, saves its network settings and compares its settings
+# with the sample file it started from.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 out=${PELTA_BUILD_ROOT:-$top/build}/run
@@ -94,3 +95,6 @@ wait_listening || { echo "the unit did not come back"; exit 1; }
 # Discovery asks 127.0.0.1 alone (never the machine's networks); the simulator's discovery port
 # has the TCP port's number.
 "$cli" discover --broadcast 127.0.0.1 --port "${host##*:}"
+# The unit's network settings as a settings file, and whether they still match the sample.
+"$cli" settings-read "$demo/unit-network.xml" --host "$host" --group 1000
+"$cli" settings-diff "$bin/res/samples/Pelta-ru.xml" --host "$host" || [ $? -eq 4 ]
