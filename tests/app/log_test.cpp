@@ -212,13 +212,16 @@ TEST_F(LogTest, ViewFollowsWorkerLinesWhileTheyArriveAndEndsAtTheLast)
 {
     GtkTextView* view = GTK_TEXT_VIEW(app->Object(W_LogView));
     GtkTextBuffer* buffer = app->LogBuffer();
-    const int kMaxLines = 200000;
+    const int kMaxLines = 3000000;
     std::atomic<bool> stop{false}, done{false};
     // The worker writes as the operations do, in bursts with a short pause between them (a
-    // queued line costs it far less than a frame), until the view has moved or the bound is
-    // reached, then writes one last line.
+    // queued line costs it far less than a frame), until the view has moved, then writes one
+    // last line. It does not stop on its own before a generous time bound: on a loaded,
+    // instrumented build the view may need many frames before its first layout, and a worker
+    // that ended first would prove nothing either way.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     std::thread worker([&] {
-        for (int i = 0; i < kMaxLines && !stop; ++i) {
+        for (int i = 0; i < kMaxLines && !stop && std::chrono::steady_clock::now() < deadline; ++i) {
             app->LogAdd(("worker line " + std::to_string(i)).c_str(), LogModeLine, true, LogStyleTraffic);
             if (i % 100 == 99)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -231,9 +234,9 @@ TEST_F(LogTest, ViewFollowsWorkerLinesWhileTheyArriveAndEndsAtTheLast)
         if (!done && ViewScrolled(view))
             followedWhileWriting = true;
         return followedWhileWriting || done.load();
-    }, 20000);
+    }, 65000);
     stop = true;
-    RunUntil([&] { return done.load(); }, 20000);
+    RunUntil([&] { return done.load(); }, 65000);
     gdk_threads_leave();
     worker.join();
     gdk_threads_enter();
