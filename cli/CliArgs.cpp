@@ -4,6 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/Messages.h"
+#include "cli/HostList.h"
+
 namespace {
 // What a command takes beside the options.
 enum class Operand { None, Image, SettingsFile, NewPassword };
@@ -44,6 +47,7 @@ const long kNewPasswordMax = 32767;
 
 const char kUsage[] =
     "usage: pelta-cli COMMAND --host ADDR[:PORT] [--password N] [--talk-log]\n"
+    "       pelta-cli COMMAND (--host ADDR[:PORT]... | --hosts FILE) [--jobs N] [--json] [--log FILE]\n"
     "commands:\n"
     "  version              read the firmware version\n"
     "  reboot               send the reboot command\n"
@@ -52,7 +56,8 @@ const char kUsage[] =
     "  write-loader FILE    write a loader image (*.bin)\n"
     "  change-password NEW  set the device password to NEW (0 to 32767); --password required\n"
     "  settings-read OUT.xml [--description FILE] [--group GID]\n"
-    "                       read the settings (all, or one group) and save them to OUT.xml\n"
+    "                       read the settings (all, or one group) and save them to OUT.xml;\n"
+    "                       with several units OUT names each unit's file with {host}\n"
     "  settings-write IN.xml [--group GID]\n"
     "                       check the file's settings and write them (all, or one group)\n"
     "  settings-check FILE.xml\n"
@@ -63,7 +68,13 @@ const char kUsage[] =
     "                       find the units on every local network (no --host); ADDR: ask\n"
     "                       that address alone; N: port of the request and the connections\n"
     "options:\n"
-    "  --host ADDR[:PORT]   the unit's IPv4 address, port 502 when none is given\n"
+    "  --host ADDR[:PORT]   the unit's IPv4 address, port 502 when none is given; give it\n"
+    "                       again for more units\n"
+    "  --hosts FILE         the units' addresses, one per line, '#' starts a comment\n"
+    "  --jobs N             units talked to at the same time (default 8)\n"
+    "  --json               one JSON object per line on standard output (with discover:\n"
+    "                       the units found)\n"
+    "  --log FILE           every line of every unit also into FILE\n"
     "  --password N         device password (0x.. hex, 0.. octal), default 1\n"
     "  --talk-log           log every request and answer\n"
     "  --description FILE   settings-read: the settings description, default res/Pelta.xml\n"
@@ -124,7 +135,9 @@ bool CliArgsParse(int argc, char** argv, CliRequest* request, std::string* error
 {
     const CommandEntry* command = nullptr;
     bool fileTaken = false;
-    bool hostGiven = false;
+    bool manyGiven = false;  // an option only a many-unit run takes
+    bool jsonGiven = false;
+    bool listGiven = false;
     bool passwordGiven = false;
     bool descriptionGiven = false;
     std::string operand;
@@ -138,9 +151,31 @@ bool CliArgsParse(int argc, char** argv, CliRequest* request, std::string* error
         }
         if (strcmp(arg, "--talk-log") == 0) {
             request->talkLog = true;
+        } else if (strcmp(arg, "--json") == 0) {
+            jsonGiven = true;
+        } else if ((value = OptionValue("--hosts", argc, argv, &i))) {
+            if (!HostListRead(value, &request->hosts, error))
+                return false;
+            manyGiven = true;
+            listGiven = true;
         } else if ((value = OptionValue("--host", argc, argv, &i))) {
-            request->host = value;
-            hostGiven = true;
+            if (!*value) {
+                *error = "--host ADDR[:PORT] is required";
+                return false;
+            }
+            request->hosts.push_back(value);
+        } else if ((value = OptionValue("--jobs", argc, argv, &i))) {
+            long long jobs = 0;
+            if (!WholeNumber(value, &jobs) || jobs < 1 || jobs > kMaxJobs) {
+                *error = TrArgs("--jobs needs a number from 1 to ^0, not '^1'", std::to_string(kMaxJobs).c_str(),
+                                value).Text();
+                return false;
+            }
+            request->jobs = (int)jobs;
+            manyGiven = true;
+        } else if ((value = OptionValue("--log", argc, argv, &i))) {
+            request->logFile = value;
+            manyGiven = true;
         } else if ((value = OptionValue("--password", argc, argv, &i))) {
             request->password = value;
             passwordGiven = true;
@@ -190,22 +225,38 @@ bool CliArgsParse(int argc, char** argv, CliRequest* request, std::string* error
         return false;
     }
     if (discoverGiven && !(command->options & kOptDiscover)) {
-        *error = std::string("--broadcast, --port and --json do not apply to ") + command->name;
+        *error = std::string("--broadcast and --port do not apply to ") + command->name;
         return false;
     }
     DiscoveryOptions checked;
     if ((command->options & kOptDiscover) && !DiscoverOptionsMake(request->discover, &checked, error))
         return false;
+    const bool hostGiven = !request->hosts.empty();
+    if (jsonGiven && (command->options & kOptDiscover))
+        request->discover.json = true;
+    else if (jsonGiven && (command->options & kOptNoHost)) {
+        *error = TrArgs("--json does not apply to ^0", command->name).Text();
+        return false;
+    }
     if (command->options & (kOptNoHost | kOptDiscover)) {
+        if (manyGiven) {
+            *error = TrArgs("--hosts, --jobs and --log do not apply to ^0", command->name).Text();
+            return false;
+        }
         if (hostGiven) {
             *error = std::string(command->name) +
                      (command->options & kOptDiscover ? " finds the units itself, without --host"
                                                       : " works on the file alone, without --host");
             return false;
         }
-    } else if (!hostGiven || request->host.empty()) {
-        *error = "--host ADDR[:PORT] is required";
+    } else if (!hostGiven) {
+        *error = listGiven ? Tr("No host in the host list").Text()
+                                                       : "--host ADDR[:PORT] is required";
         return false;
+    } else {
+        request->host = request->hosts.front();
+        request->json = jsonGiven;
+        request->multi = manyGiven || jsonGiven || request->hosts.size() > 1;
     }
     if ((command->options & kOptNeedPassword) && !passwordGiven) {
         *error = std::string(command->name) + " needs the current --password";
@@ -220,6 +271,12 @@ bool CliArgsParse(int argc, char** argv, CliRequest* request, std::string* error
         request->newPassword = (int32_t)number;
     } else {
         request->file = operand;
+    }
+    // Units reading at the same time must not save into one file.
+    if (request->multi && request->hosts.size() > 1 && command->command == CliCommand::SettingsRead &&
+        request->file.find("{host}") == std::string::npos) {
+        *error = TrArgs("With several units OUT must hold {host}: '^0'", request->file.c_str()).Text();
+        return false;
     }
     request->command = command->command;
     request->kind = command->kind;

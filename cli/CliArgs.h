@@ -1,8 +1,9 @@
-// The command line of pelta-cli: one command, its file for the writes, the unit's address,
-// the device password and the talk-log switch.
+// The command line of pelta-cli: one command, its file for the writes, the units' addresses,
+// the device password, the talk-log switch and how a many-unit run reports.
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "cli/Discover.h"
 #include "operations/OperationRunner.h"
@@ -18,6 +19,10 @@ const int kExitDiffers = 4;
 // The commands that do not map one to one onto a runner operation.
 enum class CliCommand { Operation, ChangePassword, SettingsRead, SettingsWrite, SettingsCheck, SettingsDiff };
 
+// Units a many-unit run talks to at the same time unless --jobs says otherwise.
+const int kDefaultJobs = 8;
+const int kMaxJobs = 256;
+
 // The unit's factory password, which the window also presets.
 const char kDefaultPassword[] = "1";
 
@@ -25,7 +30,13 @@ struct CliRequest {
     CliCommand command = CliCommand::Operation;
     OperationKind kind = OperationKind::VersionRead;
     std::string file;  // image of write-firmware / write-loader, settings file of settings-*
-    std::string host;  // ADDR[:PORT]
+    std::string host;  // ADDR[:PORT], the first of hosts
+    std::vector<std::string> hosts;  // every --host and the --hosts file's addresses, in order
+    // Many units at once (more than one host, --hosts, --json or --log): each its own runner.
+    bool multi = false;
+    int jobs = kDefaultJobs;  // units running at the same time
+    bool json = false;        // JSON lines on standard output
+    std::string logFile;      // every line of every unit also into this file
     std::string password = kDefaultPassword;
     bool talkLog = false;
     int32_t newPassword = 0;      // change-password

@@ -1,6 +1,6 @@
-// pelta-cli: the headless front end of the operation runner. One operation per run; every
-// Ctrl-C (or SIGTERM) is a press of the window's stop button, a third within two seconds ends
-// the program at once.
+// pelta-cli: the headless front end of the operation runner. One operation per run, on one
+// unit or on many; every Ctrl-C (or SIGTERM) is a press of the window's stop button, a third
+// within two seconds ends the program at once.
 #include <fcntl.h>
 #include <glib.h>
 #include <unistd.h>
@@ -18,6 +18,7 @@
 #include "cli/ConsoleUi.h"
 #include "cli/ImageFile.h"
 #include "cli/Interrupts.h"
+#include "cli/MultiRun.h"
 #include "cli/SettingsCommand.h"
 #include "operations/OperationRunner.h"
 
@@ -119,6 +120,15 @@ int main(int argc, char** argv)
     InterruptsInstall(wake[1], kWakeInterrupt, kExitAborted);
     signal(SIGPIPE, SIG_IGN);
 
+    if (request.multi) {
+        settings.reset();
+        int code = MultiRun(request, image, wake[0], wake[1], kWakeInterrupt);
+        InterruptsRemove();
+        close(wake[0]);
+        close(wake[1]);
+        Messages::Done();
+        return code;
+    }
     // discover --json keeps standard output for the JSON lines.
     const bool discover = request.kind == OperationKind::FindDevices;
     FILE* log = discover && request.discover.json ? stderr : stdout;

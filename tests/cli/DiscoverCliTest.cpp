@@ -81,7 +81,7 @@ TEST(DiscoverCliArguments, BadOptionsExitWithTwo)
         {{"discover", "--broadcast", "127.0.0.1", "--port=0"}, "--port needs a number from 1 to 65535, not '0'"},
         {{"discover", "--broadcast", "127.0.0.1", "--port", "5x"}, "not '5x'"},
         {{"discover", "--broadcast", "127.0.0.1", "--host", "127.0.0.1"}, "without --host"},
-        {{"version", "--host", "127.0.0.1", "--json"}, "do not apply to version"},
+        {{"version", "--host", "127.0.0.1", "--broadcast", "127.0.0.1"}, "do not apply to version"},
     };
     for (const auto& c : cases) {
         CliResult r = CliRun(c.args);
