@@ -11,6 +11,8 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <regex>
+#include <sstream>
 #include <thread>
 
 namespace {
@@ -166,4 +168,46 @@ CliResult CliRun(const std::vector<std::string>& args, const CliOptions& options
     close(outPipe[0]);
     close(errPipe[0]);
     return result;
+}
+
+std::vector<std::string> CliLines(const std::string& text)
+{
+    static const std::regex stamp("^[0-2][0-9]:[0-5][0-9]:[0-5][0-9]  ");
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(std::regex_replace(line, stamp, "~ ", std::regex_constants::format_first_only));
+    return lines;
+}
+
+void CliSimTest::Start(std::vector<std::string> simArgs)
+{
+    if (sim_)
+        sim_->Stop();
+    sim_.reset(new SimProcess(simArgs));
+    std::string error;
+    ASSERT_TRUE(sim_->Start(&error)) << error << sim_->Output();
+}
+
+void CliSimTest::TearDown()
+{
+    if (sim_)
+        sim_->Stop();
+    for (const std::string& f : files_)
+        unlink(f.c_str());
+}
+
+std::string CliSimTest::File(const std::string& name, const std::string* text)
+{
+    const char* tmp = getenv("TMPDIR");
+    files_.push_back(std::string(tmp && *tmp ? tmp : "/tmp") + "/pelta-cli-" + std::to_string(getpid()) + "-" + name);
+    if (text)
+        std::ofstream(files_.back(), std::ios::binary | std::ios::trunc) << *text;
+    return files_.back();
+}
+
+CliResult CliSimTest::Run(std::vector<std::string> args, const CliOptions& options)
+{
+    args.insert(args.end(), {"--host", sim_->HostPort()});
+    return CliRun(args, options);
 }

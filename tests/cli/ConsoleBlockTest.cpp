@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -14,36 +13,30 @@
 
 namespace {
 
-class PipeOut {
-public:
+// A pipe with room for several blocks without a reader; Read() takes what reached it so far.
+struct PipeOut {
+    int fds[2] = {-1, -1};
+    FILE* file = nullptr;
     PipeOut()
     {
-        if (pipe2(fds_, O_CLOEXEC) != 0)
-            return;
-        fcntl(fds_[1], F_SETPIPE_SZ, 1 << 20);  // room for several blocks without a reader
-        fcntl(fds_[0], F_SETFL, O_NONBLOCK);
-        file_ = fdopen(fds_[1], "w");
+        if (pipe2(fds, O_CLOEXEC) == 0 && fcntl(fds[1], F_SETPIPE_SZ, 1 << 20) > 0 &&
+            fcntl(fds[0], F_SETFL, O_NONBLOCK) == 0)
+            file = fdopen(fds[1], "w");
     }
     ~PipeOut()
     {
-        if (file_)
-            fclose(file_);
-        close(fds_[0]);
+        if (file)
+            fclose(file);
+        close(fds[0]);
     }
-    FILE* File() const { return file_; }
-    // What reached the pipe so far.
     std::string Read()
     {
         std::string got;
         char buffer[65536];
-        for (ssize_t n; (n = read(fds_[0], buffer, sizeof buffer)) > 0;)
+        for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;)
             got.append(buffer, (size_t)n);
         return got;
     }
-
-private:
-    int fds_[2] = {-1, -1};
-    FILE* file_ = nullptr;
 };
 
 const char kLine[] = "00 7B 00 00 00 12 01 14";
@@ -53,9 +46,9 @@ const char kLine[] = "00 7B 00 00 00 12 01 14";
 TEST(ConsoleBlock, LinesGoOutInBlocksOfWholeLines)
 {
     PipeOut pipe;
-    ASSERT_NE(pipe.File(), nullptr);
+    ASSERT_NE(pipe.file, nullptr);
     CliRequest request;
-    ConsoleUi ui(pipe.File(), false, request, -1, 600000);  // no line waits that long here
+    ConsoleUi ui(pipe.file, false, request, -1, 600000);  // no line waits that long here
 
     for (int i = 0; i < 10; ++i)
         ui.LogAdd(SString(kLine), LogModeLine | kLogNoTime, true, 3);
@@ -81,15 +74,14 @@ TEST(ConsoleBlock, LinesGoOutInBlocksOfWholeLines)
     EXPECT_EQ(early.back(), '\n');
     ui.Flush();
     EXPECT_EQ(early + pipe.Read(), written);
-
 }
 
 TEST(ConsoleBlock, QuietSpellLetsTheLastEndedLinesOut)
 {
     PipeOut pipe;
-    ASSERT_NE(pipe.File(), nullptr);
+    ASSERT_NE(pipe.file, nullptr);
     CliRequest request;
-    ConsoleUi ui(pipe.File(), false, request, -1, 20);
+    ConsoleUi ui(pipe.file, false, request, -1, 20);
     // An open line waits for its end whatever the time; an ended one goes out when the main
     // thread looks after the spell, not only with the next line.
     ui.LogAdd(SString("Write firmware end: "), LogModeOpen | kLogNoTime, true, 0);

@@ -1,19 +1,15 @@
 // pelta-cli's password and settings commands end to end against the simulator: exit codes,
 // what reaches the unit, and the files and lines they leave.
-#include <gtest/gtest.h>
-
 #include <unistd.h>
 
-#include <cstdlib>
 #include <fstream>
-#include <memory>
 #include <sstream>
 
 #include "tests/cli/CliProcess.h"
-#include "tests/support/SimProcess.h"
+
+using ::testing::HasSubstr;
 
 namespace {
-const int kOk = 0, kFailed = 1, kUsage = 2, kAborted = 3, kDiffers = 4;
 
 // Three settings in one write record (group 10); scaled numbers, a byte-mode array and named
 // values (group 20). Read and written at the same places.
@@ -57,65 +53,7 @@ std::string AfterEndLine(const std::string& out)
     return end == std::string::npos ? std::string() : out.substr(end + 1);
 }
 
-class SettingsCliTest : public ::testing::Test {
-protected:
-    void Start(std::vector<std::string> args = {})
-    {
-        sim_.reset(new SimProcess(args));
-        std::string error;
-        ASSERT_TRUE(sim_->Start(&error)) << error << sim_->Output();
-    }
-    void TearDown() override
-    {
-        if (sim_)
-            sim_->Stop();
-        for (const std::string& f : files_)
-            unlink(f.c_str());
-    }
-    // A temporary file removed after the test, holding text when given.
-    std::string File(const std::string& name, const std::string* text = nullptr)
-    {
-        const char* tmp = getenv("TMPDIR");
-        files_.push_back(std::string(tmp && *tmp ? tmp : "/tmp") + "/pelta-settings-" + std::to_string(getpid()) +
-                         "-" + name);
-        if (text)
-            std::ofstream(files_.back(), std::ios::trunc) << *text;
-        return files_.back();
-    }
-    std::string File(const std::string& name, const std::string& text) { return File(name, &text); }
-    // The command with the simulator's address.
-    CliResult Run(std::vector<std::string> args)
-    {
-        args.insert(args.end(), {"--host", sim_->HostPort()});
-        return CliRun(args);
-    }
-
-    std::unique_ptr<SimProcess> sim_;
-    std::vector<std::string> files_;
-};
-
-TEST(SettingsCliArguments, BadArgumentsExitWithTwo)
-{
-    const std::vector<std::vector<std::string>> cases = {
-        {"change-password", "32768", "--password", "1", "--host", "127.0.0.1"},
-        {"change-password", "12a", "--password", "1", "--host", "127.0.0.1"},
-        {"change-password", "", "--password", "1", "--host", "127.0.0.1"},
-        {"change-password", "5", "--host", "127.0.0.1"},
-        {"settings-read", "--host", "127.0.0.1"},
-        {"settings-read", "out.xml", "--host", "127.0.0.1", "--group", "1x"},
-        {"settings-read", "out.xml", "--host", "127.0.0.1", "--group", ""},
-        {"settings-write", "in.xml", "--host", "127.0.0.1", "--description", "d.xml"},
-        {"settings-diff", "in.xml"},
-        {"settings-diff", "in.xml", "--host", ""},
-        {"settings-check", "in.xml", "--host", "127.0.0.1"},
-        {"settings-check", "in.xml", "--group", "10"},
-    };
-    for (const auto& args : cases) {
-        CliResult r = CliRun(args);
-        EXPECT_EQ(kUsage, r.exitCode) << args[0] << " " << args[1] << r.err;
-        EXPECT_NE(std::string::npos, r.err.find("usage: pelta-cli")) << args[0] << " " << args[1];
-    }
-}
+using SettingsCliTest = CliSimTest;
 
 TEST_F(SettingsCliTest, ChangePasswordTakesEffectOnTheUnit)
 {
@@ -124,9 +62,10 @@ TEST_F(SettingsCliTest, ChangePasswordTakesEffectOnTheUnit)
     const std::vector<std::vector<std::string>> steps = {{"32767", "1", "OK"}, {"5", "1", "ERROR"},
                                                          {"0", "32767", "OK"}, {"2", "0", "OK"}};
     for (const auto& s : steps) {
+        SCOPED_TRACE(s[1] + " -> " + s[0]);
         CliResult r = Run({"change-password", s[0], "--password", s[1]});
-        EXPECT_EQ(s[2] == "OK" ? kOk : kFailed, r.exitCode) << s[1] << " -> " << s[0] << "\n" << r.out << r.err;
-        EXPECT_NE(std::string::npos, r.out.find("Change password end: " + s[2] + ".")) << r.out;
+        EXPECT_EQ(s[2] == "OK" ? kOk : kFailed, r.exitCode) << r.out << r.err;
+        EXPECT_THAT(r.out, HasSubstr("Change password end: " + s[2] + "."));
     }
 }
 
@@ -163,14 +102,14 @@ TEST_F(SettingsCliTest, RoundTripAndDiffAgainstAUnitChangedBehindTheFile)
     std::string a = File("a.xml", Sample());
     CliResult r = Run({"settings-write", a});
     ASSERT_EQ(kOk, r.exitCode) << r.out << r.err;
-    EXPECT_NE(std::string::npos, r.out.find("Write settings begin\n")) << r.out;
+    EXPECT_THAT(r.out, HasSubstr("Write settings begin\n"));
 
     std::string b = File("b.xml");
     r = Run({"settings-read", b, "--description", a});
     ASSERT_EQ(kOk, r.exitCode) << r.out << r.err;
     EXPECT_EQ("Settings saved to '" + b + "'\n", AfterEndLine(r.out));
     for (const char* value : {"192.168.0.10", "502", "Pelta", "14", "2.5", "1", "0", "2"})
-        EXPECT_NE(std::string::npos, FileText(b).find(std::string("<![CDATA[") + value + "]]>")) << value;
+        EXPECT_THAT(FileText(b), HasSubstr(std::string("<![CDATA[") + value + "]]>"));
     r = Run({"settings-diff", b});
     EXPECT_EQ(kOk, r.exitCode) << r.out << r.err;
     EXPECT_EQ("Settings compared: 7, differing: 0\n", AfterEndLine(r.out));
@@ -188,16 +127,18 @@ TEST_F(SettingsCliTest, RoundTripAndDiffAgainstAUnitChangedBehindTheFile)
               "Mode\n  unit: not available\n  file: '2'\n"
               "Settings compared: 7, differing: 3\n",
               AfterEndLine(r.out));
-    r = CliRun({"settings-diff", a, "--host", sim_->HostPort()}, "", true);
-    EXPECT_NE(std::string::npos, r.out.find("\033[1mPort\033[0m")) << r.out;
-    EXPECT_NE(std::string::npos, r.out.find("\033[1;31mSettings compared: 7, differing: 3\033[0m")) << r.out;
+    CliOptions terminal;
+    terminal.terminal = true;
+    r = Run({"settings-diff", a}, terminal);
+    EXPECT_THAT(r.out, HasSubstr("\033[1mPort\033[0m"));
+    EXPECT_THAT(r.out, HasSubstr("\033[1;31mSettings compared: 7, differing: 3\033[0m"));
 
     // A group write puts back only that group; a group read saves the group file.
     ASSERT_EQ(kOk, Run({"settings-write", a, "--group", "20"}).exitCode);
     std::string g = File("g.xml");
     ASSERT_EQ(kOk, Run({"settings-read", g, "--description", a, "--group", "10"}).exitCode);
-    EXPECT_NE(std::string::npos, FileText(g).find("<group gid=\"10\" tab=\"2\" title=\"Network\" />")) << FileText(g);
-    EXPECT_EQ(std::string::npos, FileText(g).find("Service")) << FileText(g);
+    EXPECT_THAT(FileText(g), HasSubstr("<group gid=\"10\" tab=\"2\" title=\"Network\" />"));
+    EXPECT_THAT(FileText(g), ::testing::Not(HasSubstr("Service")));
     r = Run({"settings-diff", a});
     EXPECT_EQ(kDiffers, r.exitCode) << r.out << r.err;
     EXPECT_EQ("Port\n  unit: '503'\n  file: '502'\nSettings compared: 7, differing: 1\n", AfterEndLine(r.out));
@@ -221,30 +162,32 @@ TEST_F(SettingsCliTest, FailuresWriteNothingAndSaveNothing)
         {"settings-diff", File("none.xml"), "Can't load file '"},
     };
     for (auto args : cases) {
+        SCOPED_TRACE(args.back());
         std::string message = args.back();
         args.pop_back();
         CliResult r = Run(args);
-        EXPECT_EQ(kFailed, r.exitCode) << message << "\n" << r.out << r.err;
-        EXPECT_NE(std::string::npos, r.err.find(message)) << r.err;
-        EXPECT_EQ("", r.out) << message << ": the unit was talked to";
+        EXPECT_EQ(kFailed, r.exitCode) << r.out << r.err;
+        EXPECT_THAT(r.err, HasSubstr(message));
+        EXPECT_EQ("", r.out) << "the unit was talked to";
     }
     EXPECT_NE(0, access(out.c_str(), F_OK));
     EXPECT_EQ(kOk, Run({"settings-diff", a}).exitCode);
 
     CliResult r = Run({"settings-write", a, "--password", "7"});
     EXPECT_EQ(kFailed, r.exitCode) << r.out << r.err;
-    EXPECT_NE(std::string::npos, r.out.find("Write settings end: ERROR.")) << r.out;
+    EXPECT_THAT(r.out, HasSubstr("Write settings end: ERROR."));
 }
 
 TEST_F(SettingsCliTest, CtrlCStopsTheReadAndSavesNothing)
 {
     Start({"--fault-delay", "1000"});
     std::string out = File("out.xml");
-    CliResult r = CliRun({"settings-read", out, "--description", File("a.xml", Sample()), "--host", sim_->HostPort()},
-                         "Device talk...");
+    CliOptions options;
+    options.interruptOn = "Device talk...";
+    CliResult r = Run({"settings-read", out, "--description", File("a.xml", Sample())}, options);
     ASSERT_TRUE(r.interrupted) << r.out;
     EXPECT_EQ(kAborted, r.exitCode) << r.out << r.err;
-    EXPECT_NE(std::string::npos, r.out.find("Read settings end: ABORTED.")) << r.out;
+    EXPECT_THAT(r.out, HasSubstr("Read settings end: ABORTED."));
     EXPECT_NE(0, access(out.c_str(), F_OK));
 }
 }  // namespace
