@@ -1,10 +1,11 @@
 #!/usr/bin/python3
 """Independent Modbus TCP server for the client's interoperability test.
 
-Listens on 127.0.0.1 at a port the system picks and prints "listening <port>" once ready.
-Holding registers 0..15 hold 0x0100 + address. Function 21 is served by the library itself;
-its function 20 handler answers no records, so records are served here: register i of record
-r in file f reads f * 0x100 + r * 0x10 + i.
+Listens on 127.0.0.1 at a port the system picks and, once ready, announces it in the unit
+simulator's start-up line, so the tests start it as they start the simulator (the simulator's
+path and options they pass are ignored). Holding registers 0..15 hold 0x0100 + address.
+Function 21 is served by the library itself; its function 20 handler answers no records, so
+records are served here: register i of record r in file f reads f * 0x100 + r * 0x10 + i.
 """
 import asyncio
 import struct
@@ -63,7 +64,8 @@ async def main():
     server.decoder.register(RecordsRequest)
     task = asyncio.ensure_future(server.serve_forever())
     await server.serving
-    print("listening %d" % server.server.sockets[0].getsockname()[1], flush=True)
+    port = server.server.sockets[0].getsockname()[1]
+    print("pelta-sim: listening tcp 127.0.0.1:%d udp 127.0.0.1:0" % port, flush=True)
     await task
 
 

@@ -8,7 +8,7 @@
 #include "base/LogTypes.h"
 #include "operations/OperationRunner.h"
 #include "settings/SettingsCodec.h"
-#include "tests/channels/ScriptedPeer.h"
+#include "tests/support/ScriptedPeer.h"
 #include "tests/operations/RecordingUi.h"
 #include "settings/SettingsXml.h"
 #include "tests/settings/SettingsTestSupport.h"

@@ -10,7 +10,7 @@
 
 #include "operations/OperationRunner.h"
 #include "settings/SettingsTalk.h"
-#include "tests/channels/ScriptedPeer.h"
+#include "tests/support/ScriptedPeer.h"
 #include "tests/operations/RecordingUi.h"
 #include "tests/operations/SimFixture.h"
 #include "tests/settings/SettingsTestSupport.h"

@@ -24,22 +24,15 @@ public:
     SString MessageText(const char* msgid, const char* a0, const char* a1, const char* a2,
                         const char* a3) override
     {
-        if (!a0 && !a1 && !a2 && !a3) return Tr(msgid);
-        return TrArgs(msgid, a0, a1, a2, a3);
+        return !a0 && !a1 && !a2 && !a3 ? Tr(msgid) : TrArgs(msgid, a0, a1, a2, a3);
     }
-    // Stays true for stopAfterPolls polls (negative: for ever), then false.
+    // True for stopAfterPolls polls (negative: for ever), then false for good.
     bool IsRunning() override
     {
-        polls_++;
-        if (!running) return false;
-        int left = stopAfterPolls.load();
-        if (left < 0) return true;
-        if (left == 0) {
-            running = false;
-            return false;
-        }
-        stopAfterPolls--;
-        return true;
+        int left = stopAfterPolls;
+        if (left > 0) stopAfterPolls = left - 1;
+        stopped = stopped || left == 0;
+        return left != 0;
     }
     bool IsTalkLog() override { return talkLog; }
 
@@ -55,25 +48,17 @@ public:
         for (const LoggedLine& l : Lines()) out.push_back(std::to_string(l.style) + "|" + l.text);
         return out;
     }
-    int Count(const std::string& text)
-    {
-        int n = 0;
-        for (const LoggedLine& l : Lines()) n += l.text == text;
-        return n;
-    }
     void Clear()
     {
         std::lock_guard<std::mutex> lock(mutex_);
         lines_.clear();
     }
-    int Polls() const { return polls_; }
 
-    std::atomic<bool> running{true};
     std::atomic<bool> talkLog{false};
     std::atomic<int> stopAfterPolls{-1};
+    std::atomic<bool> stopped{false};   // once IsRunning has answered false
 
 private:
     std::mutex mutex_;
     std::vector<LoggedLine> lines_;
-    std::atomic<int> polls_{0};
 };

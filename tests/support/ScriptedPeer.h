@@ -1,6 +1,7 @@
 // A TCP peer on 127.0.0.1 (ephemeral port) that plays one script per accepted connection:
 // expect exact bytes, answer scripted bytes, pause, close, reset. Every difference from the
 // script (wrong or unexpected bytes, a missing connection) is kept as a problem text.
+// Also the byte and loopback socket helpers the socket tests share.
 #pragma once
 #include <atomic>
 #include <cstdint>
@@ -11,12 +12,20 @@
 
 using Bytes = std::vector<uint8_t>;
 
+// "00 7B 0A" -> bytes.
+Bytes Hex(const char* text);
+Bytes Concat(std::initializer_list<Bytes> parts);
+// bytes -> "00 7B 0A " (each byte followed by a blank).
+std::string HexText(const uint8_t* data, size_t size);
+// A socket of the given type (SOCK_STREAM ones listen) bound to address and *port (0: the
+// system picks one, which *port then holds); -1 on failure.
+int BindLoopback(int type, int* port, const char* address = "127.0.0.1");
+
 struct PeerStep {
     enum Kind { Expect, Send, Delay, Close, Reset } kind;
     Bytes bytes;
     int ms = 0;
 };
-
 inline PeerStep ExpectBytes(Bytes b) { return {PeerStep::Expect, std::move(b)}; }
 inline PeerStep SendBytes(Bytes b) { return {PeerStep::Send, std::move(b)}; }
 inline PeerStep DelayMs(int ms) { return {PeerStep::Delay, {}, ms}; }
@@ -24,33 +33,25 @@ inline PeerStep CloseConnection() { return {PeerStep::Close, {}}; }
 // Close with SO_LINGER 0: the client sees a reset instead of an orderly end.
 inline PeerStep ResetConnection() { return {PeerStep::Reset, {}}; }
 
-// "00 7B 0A" -> bytes.
-Bytes Hex(const char* text);
-Bytes Concat(std::initializer_list<Bytes> parts);
-// bytes -> "00 7B 0A " (each byte followed by a blank).
-std::string HexText(const uint8_t* data, size_t size);
-
 class ScriptedPeer {
 public:
     using Script = std::vector<PeerStep>;
-    explicit ScriptedPeer(std::vector<Script> connections);
+    explicit ScriptedPeer(std::vector<Script> connections) : scripts_(std::move(connections)) {}
     ~ScriptedPeer();
 
     bool Start();
-    int Port() const { return port_; }
     std::string HostPort() const { return "127.0.0.1:" + std::to_string(port_); }
     // Waits (at most timeoutMs) until every script has run and its client has gone.
     bool Finish(int timeoutMs = 20000);
     std::vector<std::string> Problems();
-    int Connections() const { return accepted_; }
-
     // One connection on which the peer stays silent until the client goes.
     static std::vector<Script> SilentConnection() { return std::vector<Script>(1); }
 
 private:
     void Run();
     void RunScript(int fd, size_t index);
-    bool ReadExact(int fd, uint8_t* buffer, size_t size, int timeoutMs);
+    // Waits for fd to be readable while the peer runs; false after timeoutMs or on stop.
+    bool Readable(int fd, int timeoutMs);
     void Problem(const std::string& text);
 
     std::vector<Script> scripts_;
@@ -59,7 +60,6 @@ private:
     std::thread thread_;
     std::atomic<bool> stop_{false};
     std::atomic<bool> done_{false};
-    std::atomic<int> accepted_{0};
     std::mutex mutex_;
     std::vector<std::string> problems_;
 };

@@ -1,10 +1,9 @@
-#include "tests/channels/ScriptedPeer.h"
-#include <arpa/inet.h>
+#include "tests/support/ScriptedPeer.h"
 #include <algorithm>
+#include <arpa/inet.h>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -12,7 +11,7 @@
 
 namespace {
 const int kSliceMs = 50;          // how often the peer thread looks at the stop flag
-const int kAcceptWaitMs = 20000;  // a client that never connects fails the script
+const int kAcceptWaitMs = 20000;  // a client that never connects or sends fails the script
 const int kTailWaitMs = 30000;    // how long the peer keeps a finished connection open
 } // namespace
 
@@ -30,15 +29,10 @@ std::string HexText(const uint8_t* data, size_t size)
 Bytes Hex(const char* text)
 {
     Bytes out;
-    while (*text) {
-        char* end;
+    for (char* end; *text; text = end) {
         unsigned long v = strtoul(text, &end, 16);
-        if (end == text) {
-            text++;
-            continue;
-        }
-        out.push_back((uint8_t)v);
-        text = end;
+        if (end == text) end++;
+        else out.push_back((uint8_t)v);
     }
     return out;
 }
@@ -50,7 +44,22 @@ Bytes Concat(std::initializer_list<Bytes> parts)
     return out;
 }
 
-ScriptedPeer::ScriptedPeer(std::vector<Script> connections) : scripts_(std::move(connections)) {}
+int BindLoopback(int type, int* port, const char* address)
+{
+    int fd = socket(AF_INET, type, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = inet_addr(address);
+    a.sin_port = htons((uint16_t)*port);
+    socklen_t len = sizeof a;
+    if (fd == -1 || bind(fd, (sockaddr*)&a, sizeof a) != 0 || (type == SOCK_STREAM && listen(fd, 4) != 0) ||
+        getsockname(fd, (sockaddr*)&a, &len) != 0) {
+        if (fd != -1) close(fd);
+        return -1;
+    }
+    *port = ntohs(a.sin_port);
+    return fd;
+}
 
 ScriptedPeer::~ScriptedPeer()
 {
@@ -61,17 +70,8 @@ ScriptedPeer::~ScriptedPeer()
 
 bool ScriptedPeer::Start()
 {
-    listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    listener_ = BindLoopback(SOCK_STREAM, &port_);
     if (listener_ == -1) return false;
-    sockaddr_in a;
-    memset(&a, 0, sizeof a);
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (bind(listener_, (sockaddr*)&a, sizeof a) != 0 || listen(listener_, 4) != 0 ||
-        getsockname(listener_, (sockaddr*)&a, &len) != 0)
-        return false;
-    port_ = ntohs(a.sin_port);
     thread_ = std::thread([this] { Run(); });
     return true;
 }
@@ -95,31 +95,25 @@ void ScriptedPeer::Problem(const std::string& text)
     problems_.push_back(text);
 }
 
-bool ScriptedPeer::ReadExact(int fd, uint8_t* buffer, size_t size, int timeoutMs)
+bool ScriptedPeer::Readable(int fd, int timeoutMs)
 {
-    size_t done = 0;
-    for (int waited = 0; done < size && waited < timeoutMs && !stop_;) {
+    for (int waited = 0; waited < timeoutMs && !stop_; waited += kSliceMs) {
         pollfd p{fd, POLLIN, 0};
-        int r = poll(&p, 1, kSliceMs);
-        if (r == 0) {
-            waited += kSliceMs;
-            continue;
-        }
-        ssize_t n = recv(fd, buffer + done, size - done, 0);
-        if (n <= 0) return false;
-        done += (size_t)n;
+        if (poll(&p, 1, kSliceMs) > 0) return true;
     }
-    return done == size;
+    return false;
 }
 
 void ScriptedPeer::RunScript(int fd, size_t index)
 {
     const std::string where = "connection " + std::to_string(index) + ": ";
     for (const PeerStep& step : scripts_[index]) {
-        switch (step.kind) {
-        case PeerStep::Expect: {
+        if (step.kind == PeerStep::Expect) {
             Bytes got(step.bytes.size());
-            if (!ReadExact(fd, got.data(), got.size(), kAcceptWaitMs)) {
+            size_t done = 0;
+            for (ssize_t n = 1; done < got.size() && n > 0 && Readable(fd, kAcceptWaitMs); done += (size_t)n)
+                n = std::max<ssize_t>(0, recv(fd, got.data() + done, got.size() - done, 0));
+            if (done < got.size()) {
                 Problem(where + "missing request " + HexText(step.bytes.data(), step.bytes.size()));
                 close(fd);
                 return;
@@ -127,41 +121,25 @@ void ScriptedPeer::RunScript(int fd, size_t index)
             if (got != step.bytes)
                 Problem(where + "request " + HexText(got.data(), got.size()) + "!= expected " +
                         HexText(step.bytes.data(), step.bytes.size()));
-            break;
-        }
-        case PeerStep::Send:
+        } else if (step.kind == PeerStep::Send) {
             if (send(fd, step.bytes.data(), step.bytes.size(), MSG_NOSIGNAL) != (ssize_t)step.bytes.size())
                 Problem(where + "send failed");
-            break;
-        case PeerStep::Delay:
+        } else if (step.kind == PeerStep::Delay) {
             for (int waited = 0; waited < step.ms && !stop_; waited += 10)
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            break;
-        case PeerStep::Close:
-            close(fd);
-            return;
-        case PeerStep::Reset: {
+        } else {
             linger l{1, 0};
-            setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+            if (step.kind == PeerStep::Reset) setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
             close(fd);
             return;
-        }
         }
     }
-    // Script over: anything more the client sends is unexpected (the first piece is kept);
-    // wait for the client to go away.
-    bool reported = false;
-    for (int waited = 0; waited < kTailWaitMs && !stop_;) {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, kSliceMs) == 0) {
-            waited += kSliceMs;
-            continue;
-        }
-        uint8_t extra[4096];
+    // Script over: anything more the client sends is unexpected; wait for the client to go.
+    uint8_t extra[4096];
+    for (bool reported = false; Readable(fd, kTailWaitMs); reported = true) {
         ssize_t n = recv(fd, extra, sizeof extra, 0);
         if (n <= 0) break;
-        if (!reported) Problem(where + "unexpected bytes " + HexText(extra, std::min((size_t)n, (size_t)64)));
-        reported = true;
+        if (!reported) Problem(where + "unexpected bytes " + HexText(extra, std::min<size_t>((size_t)n, 64)));
     }
     close(fd);
 }
@@ -169,21 +147,12 @@ void ScriptedPeer::RunScript(int fd, size_t index)
 void ScriptedPeer::Run()
 {
     for (size_t i = 0; i < scripts_.size() && !stop_; i++) {
-        int fd = -1;
-        for (int waited = 0; fd == -1 && waited < kAcceptWaitMs && !stop_;) {
-            pollfd p{listener_, POLLIN, 0};
-            if (poll(&p, 1, kSliceMs) == 0) {
-                waited += kSliceMs;
-                continue;
-            }
-            fd = accept(listener_, nullptr, nullptr);
-        }
-        if (fd == -1) {
+        if (!Readable(listener_, kAcceptWaitMs)) {
             if (!stop_) Problem("connection " + std::to_string(i) + " never came");
             break;
         }
-        accepted_++;
-        RunScript(fd, i);
+        int fd = accept(listener_, nullptr, nullptr);
+        if (fd != -1) RunScript(fd, i);
     }
     done_ = true;
 }

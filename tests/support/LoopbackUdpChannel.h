@@ -14,19 +14,14 @@ public:
     {
         destinationPort_ = port;
     }
-
     // An interface that can broadcast, whose broadcast address is the address itself.
-    static ifi_entry Loopback(const char* address)
-    {
-        return MakeIfiEntry(kIfiBroadcast, inet_addr(address), 0xFFFFFFFFu);
-    }
+    static ifi_entry Loopback(const char* address) { return MakeIfiEntry(kIfiBroadcast, inet_addr(address), ~0u); }
 
 protected:
     ifi_entry* Interfaces(int* count) override
     {
         *count = (int)interfaces_.size();
-        if (interfaces_.empty()) return nullptr;
-        auto* list = static_cast<ifi_entry*>(malloc(sizeof(ifi_entry) * interfaces_.size()));
+        auto* list = static_cast<ifi_entry*>(malloc(sizeof(ifi_entry) * (interfaces_.size() + 1)));
         memcpy(list, interfaces_.data(), sizeof(ifi_entry) * interfaces_.size());
         return list;
     }
