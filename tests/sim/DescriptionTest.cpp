@@ -2,6 +2,7 @@
 // whether the feeding writes carried values, start-up values coded as the tool codes them,
 // refused descriptions, and settings records at record 0 of the image files.
 #include <gtest/gtest.h>
+#include <glib.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -103,12 +104,18 @@ TEST_F(DescriptionTest, ReadsFollowTheReadPositionsAndMarkValues) {
     });
 }
 
-TEST_F(DescriptionTest, ImageFilesTakeSettingsAtRecord0UnlessTheWriteIsAHeader) {
+TEST_F(DescriptionTest, WithoutADescriptionRecordsReadAsWrittenAndImageFilesTakeSettingsAtRecord0) {
     StartSim();
     Connect();
     const char* zeros14 = "00 00 00 00 00 00 00 00 00 00 00 00 00 00";
-    std::string flagged8 = std::string("80 01 ") + zeros14;
+    std::string flagged8 = std::string("80 01 ") + zeros14, zeros64 = "00";
+    for (int i = 1; i < 128; ++i) zeros64 += " 00";
     RunSteps(client_, {
+        {"values", 100, 2, "00 01 12 34 56 78", 0, "ok"},
+        {"read back, zero-padded", 100, 2, nullptr, 5, "00 01 12 34 56 78 00 00 00 00"},
+        {"written without values", 100, 3, "80 01 00 00 00 00", 0, "ok"},
+        {"read as empty", 100, 3, nullptr, 3, "00 00 00 00 00 00"},
+        {"never written, 64 registers", 7, 9, nullptr, 64, zeros64.c_str()},
         {"4 registers at 3/0", 3, 0, "00 01 12 34 56 78 9A BC", 0, "ok"},
         {"read as settings", 3, 0, nullptr, 4, "00 01 12 34 56 78 9A BC"},
         {"8 registers with bit 15 at 5/0", 5, 0, flagged8.c_str(), 0, "ok"},
@@ -170,7 +177,7 @@ TEST_F(DescriptionTest, StartUpValuesAreCodedIntoTheRecordsNotYetHeld) {
     ASSERT_EQ(0, system(("rm -rf '" + state + "'").c_str()));
 }
 
-TEST(DescriptionProcess, BadDescriptionsExitWith2AndOneLine) {
+TEST(DescriptionReader, BadDescriptionsAreRefusedWithOneLine) {
     TempFile notXml("<device><sygnals>");
     TempFile wrongRoot("<unit/>");
     TempFile noSygnals("<device/>");
@@ -178,25 +185,39 @@ TEST(DescriptionProcess, BadDescriptionsExitWith2AndOneLine) {
     TempFile cutShort("<device><sygnals/></device>\xF3");
     TempFile huge(Document(std::string(4u << 20, ' ')));
     struct Case {
-        const char* option;
         std::string path;
         const char* reason;
     } cases[] = {
-        {"--description", "/nonexistent/Pelta.xml", "bad description /nonexistent/Pelta.xml: No such file"},
-        {"--description", notXml.path, "not XML"},
-        {"--description", wrongRoot.path, "root element is not \"device\""},
-        {"--description", noSygnals.path, "no \"sygnals\""},
-        {"--description", badEncoding.path, "cannot read it as no-such-code"},
-        {"--description", huge.path, "larger than 4 MiB"},
-        {"--description", cutShort.path, "not valid UTF-8"},
-        {"--settings-values", notXml.path, "bad settings values"},
+        {"/nonexistent/Pelta.xml", "/nonexistent/Pelta.xml: No such file"},
+        {notXml.path, "not XML"},
+        {wrongRoot.path, "root element is not \"device\""},
+        {noSygnals.path, "no \"sygnals\""},
+        {badEncoding.path, "cannot read it as no-such-code"},
+        {huge.path, "larger than 4 MiB"},
+        {cutShort.path, "not valid UTF-8"},
     };
+    auto openFiles = [] {
+        GDir* dir = g_dir_open("/proc/self/fd", 0, nullptr);
+        int n = 0;
+        while (dir && g_dir_read_name(dir)) ++n;
+        if (dir) g_dir_close(dir);
+        return n;
+    };
+    int before = openFiles();
     for (const Case& c : cases) {
-        SimProcess sim({c.option, c.path});
+        SimDescription d;
+        std::string error;
+        EXPECT_FALSE(LoadDescription(c.path, &d, &error)) << c.reason;
+        EXPECT_NE(std::string::npos, error.find(c.reason)) << error;
+        EXPECT_EQ(std::string::npos, error.find('\n')) << error;
+    }
+    EXPECT_EQ(before, openFiles()) << "a refused file is closed";
+    for (const char* option : {"--description", "--settings-values"}) {
+        SimProcess sim({option, notXml.path});
         EXPECT_FALSE(sim.Start());
-        EXPECT_EQ(2, sim.ExitCode()) << c.reason;
+        EXPECT_EQ(2, sim.ExitCode()) << option;
         std::string out = sim.Output();
-        EXPECT_NE(std::string::npos, out.find(c.reason)) << out;
+        EXPECT_NE(std::string::npos, out.find(option[2] == 'd' ? "bad description " : "bad settings values ")) << out;
         EXPECT_EQ(1, std::count(out.begin(), out.end(), '\n')) << out;
     }
 }

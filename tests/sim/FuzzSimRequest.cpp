@@ -1,14 +1,14 @@
-// libFuzzer entry for the request side of the simulator: the input is what one client sends
-// on a TCP connection. Frames are cut out of it as the connection does and handled against a
-// fresh unit with one request context, so a gateway send followed by a read, or an image
-// upload followed by the reboot it asks for, is reachable. Every answer is checked for what a
-// client relies on; a violation aborts so libFuzzer keeps the input.
-#include <cstddef>
+// libFuzzer entry for the request side of the simulator: the input is what one client sends on
+// a TCP connection. Frames are cut out of it as the connection does and handled against a fresh
+// unit with one request context, so a gateway send and its read, or an upload and the reboot it
+// asks for, are reachable. Every answer is checked for what a client relies on; a violation
+// aborts so libFuzzer keeps the input.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <vector>
 
 #include "sim/ByteOrder.h"
 #include "sim/Faults.h"
@@ -18,43 +18,32 @@
 
 namespace {
 
-// Far more frames than any sequence the unit remembers needs; the bound keeps a run short
-// whatever -max_len is given.
+// Far more frames than any sequence the unit remembers; keeps a run short whatever -max_len is.
 const int kMaxFramesPerInput = 256;
 
-void Fail(const char* what, const uint8_t* frame, size_t frameSize, const uint8_t* answer, size_t answerSize) {
-    fprintf(stderr, "invariant broken: %s\nrequest:", what);
-    for (size_t i = 0; i < frameSize; ++i) fprintf(stderr, " %02X", frame[i]);
-    fprintf(stderr, "\nanswer: ");
-    for (size_t i = 0; i < answerSize && i < kMaxAduSize; ++i) fprintf(stderr, " %02X", answer[i]);
-    fprintf(stderr, "\n");
-    abort();
-}
+#define CHECK(cond)                                                    \
+    if (!(cond)) {                                                     \
+        fprintf(stderr, "invariant broken: %s\n", #cond);              \
+        abort();                                                       \
+    }
 
-void CheckAnswer(const uint8_t* frame, size_t frameSize, const uint8_t* answer, const RequestOutcome& outcome) {
+void CheckAnswer(const std::vector<uint8_t>& frame, const uint8_t* answer, const RequestOutcome& outcome) {
     size_t n = outcome.answerSize;
-#define CHECK(cond) \
-    if (!(cond)) Fail(#cond, frame, frameSize, answer, n)
     // No fault is configured, so every complete frame is answered, normally or as an exception.
-    CHECK(n <= kMaxAduSize);
-    CHECK(n >= kMbapHeaderSize + 2);
-    CHECK(GetBe16(answer) == GetBe16(frame));           // transaction
-    CHECK(GetBe16(answer + 2) == 0);                    // protocol
-    CHECK(GetBe16(answer + 4) == n - 6);                // length: unit and PDU
-    CHECK(answer[6] == frame[6]);                       // unit
-    uint8_t function = frame[kMbapHeaderSize];
-    uint8_t answered = answer[kMbapHeaderSize];
-    const uint8_t* request = frame + kMbapHeaderSize + 1;
-    size_t requestSize = frameSize - kMbapHeaderSize - 1;
+    CHECK(n <= kMaxAduSize && n >= kMbapHeaderSize + 2);
+    CHECK(GetBe16(answer) == GetBe16(frame.data()) && GetBe16(answer + 2) == 0 && GetBe16(answer + 4) == n - 6);
+    CHECK(answer[6] == frame[6]);
+    uint8_t function = frame[kMbapHeaderSize], answered = answer[kMbapHeaderSize];
+    const uint8_t* request = frame.data() + kMbapHeaderSize + 1;
+    size_t requestSize = frame.size() - kMbapHeaderSize - 1;
     const uint8_t* data = answer + kMbapHeaderSize + 1;
     size_t dataSize = n - kMbapHeaderSize - 1;
     if (answered == (uint8_t)(function | kExceptionBit)) {   // no function of the unit has bit 7 set
-        CHECK(dataSize == 1);
-        CHECK(data[0] != 0);
-        CHECK(!outcome.reboot);
+        CHECK(dataSize == 1 && data[0] != 0 && !outcome.reboot);
         return;
     }
     CHECK(answered == function);
+    CHECK(!outcome.reboot || function == 100);
     switch (function) {
     case 3:    // byte count, then the registers asked for
     case 20:   // response data length, then the sub-responses
@@ -75,8 +64,6 @@ void CheckAnswer(const uint8_t* frame, size_t frameSize, const uint8_t* answer, 
     default:
         CHECK(!"an unknown function was answered without an exception");
     }
-    CHECK(!outcome.reboot || function == 100);
-#undef CHECK
 }
 
 }  // namespace
@@ -90,22 +77,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
     RequestContext context;
     context.localIp = 0x7F000001;
     uint8_t answer[kMaxAduSize];   // exactly the room the transports give
-
-    size_t at = 0;
-    for (int frames = 0; frames < kMaxFramesPerInput; ++frames) {
-        size_t frameSize = 0;
+    size_t at = 0, frameSize = 0;
+    for (int frames = 0; frames < kMaxFramesPerInput; ++frames, at += frameSize) {
         if (ScanFrame(input + at, size - at, &frameSize) != FrameScan::kComplete) break;
-        if (frameSize < kMbapHeaderSize + 1 || frameSize > kMaxAduSize || frameSize > size - at) abort();
+        CHECK(frameSize >= kMbapHeaderSize + 1 && frameSize <= kMaxAduSize && frameSize <= size - at);
         // Handle works on the frame in place; a copy of exactly its size lets ASan see an over-read.
-        uint8_t* frame = (uint8_t*)malloc(frameSize);
-        memcpy(frame, input + at, frameSize);
-        RequestOutcome outcome = handler.Handle(frame, frameSize, answer, context);
-        CheckAnswer(frame, frameSize, answer, outcome);
-        free(frame);
-        at += frameSize;
+        std::vector<uint8_t> frame(input + at, input + at + frameSize);
+        RequestOutcome outcome = handler.Handle(frame.data(), frameSize, answer, context);
+        CheckAnswer(frame, answer, outcome);
         if (outcome.reboot) {
-            // The server applies the staged images and drops every connection; the client
-            // then comes back on a new one.
+            // The server applies the staged images and drops every connection; the client comes back.
             std::lock_guard<std::mutex> lock(unit.Mutex());
             unit.Reboot();
             context = RequestContext();

@@ -2,8 +2,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <cstring>
-
 #include "sim/SimOptions.h"
 #include "tests/sim/SimFixture.h"
 
@@ -16,39 +14,26 @@ ParseResult Parse(std::vector<std::string> args, SimConfig* config, std::string*
     return ParseOptions((int)argv.size(), argv.data(), config, error);
 }
 
-TEST(SimOptions, DefaultsAreTheDocumentedOnes) {
-    SimConfig c;
-    std::string error;
-    ASSERT_EQ(ParseResult::kRun, Parse({}, &c, &error));
-    EXPECT_EQ(0u, c.listenIp);
-    EXPECT_EQ(502, c.tcpPort);
-    EXPECT_EQ(502, c.udpPort);
-    EXPECT_EQ(1, c.password);
-    EXPECT_EQ(1000u, c.rebootDelayMs);
-    EXPECT_EQ("01 00 00 01", ToHex(Bytes(c.version, c.version + 4)));
-    EXPECT_EQ("02 50 45 4C 54 41", ToHex(Bytes(c.identity.mac, c.identity.mac + 6)));
-    EXPECT_EQ("CF E5 EB F2 E0 31", ToHex(Bytes(c.identity.identifier, c.identity.identifier + 6)));
-    EXPECT_FALSE(c.identity.configuredIpSet);
-}
+std::string HexOf(const uint8_t* bytes, size_t n) { return ToHex(Bytes(bytes, bytes + n)); }
 
 TEST(SimOptions, ValuesAreParsed) {
-    SimConfig c;
     std::string error;
+    SimConfig c;
     ASSERT_EQ(ParseResult::kRun,
               Parse({"--listen", "127.0.0.1", "--port=0", "--udp-port", "1502", "--version", "1.2.0.15", "--mac",
                      "00:1a:2B:3C:4D:5E", "--ip", "10.0.0.7", "--id", "AB", "--password", "0x10", "-v",
                      "--fault-exception", "21:4:2", "--fault-delay", "50", "--fault-close", "5:3", "--fault-result",
                      "0:2", "--fault-result", "7:9", "--fault-transaction", "all", "--fault-tamrin", "check",
-                     "--port", "1503"},
+                     "--fault-id-result", "65535", "--port", "1503"},
                     &c, &error))
         << error;
     EXPECT_EQ(0x7F000001u, c.listenIp);
     EXPECT_EQ(1503, c.tcpPort) << "the later option wins";
     EXPECT_EQ(1502, c.udpPort);
-    EXPECT_EQ("01 02 00 0F", ToHex(Bytes(c.version, c.version + 4)));
-    EXPECT_EQ("00 1A 2B 3C 4D 5E", ToHex(Bytes(c.identity.mac, c.identity.mac + 6)));
+    EXPECT_EQ("01 02 00 0F", HexOf(c.version, 4));
+    EXPECT_EQ("00 1A 2B 3C 4D 5E", HexOf(c.identity.mac, 6));
     EXPECT_EQ(0x0A000007u, c.identity.configuredIp);
-    EXPECT_EQ("41 42 00 00 00 00", ToHex(Bytes(c.identity.identifier, c.identity.identifier + 6)));
+    EXPECT_EQ("41 42 00 00 00 00", HexOf(c.identity.identifier, 6));
     EXPECT_EQ(16, c.password);
     EXPECT_TRUE(c.verbose);
     EXPECT_EQ(21, c.faults.exceptionFunction);
@@ -63,6 +48,7 @@ TEST(SimOptions, ValuesAreParsed) {
     EXPECT_EQ(9, c.faults.results[1].code);
     EXPECT_EQ(kEveryAnswer, c.faults.wrongTransaction);
     EXPECT_EQ(TamrinFault::kCheck, c.faults.tamrin);
+    EXPECT_EQ(65535, c.faults.identifierResult);
 }
 
 TEST(SimOptions, BadOptionsAreRefusedWithAReason) {
@@ -84,8 +70,9 @@ TEST(SimOptions, BadOptionsAreRefusedWithAReason) {
         {{"--fault-transaction", "0"}, "bad value"},
         {{"--fault-exception", "3"}, "bad value"},
         {{"--fault-exception", "3:4:0"}, "bad value"},
+        {{"--fault-close", "5:0"}, "bad value"},
         {{"--fault-result", "1:2:3"}, "bad value"},
-        {{"--fault-tamrin", "crc"}, "bad value"},
+        {{"--fault-id-result", "65536"}, "bad value"},
         {{"--verbose=yes"}, "takes no value"},
     };
     for (const Case& c : cases) {
@@ -120,6 +107,7 @@ TEST_F(SimProcessTest, StopsCleanlyOnSigint) {
     Connect();
     ASSERT_EQ(13u, client_.Transact(ReadRegistersFrame(2, 2)).size());
     EXPECT_TRUE(sim_->WaitForOutput("fn 3 start 2 count 2 -> ok", kIoTimeoutMs)) << sim_->Output();
+    EXPECT_NE(std::string::npos, sim_->Output().find(" connected")) << sim_->Output();
     ASSERT_EQ(0, kill(sim_->Pid(), SIGINT));
     EXPECT_TRUE(client_.WaitClosed());
     EXPECT_TRUE(sim_->WaitForOutput("dropped by the unit", kIoTimeoutMs)) << sim_->Output();

@@ -19,16 +19,14 @@ protected:
         ASSERT_TRUE(sim_->Start(&error)) << error;
     }
     void StopSim() {
+        client_.Close();
         if (!sim_) return;
         sim_->Stop();
         EXPECT_EQ(0, sim_->ExitCode()) << sim_->Output();
         sim_.reset();
     }
     void Connect() { ASSERT_TRUE(client_.Connect(sim_->TcpPort())); }
-    void TearDown() override {
-        client_.Close();
-        StopSim();
-    }
+    void TearDown() override { StopSim(); }
 
     std::unique_ptr<SimProcess> sim_;
     RawClient client_;

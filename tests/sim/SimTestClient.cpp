@@ -7,19 +7,20 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 
 namespace {
 
 const uint16_t kRecordsPerFile = 4096;
-const size_t kRecordBytes = 16;
+const size_t kRecordsPerFrame = 10;   // 10 x (7 + 16) bytes fill a write request
+const size_t kFramesInFlight = 16;
 
 int64_t NowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 void Put16(Bytes& b, uint16_t v) {
@@ -32,8 +33,15 @@ void Put32(Bytes& b, uint32_t v) {
 }
 uint16_t Get16(const uint8_t* p) { return (uint16_t)((p[0] << 8) | p[1]); }
 
-// Bitwise CRC-32 (reflected 0xEDB88320, init and final XOR all ones), written here on purpose
-// instead of sharing the product's table-driven one.
+sockaddr_in Loopback(int port) {
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_port = htons((uint16_t)port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return a;
+}
+
+// Bitwise CRC-32 (reflected 0xEDB88320), written here on purpose instead of sharing the product's.
 uint32_t ReferenceCrc32(const Bytes& data) {
     uint32_t crc = 0xFFFFFFFFu;
     for (uint8_t byte : data) {
@@ -43,39 +51,32 @@ uint32_t ReferenceCrc32(const Bytes& data) {
     return ~crc;
 }
 
-// The image as little-endian words, each XOR mask.
-std::vector<uint32_t> MaskedWords(const Bytes& image, uint32_t mask) {
-    std::vector<uint32_t> words(image.size() / 4);
-    for (size_t i = 0; i < words.size(); ++i)
-        words[i] = ((uint32_t)image[4 * i] | (uint32_t)image[4 * i + 1] << 8 | (uint32_t)image[4 * i + 2] << 16 |
-                    (uint32_t)image[4 * i + 3] << 24) ^ mask;
-    return words;
-}
-
 struct Planned {
     uint16_t file, record;
-    Bytes registers;    // 16 bytes
-    size_t compared;    // bytes from offset 2 that the read-back must echo
+    Bytes registers;   // 16 bytes
+    size_t compared;   // bytes from offset 2 that the read-back must echo
 };
 
 std::vector<Planned> PlanImage(uint16_t firstFile, const Bytes& image, uint32_t mask, uint16_t password,
                                uint32_t crcXor) {
-    std::vector<uint32_t> words = MaskedWords(image, mask);
+    // The image travels as little-endian words, each XOR mask; the CRC covers them so.
+    std::vector<uint32_t> words(image.size() / 4);
     Bytes masked;
-    for (uint32_t w : words)
-        for (int i = 0; i < 4; ++i) masked.push_back((uint8_t)(w >> (8 * i)));
+    for (size_t i = 0; i < words.size(); ++i) {
+        words[i] = ((uint32_t)image[4 * i] | (uint32_t)image[4 * i + 1] << 8 | (uint32_t)image[4 * i + 2] << 16 |
+                    (uint32_t)image[4 * i + 3] << 24) ^ mask;
+        for (int b = 0; b < 4; ++b) masked.push_back((uint8_t)(words[i] >> (8 * b)));
+    }
     uint32_t count = (uint32_t)((image.size() + 11) / 12);
-    std::vector<Planned> plan;
     Bytes header;
     Put16(header, password);
     Put16(header, (uint16_t)count);
     Put32(header, (uint32_t)image.size());
     Put32(header, ReferenceCrc32(masked) ^ crcXor);
     Put32(header, mask);
-    plan.push_back({firstFile, 0, header, 14});
+    std::vector<Planned> plan = {{firstFile, 0, header, 14}};
     for (uint32_t k = 1; k <= count; ++k) {
-        size_t first = (size_t)(k - 1) * 3;
-        size_t n = words.size() - first < 3 ? words.size() - first : 3;
+        size_t first = (size_t)(k - 1) * 3, n = std::min<size_t>(3, words.size() - first);
         Bytes r;
         Put16(r, password);
         Put16(r, (uint16_t)n);
@@ -85,33 +86,56 @@ std::vector<Planned> PlanImage(uint16_t firstFile, const Bytes& image, uint32_t 
     return plan;
 }
 
+// Sends the frames a window at a time and returns their answers in order.
+std::vector<Bytes> Pipeline(RawClient& client, const std::vector<Bytes>& frames) {
+    std::vector<Bytes> answers;
+    for (size_t i = 0; i < frames.size(); i += kFramesInFlight) {
+        size_t end = std::min(frames.size(), i + kFramesInFlight);
+        Bytes batch;
+        for (size_t k = i; k < end; ++k) batch.insert(batch.end(), frames[k].begin(), frames[k].end());
+        if (!client.Send(batch)) break;
+        for (size_t k = i; k < end; ++k) answers.push_back(client.ReceiveFrame());
+    }
+    answers.resize(frames.size());
+    return answers;
+}
+
 ImageWriteResult RunPlan(RawClient& client, const std::vector<Planned>& plan, bool write) {
+    std::vector<Bytes> writes, reads;
+    for (size_t i = 0; i < plan.size(); i += kRecordsPerFrame) {
+        Bytes w = {0}, r = {0};
+        for (size_t k = i; k < std::min(plan.size(), i + kRecordsPerFrame); ++k) {
+            Bytes sub = {6};
+            Put16(sub, plan[k].file);
+            Put16(sub, plan[k].record);
+            Put16(sub, 8);
+            r.insert(r.end(), sub.begin(), sub.end());
+            w.insert(w.end(), sub.begin(), sub.end());
+            w.insert(w.end(), plan[k].registers.begin(), plan[k].registers.end());
+        }
+        w[0] = (uint8_t)(w.size() - 1);
+        r[0] = (uint8_t)(r.size() - 1);
+        writes.push_back(FrameOf(21, w));
+        reads.push_back(FrameOf(20, r));
+    }
     ImageWriteResult result;
-    char where[64];
-    for (const Planned& p : plan) {
-        snprintf(where, sizeof where, "file %u record %u: ", p.file, p.record);
-        if (write) {
-            Bytes request = WriteRecordFrame(p.file, p.record, p.registers);
-            Bytes answer = client.Transact(request);
-            if (answer != request) {
-                result.failure = std::string(where) + "write answered " + ToHex(answer);
-                return result;
-            }
-        }
-        Bytes data = RecordData(client.Transact(ReadRecordFrame(p.file, p.record, 8)));
-        if (data.size() != kRecordBytes) {
-            result.failure = std::string(where) + "read-back failed";
-            return result;
-        }
-        result.lastResult = Get16(data.data());
-        if (result.lastResult != 1) {
-            result.failure = std::string(where) + "result code " + std::to_string(result.lastResult);
-            return result;
-        }
-        if (!std::equal(data.begin() + 2, data.begin() + 2 + p.compared, p.registers.begin() + 2)) {
-            result.failure = std::string(where) + "echo differs: " + ToHex(data);
-            return result;
-        }
+    auto fail = [&](size_t k, const std::string& what) {
+        result.failure = "file " + std::to_string(plan[k].file) + " record " + std::to_string(plan[k].record) +
+                         ": " + what;
+        return result;
+    };
+    std::vector<Bytes> answers = write ? Pipeline(client, writes) : writes;
+    for (size_t f = 0; f < writes.size(); ++f)
+        if (answers[f] != writes[f]) return fail(f * kRecordsPerFrame, "write answered " + ToHex(answers[f]));
+    answers = Pipeline(client, reads);
+    for (size_t k = 0; k < plan.size(); ++k) {
+        const Bytes& a = answers[k / kRecordsPerFrame];
+        size_t at = 9 + (k % kRecordsPerFrame) * 18 + 2;   // MBAP, function, length; sub-response head
+        if (a.size() < at + 16 || a[7] != 20) return fail(k, "read-back failed: " + ToHex(a));
+        result.lastResult = Get16(&a[at]);
+        if (result.lastResult != 1) return fail(k, "result code " + std::to_string(result.lastResult));
+        if (!std::equal(a.begin() + at + 2, a.begin() + at + 2 + plan[k].compared, plan[k].registers.begin() + 2))
+            return fail(k, "echo differs: " + ToHex(Bytes(a.begin() + at, a.begin() + at + 16)));
     }
     result.records = (uint32_t)plan.size() - 1;
     result.ok = true;
@@ -141,32 +165,30 @@ std::string ToHex(const Bytes& bytes) {
     return s;
 }
 
-RawClient::~RawClient() { Close(); }
-
 void RawClient::Close() {
     if (fd_ >= 0) close(fd_);
     fd_ = -1;
 }
 
+void RawClient::Abort() {
+    linger now = {1, 0};
+    setsockopt(fd_, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+    Close();
+}
+
 bool RawClient::Connect(int port) {
     Close();
     fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_port = htons((uint16_t)port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in a = Loopback(port);
     int on = 1;
     setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    if (connect(fd_, (sockaddr*)&a, sizeof a) != 0) {
-        Close();
-        return false;
-    }
-    return true;
+    if (connect(fd_, (sockaddr*)&a, sizeof a) == 0) return true;
+    Close();
+    return false;
 }
 
 bool RawClient::Send(const Bytes& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
+    for (size_t done = 0; done < bytes.size();) {
         ssize_t n = send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
@@ -207,22 +229,19 @@ bool RawClient::WaitClosed(int timeoutMs) {
     return recv(fd_, &b, 1, 0) <= 0;
 }
 
-std::vector<Bytes> UdpExchange(int port, const Bytes& request, int timeoutMs) {
+std::vector<Bytes> UdpExchange(int port, const Bytes& request, size_t want, int timeoutMs) {
     std::vector<Bytes> answers;
     int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_port = htons((uint16_t)port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in a = Loopback(port);
     sendto(fd, request.data(), request.size(), 0, (sockaddr*)&a, sizeof a);
     int64_t deadline = NowMs() + timeoutMs;
-    for (int i = 0; i < 16; ++i) {
+    while (answers.size() < want) {
         int64_t left = deadline - NowMs();
         pollfd p = {fd, POLLIN, 0};
         if (left <= 0 || poll(&p, 1, (int)left) <= 0) break;
         uint8_t buffer[512];
         ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-        if (n > 0) answers.emplace_back(buffer, buffer + n);
+        if (n >= 0) answers.emplace_back(buffer, buffer + n);   // an empty datagram too
     }
     close(fd);
     return answers;
@@ -278,6 +297,11 @@ Bytes RecordData(const Bytes& answer) {
     return Bytes(answer.begin() + 11, answer.end());
 }
 
+uint16_t ResultOf(RawClient& client, uint16_t file, uint16_t record) {
+    Bytes data = RecordData(client.Transact(ReadRecordFrame(file, record, 8)));
+    return data.size() == 16 ? Get16(data.data()) : 0xFFFF;
+}
+
 ImageWriteResult WriteImage(RawClient& client, uint16_t firstFile, const Bytes& image, uint32_t mask,
                             uint16_t password, uint32_t crcXor) {
     return RunPlan(client, PlanImage(firstFile, image, mask, password, crcXor), true);
@@ -287,16 +311,14 @@ ImageWriteResult VerifyImage(RawClient& client, uint16_t firstFile, const Bytes&
     return RunPlan(client, PlanImage(firstFile, image, mask, kSimPassword, 0), false);
 }
 
-uint32_t TestCrc32(const Bytes& data) { return ReferenceCrc32(data); }
-
 Bytes PatternImage(size_t size, uint32_t seed) {
     Bytes image(size);
     uint32_t x = seed ? seed : 1;
-    for (size_t i = 0; i < size; ++i) {
+    for (uint8_t& b : image) {
         x ^= x << 13;
         x ^= x >> 17;
         x ^= x << 5;
-        image[i] = (uint8_t)x;
+        b = (uint8_t)x;
     }
     return image;
 }
