@@ -1,128 +1,85 @@
-// Version read, reboot, gateway test and password change against the simulator.
-#include <gtest/gtest.h>
-
+// Version read, reboot, gateway test and password change against the simulator, each also
+// with the unit refusing or garbling its part.
 #include "base/LogTypes.h"
-#include "tests/operations/SimFixture.h"
+#include "tests/support/RunnerSim.h"
 
 namespace {
-class CommandsTest : public RunnerSimTest {};
+using CommandsTest = RunnerSimTest;
 
-TEST_F(CommandsTest, VersionReadShowsTheFourBytes)
+TEST_F(CommandsTest, VersionRead)
 {
     StartSim({"--version", "1.2.0.15"});
-    RunCommand(OperationKind::VersionRead);
-    EXPECT_EQ(AppState::Succeeded, State());
+    EXPECT_EQ(AppState::Succeeded, Run(OperationKind::VersionRead));
     EXPECT_EQ("1.2.0.15", ui_->Version());
-    std::vector<std::string> texts = ui_->Texts();
-    ASSERT_FALSE(texts.empty());
-    EXPECT_EQ("Read firmware version begin", texts.front());
-    EXPECT_EQ("  Device talk...", texts[ui_->Find("Device talk...")]);
-    EXPECT_EQ("Read firmware version end: OK. Elapsed time: lower one second.", texts.back());
+    EXPECT_EQ("Read firmware version begin", ui_->Texts().front());
+    EXPECT_EQ("  Device talk...", ui_->Texts()[ui_->Find("Device talk")]);
+    EXPECT_EQ("Read firmware version end: OK. Elapsed time: lower one second.", EndLine());
     EXPECT_EQ(LogStyleResultOK, ui_->Lines().back().styles[1]);
-    int64_t done, total;
-    int calls;
-    ui_->Progress(&done, &total, &calls);
-    EXPECT_EQ(1, done);
-    EXPECT_EQ(1, total);
+    EXPECT_EQ("1/1", ui_->ProgressText());
     // Connecting while the session opens, Running once it is open, then the result.
-    std::vector<AppState> expected = {AppState::Connecting, AppState::Running, AppState::Succeeded};
-    EXPECT_EQ(expected, ui_->States());
+    EXPECT_EQ(std::vector<AppState>({AppState::Connecting, AppState::Running, AppState::Succeeded}), ui_->States());
+
+    StartSim({"--fault-exception", "3:4"});
+    EXPECT_EQ(AppState::Error, Run(OperationKind::VersionRead));
+    EXPECT_EQ("", ui_->Version());
+    EXPECT_EQ("0/0", ui_->ProgressText());
 }
 
 TEST_F(CommandsTest, GatewayTestChecksTheTamrinAnswer)
 {
-    struct Case {
-        const char* fault;
+    const struct {
+        std::vector<std::string> faults;
+        bool talkLog;
         AppState state;
-        const char* line;     // expected error line start, or null
-        const char* absent;   // a line that must not be there
+        const char* line;  // a line the log must hold
+        const char* progress;
+    } cases[] = {
+        {{}, false, AppState::Succeeded, "  Device talk...", "1/1"},
+        {{}, true, AppState::Succeeded, "  Receive data from Tamrin", "1/1"},
+        {{"--fault-tamrin", "prefix"}, false, AppState::Error, "Wrong Tamrin prefix (want '0x55'; read '0x54')", "1/2"},
+        {{"--fault-tamrin", "check"}, false, AppState::Error, "Wrong Tamrin CRC (want '0x", "1/2"},
+        {{"--fault-exception", "65:4"}, false, AppState::Error, "Device answer exception '0x4'", "1/2"},
+        {{"--fault-exception", "67:4"}, true, AppState::Error, "  Send data to Tamrin", "0/0"},
     };
-    const Case cases[] = {
-        {nullptr, AppState::Succeeded, nullptr, "Wrong Tamrin"},
-        {"prefix", AppState::Error, "Wrong Tamrin prefix (want '0x55'; read '0x", "Wrong Tamrin CRC"},
-        {"check", AppState::Error, "Wrong Tamrin CRC (want '0x", "Wrong Tamrin prefix"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.fault ? c.fault : "none");
-        std::vector<std::string> args;
-        if (c.fault)
-            args = {"--fault-tamrin", c.fault};
-        StartSim(args);
-        RunCommand(OperationKind::TestGateway);
-        EXPECT_EQ(c.state, State()) << ui_->Dump();
-        if (c.line) {
-            EXPECT_EQ(LogStyleError, ui_->StyleOf(c.line)) << ui_->Dump();
-        }
-        EXPECT_EQ(-1, ui_->Find(c.absent));
-        int64_t done, total;
-        int calls;
-        ui_->Progress(&done, &total, &calls);
-        // Half way after the send, full only after a good answer.
-        EXPECT_EQ(c.state == AppState::Succeeded ? 1.0 : 0.5, (double)done / (double)total);
-        TearDown();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        StartSim(c.faults);
+        runner_->FlagsSet(RunFlags::TalkLog, c.talkLog);
+        EXPECT_EQ(c.state, Run(OperationKind::TestGateway));
+        EXPECT_GE(ui_->Find(c.line), 0) << ui_->Dump();
+        EXPECT_EQ(c.state == AppState::Succeeded ? 0 : 1, ui_->Count("Wrong Tamrin") + ui_->Count("exception"));
+        EXPECT_EQ(c.talkLog, ui_->Find("Device talk...") < 0);
+        EXPECT_EQ(c.progress, ui_->ProgressText());
     }
 }
-
-TEST_F(CommandsTest, GatewayTestWithTalkLogNamesBothDirections)
-{
-    StartSim();
-    runner_->FlagsSet(RunFlags::TalkLog, true);
-    RunCommand(OperationKind::TestGateway);
-    EXPECT_EQ(AppState::Succeeded, State());
-    int send = ui_->Find("  Send data to Tamrin");
-    int receive = ui_->Find("  Receive data from Tamrin");
-    EXPECT_GE(send, 0);
-    EXPECT_GT(receive, send);
-    EXPECT_EQ(-1, ui_->Find("Device talk..."));
-    EXPECT_EQ("Test gateway end: OK. Elapsed time: lower one second.", EndLine());
-}
-
-struct PasswordCase {
-    const char* typed;
-    int32_t parsed;
-    const char* unitPassword;  // what the unit must hold for the typed text to be accepted;
-                               // null: beyond what the unit can hold, only what reaches it
-    uint16_t wire;
-};
 
 TEST_F(CommandsTest, DevicePasswordIsParsedWithItsBaseAndSentAsSixteenBits)
 {
-    const PasswordCase cases[] = {
-        {"0x1A2B", 6699, "6699", 6699},
-        {"017", 15, "15", 15},
-        {"abc", 0, "0", 0},
-        {"70000", 70000, "4464", 4464},
+    const struct {
+        const char* typed;
+        int32_t parsed;
+        const char* unitPassword;  // null: the unit never sees it
+        AppState state;
+    } cases[] = {
+        {"0x1A2B", 6699, "6699", AppState::Succeeded}, {"017", 15, "15", AppState::Succeeded},
+        {"abc", 0, "0", AppState::Succeeded},          {"70000", 70000, "4464", AppState::Succeeded},
+        {"2", 2, "1", AppState::Error},
         // Beyond 32 bits the number stops at the nearest limit, as a 32-bit strtol does.
-        {"2147483648", INT32_MAX, nullptr, 0xFFFF},
-        {"99999999999", INT32_MAX, nullptr, 0xFFFF},
-        {"0x100000000", INT32_MAX, nullptr, 0xFFFF},
-        {"-99999999999", INT32_MIN, "0", 0},
+        {"99999999999", INT32_MAX, nullptr, AppState::Idle}, {"0x100000000", INT32_MAX, nullptr, AppState::Idle},
+        {"-99999999999", INT32_MIN, nullptr, AppState::Idle},
     };
-    for (const PasswordCase& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.typed);
         EXPECT_EQ(c.parsed, DevicePasswordParse(c.typed));
-        if (!c.unitPassword) {
-            EXPECT_EQ(c.wire, (uint16_t)(DevicePasswordParse(c.typed) & 0xFFFF));
+        if (!c.unitPassword)
             continue;
-        }
         password_ = c.typed;
         StartSim({"--password", c.unitPassword, "--reboot-delay", "0"});
-        EXPECT_EQ(-1, runner_->DevicePassword());
-        RunCommand(OperationKind::Reboot);
-        EXPECT_EQ(AppState::Succeeded, State()) << ui_->Dump();
+        EXPECT_EQ(c.state, Run(OperationKind::Reboot)) << ui_->Dump();
         EXPECT_EQ(c.parsed, runner_->DevicePassword());
-        EXPECT_EQ(c.wire, runner_->DevicePasswordWire());
-        TearDown();
+        EXPECT_EQ((uint16_t)c.parsed, runner_->DevicePasswordWire());
+        EXPECT_EQ(c.state == AppState::Error, ui_->Find("Device answer exception '0x3'") >= 0);
     }
-}
-
-TEST_F(CommandsTest, WrongPasswordIsRefusedByTheUnit)
-{
-    password_ = "2";
-    StartSim();
-    RunCommand(OperationKind::Reboot);
-    EXPECT_EQ(AppState::Error, State());
-    EXPECT_GE(ui_->Find("Device answer exception"), 0) << ui_->Dump();
     EXPECT_EQ("Send 'reboot' command end: ERROR. Elapsed time: lower one second.", EndLine());
 }
 
@@ -130,14 +87,15 @@ TEST_F(CommandsTest, PasswordChangeTakesEffectForTheNextOperation)
 {
     StartSim({"--reboot-delay", "0"});
     ASSERT_TRUE(runner_->ChangePasswordBegin(32767));
-    ASSERT_TRUE(WaitIdle(*runner_, kOperationTimeoutMs));
-    EXPECT_EQ(AppState::Succeeded, State()) << ui_->Dump();
+    EXPECT_EQ(AppState::Succeeded, Finish()) << ui_->Dump();
     EXPECT_EQ("Change password end: OK. Elapsed time: lower one second.", EndLine());
-
-    RunCommand(OperationKind::Reboot);  // still with the old password
-    EXPECT_EQ(AppState::Error, State());
+    EXPECT_EQ("1/1", ui_->ProgressText());
+    EXPECT_EQ(AppState::Error, Run(OperationKind::Reboot));  // still with the old password
+    // A change with the old password is refused too, and the new one holds.
+    ASSERT_TRUE(runner_->ChangePasswordBegin(5));
+    EXPECT_EQ(AppState::Error, Finish());
+    EXPECT_EQ("0/0", ui_->ProgressText());
     ui_->Inputs(sim_->HostPort(), "32767");
-    RunCommand(OperationKind::Reboot);
-    EXPECT_EQ(AppState::Succeeded, State()) << ui_->Dump();
+    EXPECT_EQ(AppState::Succeeded, Run(OperationKind::Reboot)) << ui_->Dump();
 }
 }  // namespace

@@ -1,5 +1,6 @@
 #include "tests/operations/RecordingUi.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "base/LogTypes.h"
@@ -7,15 +8,24 @@
 
 namespace {
 const int kPollMs = 5;
-}
 
-RecordingUi::RecordingUi() : guiThread_(std::this_thread::get_id()) {}
+// Polls until done() holds, at most timeoutMs.
+template <typename Done>
+bool PollUntil(Done done, int timeoutMs)
+{
+    for (int waited = 0; !done(); waited += kPollMs) {
+        if (waited > timeoutMs)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+    }
+    return true;
+}
+}  // namespace
 
 void RecordingUi::LockCheck(bool takeLock)
 {
-    bool onGui = std::this_thread::get_id() == guiThread_;
-    if (takeLock == onGui)
-        ++lockMistakes_;
+    if (takeLock == (std::this_thread::get_id() == guiThread_))
+        ++mistakes_;
 }
 
 void RecordingUi::Append(const std::string& text, int style, bool endLine, bool startsLine, bool stamped)
@@ -23,8 +33,7 @@ void RecordingUi::Append(const std::string& text, int style, bool endLine, bool 
     if (startsLine || !open_) {
         if (open_)
             lines_.back().text += "<unterminated>";
-        lines_.push_back(LoggedLine());
-        lines_.back().stamped = stamped;
+        lines_.push_back({"", {}, stamped});
     }
     lines_.back().text += text;
     lines_.back().styles.push_back(style);
@@ -35,14 +44,10 @@ time_t RecordingUi::LogAdd(const SString& text, uint32_t mode, bool takeLock, in
 {
     LockCheck(takeLock);
     std::lock_guard<std::mutex> hold(mutex_);
-    time_t stamp = 0;
-    std::string prefix;
-    bool starts = LogModeHasPrefix(mode);
-    if (starts) {
-        time_t now = clockBase.load() ? (time_t)clockBase.load() : time(nullptr);
-        stamp = (mode & kLogNoTime) ? 0 : now + (time_t)clockShift.load();
-        prefix = LogPrefix(0, runner_ ? runner_->IndentDepth() : 0).Text();
-    }
+    const bool starts = LogModeHasPrefix(mode);
+    const time_t now = clockBase.load() ? (time_t)clockBase.load() : time(nullptr);
+    const time_t stamp = starts && !(mode & kLogNoTime) ? now + (time_t)clockShift.load() : 0;
+    const std::string prefix = starts ? LogPrefix(0, runner_ ? runner_->IndentDepth() : 0).Text() : "";
     Append(prefix + LogTextClean(text, mode).Text(), style, LogModeEndsLine(mode), starts, stamp != 0);
     return stamp;
 }
@@ -73,7 +78,7 @@ void RecordingUi::ProgressSet(int64_t done, int64_t total, bool takeLock)
     std::lock_guard<std::mutex> hold(mutex_);
     done_ = done;
     total_ = total;
-    ++progressCalls_;
+    ++progressCalls;
 }
 
 void RecordingUi::RunStateChanged(bool takeLock)
@@ -86,30 +91,33 @@ void RecordingUi::RunStateChanged(bool takeLock)
     states_.push_back(state);
 }
 
-void RecordingUi::SessionInputs(SString& host, SString& password)
+void RecordingUi::FoundUnitsClear()
 {
     std::lock_guard<std::mutex> hold(mutex_);
-    host.Assign(host_.c_str());
-    password.Assign(password_.c_str());
+    rows_.clear();
+    ++clears;
 }
 
-void RecordingUi::VersionShow(const SString& text)
+void RecordingUi::FoundUnitSet(const DFIND_DevInfo& unit, bool add)
 {
+    const bool late = Find("Get extra information") >= 0;
     std::lock_guard<std::mutex> hold(mutex_);
-    version_ = text.Text();
+    if (add ? unit.row != (int)rows_.size() : unit.row < 0 || unit.row >= (int)rows_.size())
+        return (void)++mistakes_;
+    if (add)
+        rows_.push_back({"", late});
+    rows_[(size_t)unit.row].first = std::string(unit.ipConnect.Text()) + " " + unit.ip.Text() + " " + unit.mac.Text() +
+                                    " " + unit.id.Text() + " " + unit.version.Text();
 }
 
-void RecordingUi::Inputs(const std::string& host, const std::string& password)
+std::vector<std::string> RecordingUi::Rows()
 {
     std::lock_guard<std::mutex> hold(mutex_);
-    host_ = host;
-    password_ = password;
-}
-
-std::vector<LoggedLine> RecordingUi::Lines()
-{
-    std::lock_guard<std::mutex> hold(mutex_);
-    return lines_;
+    std::vector<std::string> rows;
+    for (const auto& r : rows_)
+        rows.push_back(r.first + (r.second ? " (late)" : ""));
+    std::sort(rows.begin(), rows.end());
+    return rows;
 }
 
 std::vector<std::string> RecordingUi::Texts()
@@ -123,37 +131,25 @@ std::vector<std::string> RecordingUi::Texts()
 int RecordingUi::Find(const std::string& needle)
 {
     std::vector<std::string> texts = Texts();
-    for (size_t i = 0; i < texts.size(); ++i)
-        if (texts[i].find(needle) != std::string::npos)
-            return (int)i;
-    return -1;
+    auto at = std::find_if(texts.begin(), texts.end(), [&](const std::string& t) { return t.find(needle) != std::string::npos; });
+    return at == texts.end() ? -1 : (int)(at - texts.begin());
 }
 
 int RecordingUi::Count(const std::string& needle)
 {
-    int n = 0;
-    for (const std::string& t : Texts())
-        if (t.find(needle) != std::string::npos)
-            ++n;
-    return n;
+    std::vector<std::string> texts = Texts();
+    return (int)std::count_if(texts.begin(), texts.end(), [&](const std::string& t) { return t.find(needle) != std::string::npos; });
 }
 
 int RecordingUi::StyleOf(const std::string& needle)
 {
-    for (const LoggedLine& l : Lines())
-        if (l.text.find(needle) != std::string::npos)
-            return l.styles.empty() ? -1 : l.styles.back();
-    return -1;
+    int at = Find(needle);
+    return at < 0 || Lines()[(size_t)at].styles.empty() ? -1 : Lines()[(size_t)at].styles.back();
 }
 
 bool RecordingUi::WaitForLine(const std::string& needle, int timeoutMs)
 {
-    for (int waited = 0; waited <= timeoutMs; waited += kPollMs) {
-        if (Find(needle) >= 0)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
-    }
-    return false;
+    return PollUntil([&] { return Find(needle) >= 0; }, timeoutMs);
 }
 
 std::string RecordingUi::Dump()
@@ -164,37 +160,20 @@ std::string RecordingUi::Dump()
     return all;
 }
 
-std::vector<AppState> RecordingUi::States()
+std::string RecordingUi::Missing(const std::vector<std::string>& present, const std::vector<std::string>& absent)
 {
-    std::lock_guard<std::mutex> hold(mutex_);
-    return states_;
-}
-
-std::string RecordingUi::Version()
-{
-    std::lock_guard<std::mutex> hold(mutex_);
-    return version_;
-}
-
-void RecordingUi::Progress(int64_t* done, int64_t* total, int* calls)
-{
-    std::lock_guard<std::mutex> hold(mutex_);
-    *done = done_;
-    *total = total_;
-    *calls = progressCalls_;
+    std::string wrong;
+    for (const std::string& line : present)
+        wrong += Find(line) < 0 ? "missing '" + line + "'; " : "";
+    for (const std::string& line : absent)
+        wrong += Find(line) >= 0 ? "unexpected '" + line + "'; " : "";
+    return wrong.empty() ? wrong : wrong + "log:\n" + Dump();
 }
 
 bool WaitIdle(OperationRunner& runner, int timeoutMs)
 {
-    bool idle = false;
-    for (int waited = 0; waited <= timeoutMs; waited += kPollMs) {
-        if (!runner.IsBusy()) {
-            idle = true;
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
-    }
-    if (idle)
-        runner.WorkerJoin();
-    return idle;
+    if (!PollUntil([&] { return !runner.IsBusy(); }, timeoutMs))
+        return false;
+    runner.WorkerJoin();
+    return true;
 }

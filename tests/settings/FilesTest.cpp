@@ -1,4 +1,5 @@
-// Settings files: whole and group export, loading them back, encodings, the fallback.
+// Settings files: whole and group export loaded back, a failed save, a WINDOWS-1251 file, the
+// fallback to the default description.
 #include <glib.h>
 #include <gtest/gtest.h>
 
@@ -8,99 +9,68 @@ namespace {
 std::string Sample(const std::string& net = "Net")
 {
     return Description(Group(1, net, 2, Group(3, "Sub")) + Group(2, "Misc") + Group(4, "Gone", 3),
-                       Scalar("Ip", "gid=\"1\" type=\"String\" format=\"u.u.u.u\" position='" + Pos(2, 0, 1, 2) + "'") +
+                       Item("Ip", 1, "String", Pos(2, 0, 1, 2), "", "format=\"u.u.u.u\"") +
                            Item("Port", 1, "Integer", Pos(2, 0, 3, 1)) + Item("Name", 2, "String", Pos(2, 1, 1, 4)) +
                            Item("Bits", 1, "IntArray", Pos(2, 2, 1, 1), "<indexes>a,b</indexes><hint>two</hint>"));
 }
 
-std::string Values(SettingsFixture& f, const char* name)
+TEST(SettingsFiles, WholeAndGroupExportsLoadBackWithTheirValues)
 {
-    if (!DS_Values(f.Find(name)))
-        return "<none>";
-    std::string out;
-    for (const SString& s : DS_ValueTexts(f.Find(name)))
-        out += std::string(s.Text()) + ";";
-    return out;
-}
-
-TEST(SettingsFiles, WholeExportLoadsBackWithItsValues)
-{
-    SettingsFixture f, g;
-    ASSERT_TRUE(f.Load(Sample()));
-    DS_ValueAppend(f.Find("Ip"), "10.0.0.7");
-    DS_ValueAppend(f.Find("Name"), "k<&>\"x");
-    DS_ValueAppend(f.Find("Bits"), "1");
-    DS_ValueAppend(f.Find("Bits"), "0");
-    std::string path = f.dir / "all.xml";
-    ASSERT_TRUE(f.model.DS_Export(true, path.c_str()));
-    ASSERT_TRUE(g.model.DS_Load(path.c_str()));
-    EXPECT_EQ(g.Names(), (std::vector<std::string>{"Ip", "Port", "Name", "Bits"}));
-    EXPECT_EQ(Values(g, "Ip") + Values(g, "Port") + Values(g, "Name") + Values(g, "Bits"), "10.0.0.7;<none>k<&>\"x;1;0;");
-    ASSERT_EQ(g.model.Groups().size(), 2u);
-    EXPECT_EQ(g.model.Groups()[0].children.size(), 1u);
-    EXPECT_STREQ(DS_ChildText(g.Find("Bits"), "hint"), "two");
-    EXPECT_TRUE(g.ui.messages.empty());
-}
-
-TEST(SettingsFiles, GroupExportHoldsOneGroupAndItsSettings)
-{
-    SettingsFixture f, g, h;
+    SettingsFixture f, whole, group, other;
     ASSERT_TRUE(f.Load(Sample("Сеть")));
-    DS_ValueAppend(f.Find("Ip"), "10.0.0.7");
-    DS_ValueAppend(f.Find("Name"), "other group");
-    std::string path = f.dir / "group.xml";
-    ASSERT_TRUE(f.model.DS_Export(false, path.c_str()));
-    std::string text = ReadText(path);
-    EXPECT_EQ(text.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\" ?>", 0), 0u) << text;
-    EXPECT_NE(text.find("<group gid=\"1\" tab=\"2\" title=\"Сеть\" />"), std::string::npos) << text;
+    ValuesPut(f.Find("Ip"), {"10.0.0.7"});
+    ValuesPut(f.Find("Name"), {"k<&>\"x"});
+    ValuesPut(f.Find("Bits"), {"1", "0"});
+    const std::string path = f.dir / "out.xml";
+    ASSERT_TRUE(f.model.DS_Export(true, path.c_str()));
+    ASSERT_TRUE(whole.model.DS_Load(path.c_str()));
+    EXPECT_EQ(whole.Names(), (std::vector<std::string>{"Ip", "Port", "Name", "Bits"}));
+    EXPECT_EQ(ValuesOf(whole.Find("Name")), std::vector<std::string>{"k<&>\"x"});
+    EXPECT_EQ(ValuesOf(whole.Find("Bits")), (std::vector<std::string>{"1", "0"}));
+    EXPECT_EQ(ValuesOf(whole.Find("Port")), std::vector<std::string>{"<none>"});
+    ASSERT_EQ(whole.model.Groups().size(), 2u);
+    EXPECT_EQ(whole.model.Groups()[0].children.size(), 1u);
+    EXPECT_STREQ(DS_ChildText(whole.Find("Bits"), "hint"), "two");
 
-    ASSERT_TRUE(g.model.DS_Load(path.c_str()));
-    EXPECT_EQ(g.Names(), (std::vector<std::string>{"Ip", "Port", "Bits"}));
-    EXPECT_EQ(Values(g, "Ip") + Values(g, "Port"), "10.0.0.7;<none>");
-    ASSERT_EQ(g.model.Groups().size(), 1u);
-    EXPECT_STREQ(g.model.Groups()[0].title.Text(), "Сеть");
-    EXPECT_TRUE(g.model.Groups()[0].children.empty());
-    EXPECT_EQ(g.model.Shown().size(), 3u);
-    EXPECT_STREQ(DS_ChildText(g.model.Document().FirstChildElement("device"), "description"), "test unit");
-
-    // Another group: its own title and only its settings.
+    ASSERT_TRUE(f.model.DS_Export(false, path.c_str()));  // the shown group, its settings only
+    EXPECT_NE(ReadText(path).find("<group gid=\"1\" tab=\"2\" title=\"Сеть\" />"), std::string::npos) << ReadText(path);
+    ASSERT_TRUE(group.model.DS_Load(path.c_str()));
+    EXPECT_EQ(group.Names(), (std::vector<std::string>{"Ip", "Port", "Bits"}));
+    EXPECT_EQ(ValuesOf(group.Find("Ip")), std::vector<std::string>{"10.0.0.7"});
+    ASSERT_EQ(group.model.Groups().size(), 1u);
+    EXPECT_TRUE(group.model.Groups()[0].children.empty());
+    EXPECT_EQ(group.model.Shown().size(), 3u);
+    EXPECT_STREQ(DS_ChildText(group.model.Document().FirstChildElement("device"), "description"), "test unit");
     f.model.SelectGroup(2, false);
     ASSERT_TRUE(f.model.DS_Export(false, path.c_str()));
-    ASSERT_TRUE(h.model.DS_Load(path.c_str()));
-    EXPECT_EQ(h.Names(), std::vector<std::string>{"Name"});
-    EXPECT_EQ(h.model.Groups()[0].gid, 2);
-    EXPECT_STREQ(h.model.Groups()[0].title.Text(), "Misc");
-}
+    ASSERT_TRUE(other.model.DS_Load(path.c_str()));
+    EXPECT_EQ(other.Names(), std::vector<std::string>{"Name"});
+    EXPECT_STREQ(other.model.Groups()[0].title.Text(), "Misc");
+    EXPECT_TRUE(whole.ui.messages.empty() && group.ui.messages.empty() && other.ui.messages.empty());
 
-TEST(SettingsFiles, SaveFailureIsReported)
-{
-    SettingsFixture f;
-    ASSERT_TRUE(f.Load(Sample()));
-    std::string path = f.dir / "no-such-folder/out.xml";
+    const std::string nowhere = f.dir / "no-such-folder/out.xml";
     for (bool all : {true, false}) {
         f.ui.messages.clear();
-        EXPECT_FALSE(f.model.DS_Export(all, path.c_str()));
-        EXPECT_EQ(f.ui.messages, std::vector<std::string>{"Can't save file '" + path + "':\n'No such file or directory'"});
+        EXPECT_FALSE(f.model.DS_Export(all, nowhere.c_str()));
+        EXPECT_EQ(f.ui.messages, std::vector<std::string>{"Can't save file '" + nowhere + "':\n'No such file or directory'"});
     }
 }
 
 TEST(SettingsFiles, Windows1251FileLoadsWithTheSameTexts)
 {
-    const std::string title = "Сеть", name = "Адрес устройства";
-    std::string utf8 = Description(Group(1, title),
+    const std::string name = "Адрес устройства";
+    std::string utf8 = Description(Group(1, "Сеть"),
                                    Item(name, 1, "String", Pos(2, 0, 1, 4), "<values><value><![CDATA[Привет]]></value></values>"),
                                    "<?xml version=\"1.0\" encoding=\"WINDOWS-1251\"?>\n");
     gsize written = 0;
     gchar* cp1251 = g_convert(utf8.data(), (gssize)utf8.size(), "WINDOWS-1251", "UTF-8", nullptr, &written, nullptr);
     ASSERT_NE(cp1251, nullptr);
-    std::string bytes(cp1251, written);
-    g_free(cp1251);
-
     SettingsFixture f;
-    ASSERT_TRUE(f.Load(bytes));
+    ASSERT_TRUE(f.Load(std::string(cp1251, written)));
+    g_free(cp1251);
     EXPECT_EQ(f.Names(), std::vector<std::string>{name});
-    EXPECT_STREQ(f.model.Groups()[0].title.Text(), title.c_str());
-    EXPECT_EQ(Values(f, name.c_str()), "Привет;");
+    EXPECT_STREQ(f.model.Groups()[0].title.Text(), "Сеть");
+    EXPECT_EQ(ValuesOf(f.Find(name)), std::vector<std::string>{"Привет"});
 }
 
 TEST(SettingsFiles, FailedLoadFallsBackToTheDefaultDescription)
@@ -112,9 +82,7 @@ TEST(SettingsFiles, FailedLoadFallsBackToTheDefaultDescription)
     EXPECT_FALSE(f.model.LoadSettingsFile(split.c_str()));
     EXPECT_EQ(f.ui.messages, std::vector<std::string>{"Settings with equal file number and record number must be in one group.\n\n"
                                                       "Element 'A' and 'B' in different groups."});
-    EXPECT_TRUE(f.model.IsLoaded());
     EXPECT_EQ(f.Names(), (std::vector<std::string>{"Ip", "Port", "Name", "Bits"}));
-
     f.ui.messages.clear();
     EXPECT_TRUE(f.model.LoadSettingsFile(f.Write("good.xml", Description(Group(5, "Five"), Item("Z", 5, "Float", Pos(2, 0, 1, 1)))).c_str()));
     EXPECT_EQ(f.Names(), std::vector<std::string>{"Z"});

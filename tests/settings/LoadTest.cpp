@@ -1,23 +1,23 @@
-// Loading a description: what survives, what is dropped and with which message.
-#include <cstdio>
-
+// Loading a description: what survives, what is dropped with which message, the groups, the
+// write records and their grouping check, the shown settings.
 #include <gtest/gtest.h>
 
 #include "tests/settings/SettingsTestSupport.h"
 
 namespace {
-struct DropCase {
-    const char* name;
-    std::string scalar;
-    std::string message;  // empty: dropped without a message
-};
+std::string S(const char* name, int gid, int file, int rec, int offset)
+{
+    return Item(name, gid, "Integer", Pos(file, rec, offset, 1));
+}
 
 TEST(SettingsLoad, FaultySettingsAreDroppedEachWithItsMessage)
 {
-    const std::string good = Pos(2, 0, 1, 1), badJson = "{\"r\":{\"file\":2,";
-    const std::string at = "{\"file\":2,\"rec\":0,\"offset\":1";
+    const std::string good = Pos(2, 0, 1, 1), badJson = "{\"r\":{\"file\":2,", at = "{\"file\":2,\"rec\":0,\"offset\":1";
     const std::string countsDiffer = "{\"r\":" + at + ",\"count\":2},\"w\":" + at + ",\"count\":1}}";
-    const DropCase cases[] = {
+    const struct {
+        const char* name;
+        std::string scalar, message;  // message "": dropped without one
+    } cases[] = {
         {"read-only access", Scalar("S", "type=\"Integer\" position='" + good + "'", "", "read"), ""},
         {"no access", "<scalar type=\"Integer\" position='" + good + "'><description>S</description></scalar>", ""},
         {"write count missing", Item("S", 1, "Integer", "{\"r\":" + at + ",\"count\":1},\"w\":" + at + "}}"), ""},
@@ -28,43 +28,65 @@ TEST(SettingsLoad, FaultySettingsAreDroppedEachWithItsMessage)
          "Parse signal error: 'Read, write registers count not equal (position='" + countsDiffer + "')'"},
         {"unsupported type", Item("S", 1, "integer", good), "Parse signal error: 'Unsupported signal type 'integer''"},
         {"array without indexes", Item("S", 1, "IntArray", good), "Parse signal error: 'Values count = 0'"},
-        {"format too short", Scalar("S", "type=\"String\" format=\"x:x\" position='" + Pos(2, 0, 1, 2) + "'"),
+        {"format too short", Item("S", 1, "String", Pos(2, 0, 1, 2), "", "format=\"x:x\""),
          "Parse signal error: 'Format not conform registers count (format='x:x'; position='" + Pos(2, 0, 1, 2) + "')'"},
     };
-    for (const DropCase& c : cases) {
+    for (const auto& c : cases) {
         SettingsFixture f;
-        ASSERT_TRUE(f.Load(Description(Group(1, "G"), c.scalar + Item("Kept", 1, "Integer", Pos(2, 1, 1, 1))))) << c.name;
+        ASSERT_TRUE(f.Load(Description(Group(1, "G"), c.scalar + S("Kept", 1, 2, 1, 1)))) << c.name;
         EXPECT_EQ(f.Names(), std::vector<std::string>{"Kept"}) << c.name;
         EXPECT_EQ(f.ui.messages, c.message.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.message})
             << c.name;
     }
 }
 
-TEST(SettingsLoad, ValidSettingsGetTheirRecords)
+TEST(SettingsLoad, GroupingCheckNamesTheOffendingPair)
+{
+    const std::string group = "Settings with equal file number and record number must be in one group.\n\nElement '";
+    const std::string line = "Settings with equal file number and record number must be in succession.\n\nElement '";
+    const std::string sameRead = "{\"r\":{\"file\":2,\"rec\":0,\"offset\":1,\"count\":1},"
+                                 "\"w\":{\"file\":2,\"rec\":9,\"offset\":1,\"count\":1}}";
+    const struct {
+        const char* name;
+        std::string scalars, message;  // message "": the load succeeds
+    } cases[] = {
+        {"third in another group", S("A", 1, 2, 0, 1) + S("B", 1, 2, 0, 2) + S("C", 2, 2, 0, 3),
+         group + "A' and 'C' in different groups."},
+        {"split by another record", S("A", 1, 2, 0, 1) + S("B", 1, 2, 1, 1) + S("C", 1, 2, 0, 2),
+         line + "A' and 'C' not in succession."},
+        {"second of three out of line", S("P", 1, 2, 0, 1) + S("Q", 1, 2, 0, 2) + S("R", 1, 2, 3, 1) + S("T", 1, 2, 0, 3),
+         line + "Q' and 'T' not in succession."},
+        {"only the read place shared", S("A", 1, 2, 0, 1) + S("B", 2, 2, 1, 1) + Item("C", 2, "Integer", sameRead), ""},
+        // Files and records that differ above bit 16 share an entry.
+        {"keys of 16 bits", S("Low", 1, 21, 3, 1) + S("High", 1, 21 + 65536, 3 + 65536, 2) + S("X", 1, 22, 3, 1), ""},
+    };
+    for (const auto& c : cases) {
+        SettingsFixture f;
+        EXPECT_EQ(f.Load(Description(Group(1, "G") + Group(2, "H"), c.scalars)), c.message.empty()) << c.name;
+        EXPECT_EQ(f.ui.messages, c.message.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.message})
+            << c.name;
+        EXPECT_EQ(f.model.Scalars().empty() && f.model.Groups().empty(), !c.message.empty()) << c.name;
+        EXPECT_EQ(f.model.Records().Count(), c.message.empty() ? 2 + (c.scalars.find("Low") == std::string::npos) : 0)
+            << c.name;
+    }
+}
+
+TEST(SettingsLoad, ManyRecordsKeepTheirOrderAndMembers)
 {
     SettingsFixture f;
-    const std::string apart = "{\"r\":{\"file\":21,\"rec\":4,\"offset\":2,\"count\":2,\"byte\":2},"
-                              "\"w\":{\"file\":22,\"rec\":5,\"offset\":3,\"count\":2}}";
-    ASSERT_TRUE(f.Load(Description("", Scalar("Ip", "type=\"String\" format=\"u.u.u.u\" position='" + Pos(2, 0, 1, 2) + "'") +
-                                            Item("Bits", -1, "IntArray", Pos(2, 0, 3, 1), "<indexes>a,,b,</indexes>") +
-                                            Item("Tenth", -1, "Float", apart, "<units>0.1e0xyz</units>") +
-                                            Item("Junk", -1, "Integer", Pos(23, 0, 1, 1), "<units>abc</units>"))));
-    EXPECT_TRUE(f.ui.messages.empty());
-    EXPECT_EQ(SignalInfo(f.Find("Ip"))->kind, DS_ValueKind::String);
-    DS_SignalInfo* bits = SignalInfo(f.Find("Bits"));
-    ASSERT_EQ(bits->valuesCount, 4);
-    EXPECT_TRUE(bits->isArray);
-    EXPECT_STREQ(bits->indexes.GetAt(2)->Text(), "b");
-    EXPECT_STREQ(bits->indexes.GetAt(3)->Text(), "");
-    const DS_SignalInfo* t = SignalInfo(f.Find("Tenth"));
-    EXPECT_EQ(t->kind, DS_ValueKind::Float);
-    EXPECT_TRUE(t->factorGiven);
-    EXPECT_DOUBLE_EQ(t->factor, 0.1);
-    EXPECT_EQ(std::vector<int64_t>({t->r.file, t->r.rec, t->r.offset, t->r.byte, t->w.file, t->w.rec, t->w.offset, t->w.byte}),
-              std::vector<int64_t>({21, 4, 2, 2, 22, 5, 3, 0}));
-    EXPECT_EQ(t->entry->key, FileRecordKey(22, 5));
-    EXPECT_FALSE(SignalInfo(f.Find("Junk"))->factorGiven);
-    EXPECT_DOUBLE_EQ(SignalInfo(f.Find("Junk"))->factor, 1.0);
+    std::string scalars;
+    for (int r = 0; r < 40; ++r)
+        for (int k = 0; k <= r % 3; ++k)
+            scalars += S(("S" + std::to_string(r) + "." + std::to_string(k)).c_str(), 1, 30, r, 1 + k);
+    ASSERT_TRUE(f.Load(Description(Group(1, "G"), scalars)));
+    ASSERT_EQ(f.model.Records().Count(), 40);
+    for (int r = 0; r < 40; ++r) {
+        TiXmlElement* last = f.Find("S" + std::to_string(r) + "." + std::to_string(r % 3));
+        EXPECT_EQ(f.model.Records().At(r)->key, FileRecordKey(30, r)) << r;
+        EXPECT_EQ(SignalInfo(last)->entry, f.model.Records().At(r)) << r;
+        EXPECT_EQ(f.model.RecordSettings(last).size(), 1u + r % 3) << r;
+    }
+    EXPECT_EQ(f.model.Records().At(40), nullptr);
 }
 
 TEST(SettingsLoad, GroupsOffTheSettingsTabGoWithTheirSubgroups)
@@ -76,7 +98,6 @@ TEST(SettingsLoad, GroupsOffTheSettingsTabGoWithTheirSubgroups)
     ASSERT_TRUE(f.Load(Description(groups, Item("In hidden", 21, "Integer", Pos(2, 0, 1, 1)))));
     const auto& g = f.model.Groups();
     ASSERT_EQ(g.size(), 2u);
-    EXPECT_EQ(g[0].gid, 1);
     EXPECT_STREQ(g[0].title.Text(), "Net");
     ASSERT_EQ(g[0].children.size(), 1u);
     EXPECT_EQ(g[0].children[0].gid, 11);
@@ -94,29 +115,24 @@ TEST(SettingsLoad, DeclarationReplacedAndCommentsGone)
     std::string scalars = "<!-- top -->" + Item("A", 1, "Integer", Pos(2, 0, 1, 1), "<!-- deep --><hint>h<!-- in --></hint>");
     ASSERT_TRUE(f.Load(Description(Group(1, "G", 2, "<!-- in group -->"), scalars,
                                    "<?xml version=\"1.0\" standalone=\"yes\"?>\n<!-- head -->\n")));
-    std::string out = f.dir / "out.xml";
-    ASSERT_TRUE(f.model.DS_Export(true, out.c_str()));
-    std::string saved = ReadText(out);
+    ASSERT_TRUE(f.model.DS_Export(true, (f.dir / "out.xml").c_str()));
+    std::string saved = ReadText(f.dir / "out.xml");
     EXPECT_EQ(saved.find("<!--"), std::string::npos) << saved;
     EXPECT_EQ(saved.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<device>", 0), 0u) << saved;
-    TiXmlDeclaration* first = f.model.Document().FirstChild()->ToDeclaration();
-    ASSERT_NE(first, nullptr);
-    EXPECT_STREQ(first->Version(), "1.0");
-    EXPECT_STREQ(first->Standalone(), "");
+    EXPECT_STREQ(f.model.Document().FirstChild()->ToDeclaration()->Standalone(), "");
 }
 
-TEST(SettingsLoad, FailedLoadLeavesTheModelEmptyAndALoadReplacesIt)
+TEST(SettingsLoad, ALoadReplacesTheModelAndAFailedOneEmptiesIt)
 {
     SettingsFixture f;
-    ASSERT_TRUE(f.Load(Description(Group(1, "Old"), Item("Old", 1, "Integer", Pos(2, 0, 1, 1)))));
-    std::string text = Description(Group(2, "New"), Item("New", 2, "Integer", Pos(2, 0, 1, 1)));
+    ASSERT_TRUE(f.Load(Description(Group(1, "Old"), S("Old", 1, 2, 0, 1))));
+    std::string text = Description(Group(2, "New"), S("New", 2, 2, 0, 1));
     FILE* file = fmemopen(&text[0], text.size(), "rb");
     ASSERT_TRUE(f.model.DS_LoadStream(file, "memory"));
     fclose(file);
     EXPECT_EQ(f.Names(), std::vector<std::string>{"New"});
     EXPECT_EQ(f.model.Groups().size(), 1u);
     EXPECT_EQ(f.model.Records().Count(), 1);
-
     std::string broken = f.Write("broken.xml", "<device><sygnals>");
     EXPECT_FALSE(f.model.DS_Load(broken.c_str()));
     ASSERT_EQ(f.ui.messages.size(), 1u);
@@ -132,8 +148,7 @@ TEST(SettingsLoad, ShownSettingsAreTheCurrentGroupsInDocumentOrder)
 {
     SettingsFixture f;
     ASSERT_TRUE(f.Load(Description(Group(7, "Seven") + Group(8, "Eight", 2, Group(9, "Nine")),
-                                   Item("A", 7, "Integer", Pos(2, 0, 1, 1)) + Item("B", 8, "Integer", Pos(2, 1, 1, 1)) +
-                                       Item("C", 7, "Integer", Pos(2, 2, 1, 1)) + Item("D", -1, "Integer", Pos(2, 3, 1, 1)))));
+                                   S("A", 7, 2, 0, 1) + S("B", 8, 2, 1, 1) + S("C", 7, 2, 2, 1) + S("D", -1, 2, 3, 1))));
     auto names = [&] {
         std::string out;
         for (TiXmlElement* e : f.model.Shown())
@@ -146,12 +161,10 @@ TEST(SettingsLoad, ShownSettingsAreTheCurrentGroupsInDocumentOrder)
     f.model.SelectGroup(9, false);
     EXPECT_EQ(f.model.SelectedPath(), (std::vector<int>{1, 0}));
     EXPECT_EQ(names(), "");
-    int shown = f.ui.shown;
     f.model.SelectGroupAt({1});
     EXPECT_EQ(names(), "B");
-    EXPECT_EQ(f.ui.shown, shown + 1);
-    // No such row: nothing selected, the settings without a group are shown.
-    f.model.SelectGroup(5, false);
+    EXPECT_EQ(f.ui.shown, 3);
+    f.model.SelectGroup(5, false);  // no such row: nothing selected, the settings without a group shown
     EXPECT_TRUE(f.model.SelectedPath().empty());
     EXPECT_EQ(names(), "D");
 }

@@ -1,30 +1,30 @@
-// Shared pieces of the settings tests: a front end that records what the model tells it, and
-// small descriptions written to a private temporary folder.
+// Shared pieces of the settings tests: a front end that records what the model tells it, small
+// descriptions written to a private temporary folder, and a setting's values as texts.
 #pragma once
 #include <string>
 #include <vector>
 
 #include "settings/DeviceSettings.h"
+#include "settings/SettingsXml.h"
 #include "tests/base/TempDir.h"
 
 class RecordingSettingsUi : public SettingsUiI {
 public:
     void MsgBox(const SString& text) override { messages.emplace_back(text.Text()); }
-    void GroupsRebuilt() override { ++rebuilt; }
     void GroupSelect(const std::vector<int>& path) override { selects.push_back(path); }
     void GroupShown() override { ++shown; }
 
     std::vector<std::string> messages;
     std::vector<std::vector<int>> selects;
-    int rebuilt = 0;
     int shown = 0;
 };
 
-// A position with "r" and "w" at the same place.
-inline std::string Pos(int file, int rec, int offset, int count)
+// A position with "r" and "w" at the same place; byte above 0 selects one byte of a register.
+inline std::string Pos(int file, int rec, int offset, int count, int byte = 0)
 {
-    std::string at = "{\"file\":" + std::to_string(file) + ",\"rec\":" + std::to_string(rec) +
-                     ",\"offset\":" + std::to_string(offset) + ",\"count\":" + std::to_string(count) + "}";
+    std::string at = "{\"file\":" + std::to_string(file) + ",\"rec\":" + std::to_string(rec) + ",\"offset\":" +
+                     std::to_string(offset) + ",\"count\":" + std::to_string(count) +
+                     (byte ? ",\"byte\":" + std::to_string(byte) : "") + "}";
     return "{\"r\":" + at + ",\"w\":" + at + "}";
 }
 
@@ -32,28 +32,44 @@ inline std::string Pos(int file, int rec, int offset, int count)
 inline std::string Scalar(const std::string& name, const std::string& attrs, const std::string& body = "",
                           const char* access = "readwrite")
 {
-    return "<scalar " + attrs + "><access>" + access + "</access><description>" + name +
-           "</description>" + body + "</scalar>\n";
+    return "<scalar " + attrs + "><access>" + access + "</access><description>" + name + "</description>" + body +
+           "</scalar>\n";
 }
 
 // A setting of group gid at a position (Pos or any JSON text).
 inline std::string Item(const std::string& name, int gid, const std::string& type, const std::string& pos,
-                        const std::string& body = "")
+                        const std::string& body = "", const std::string& attrs = "")
 {
-    return Scalar(name, "gid=\"" + std::to_string(gid) + "\" type=\"" + type + "\" position='" + pos + "'", body);
+    return Scalar(name, attrs + " gid=\"" + std::to_string(gid) + "\" type=\"" + type + "\" position='" + pos + "'", body);
 }
 
 inline std::string Description(const std::string& groups, const std::string& scalars,
                                const std::string& head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n")
 {
-    return head + "<device><description>test unit</description><sygnals>\n<groups>" + groups +
-           "</groups>\n" + scalars + "</sygnals></device>\n";
+    return head + "<device><description>test unit</description><sygnals>\n<groups>" + groups + "</groups>\n" + scalars +
+           "</sygnals></device>\n";
 }
 
 inline std::string Group(int gid, const std::string& title, int tab = 2, const std::string& inner = "")
 {
-    return "<group gid=\"" + std::to_string(gid) + "\" tab=\"" + std::to_string(tab) + "\" title=\"" +
-           title + "\">" + inner + "</group>";
+    return "<group gid=\"" + std::to_string(gid) + "\" tab=\"" + std::to_string(tab) + "\" title=\"" + title + "\">" +
+           inner + "</group>";
+}
+
+inline void ValuesPut(TiXmlElement* element, const std::vector<std::string>& values)
+{
+    DS_ValuesRemove(element);
+    for (const std::string& v : values)
+        DS_ValueAppend(element, v.c_str());
+}
+
+// The values as texts; {"<none>"} for a setting without values.
+inline std::vector<std::string> ValuesOf(const TiXmlElement* element)
+{
+    std::vector<std::string> out;
+    for (const SString& v : DS_ValueTexts(element))
+        out.emplace_back(v.Text());
+    return DS_Values(element) ? out : std::vector<std::string>{"<none>"};
 }
 
 // A model with its recording front end and scratch folder.
@@ -64,9 +80,8 @@ struct SettingsFixture {
 
     std::string Write(const std::string& name, const std::string& text)
     {
-        std::string path = dir / name;
-        WriteText(path, text);
-        return path;
+        WriteText(dir / name, text);
+        return dir / name;
     }
     bool Load(const std::string& text) { return model.DS_Load(Write("desc.xml", text).c_str()); }
     std::vector<std::string> Names()
