@@ -8,6 +8,7 @@
 
 #include "tests/operations/DiscoveryCase.h"
 #include "tests/support/RunnerSim.h"
+#include "tests/support/ScriptedPeer.h"
 
 namespace {
 const std::string kPlain = "127.0.0.1 127.0.0.1 02:50:45:4C:54:41 \xD0\x9F\xD0\xB5\xD0\xBB\xD1\x82\xD0\xB0" "1 1.0.0.1";
@@ -23,14 +24,9 @@ protected:
         options.discovery.directedAddress = inet_addr("127.0.0.1");
         options.discovery.receiveTimeoutMs = receiveMs;
         if (units.empty()) {
-            int fd = socket(AF_INET, SOCK_DGRAM, 0);
-            sockaddr_in a = {};
-            a.sin_family = AF_INET;
-            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            socklen_t size = sizeof a;
-            ASSERT_EQ(0, bind(fd, (sockaddr*)&a, size) | getsockname(fd, (sockaddr*)&a, &size));
-            close(fd);
-            options.discovery.port = ntohs(a.sin_port);
+            int port = 0;
+            close(BindLoopback(SOCK_DGRAM, &port));
+            options.discovery.port = (uint16_t)port;
         } else {
             std::vector<std::string> args = {"--udp-port", "same"};
             args.insert(args.end(), units[0].begin(), units[0].end());

@@ -1,6 +1,5 @@
 // A read-back that does not echo the record, from a scripted unit (the simulator always echoes):
 // the word count and the words are compared, the unused word slots of the last record are not.
-#include <arpa/inet.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -9,24 +8,14 @@
 
 #include "base/LogTypes.h"
 #include "tests/support/RunnerSim.h"
+#include "tests/support/ScriptedPeer.h"
 
 namespace {
 // Answers Write File Record with the request and Read File Record with result code 1 and the
 // stored record, byte `offset` of (file 3, record) inverted; one connection, one test long.
 class ScriptedUnit {
 public:
-    ScriptedUnit(uint16_t record, int offset) : record_(record), offset_(offset)
-    {
-        sockaddr_in a = {};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof a;
-        bind(listener_, (sockaddr*)&a, size);
-        listen(listener_, 1);
-        getsockname(listener_, (sockaddr*)&a, &size);
-        port_ = ntohs(a.sin_port);
-        thread_ = std::thread([this] { Serve(); });
-    }
+    ScriptedUnit(uint16_t record, int offset) : record_(record), offset_(offset) {}
     ~ScriptedUnit()
     {
         thread_.join();
@@ -72,11 +61,11 @@ private:
         if (fd >= 0)
             close(fd);
     }
-    int listener_ = socket(AF_INET, SOCK_STREAM, 0), port_ = 0;
+    int port_ = 0, listener_ = BindLoopback(SOCK_STREAM, &port_);
     uint16_t record_;
     int offset_;
     std::map<uint16_t, std::vector<uint8_t>> records_;
-    std::thread thread_;
+    std::thread thread_{[this] { Serve(); }};
 };
 
 using ReadBackEcho = RunnerSimTest;
