@@ -1,5 +1,7 @@
 #include "base/FileUtil.h"
 
+#include <vector>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -130,16 +132,18 @@ int FileCopy(const char* from, const char* to)
 
 int FileCopyStream(FILE* from, FILE* to)
 {
-    static char buffer[kFileCopyChunk];
     if (!from || !to)
         return -1;
+    // Each call its own buffer: two units may copy files at the same time.
+    std::vector<char> chunk(kFileCopyChunk);
+    char* buffer = chunk.data();
     fflush(from);
     fflush(to);
     for (;;) {
-        size_t n = fread(buffer, 1, sizeof buffer, from);
+        size_t n = fread(buffer, 1, kFileCopyChunk, from);
         if (n > 0 && fwrite(buffer, 1, n, to) != n)
             return -1;
-        if (n < sizeof buffer)
+        if (n < kFileCopyChunk)
             break;
     }
     return feof(from) && !ferror(from) ? 0 : -1;

@@ -19,7 +19,7 @@ int FileRmDir(const char* path);
 int FileUnlink(const char* path);
 // Replaces an existing target.
 int FileCopy(const char* from, const char* to);
-// Copies what remains of from into to through one static buffer: not for two threads at once.
+// Copies what remains of from into to.
 int FileCopyStream(FILE* from, FILE* to);
 
 DIR* DirOpen(const char* path);

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <unistd.h>
 
 namespace {
@@ -20,6 +21,14 @@ Quill::List<TextRecodingListCell_t>& Registry()
 {
     static Quill::List<TextRecodingListCell_t> registry;
     return registry;
+}
+
+// Units of a many-unit run load and save their settings documents on their own threads; the
+// recoders are immutable once made, only the registry's cells and counts need the lock.
+std::mutex& RegistryLock()
+{
+    static std::mutex lock;
+    return lock;
 }
 
 int32_t FindCell(TextRecoding* recoder)
@@ -167,6 +176,7 @@ TextRecoding* TextRecodingGet(int32_t from, int32_t to, int32_t lineBreakMode)
     if (lineBreakMode < 0 || lineBreakMode >= kLineBreakModes)
         lineBreakMode = kLineBreakKeep;
     int32_t key = from * kKeyToShift + to + lineBreakMode * kKeyModeShift;
+    std::lock_guard<std::mutex> hold(RegistryLock());
     Quill::List<TextRecodingListCell_t>& reg = Registry();
     for (int32_t i = 0; i < reg.Count(); ++i) {
         TextRecodingListCell_t* cell = reg.GetAt(i);
@@ -193,6 +203,7 @@ void TextRecodingRelease(TextRecoding* recoder)
 {
     if (!recoder)
         return;
+    std::lock_guard<std::mutex> hold(RegistryLock());
     int32_t index = FindCell(recoder);
     if (index < 0) {
         delete recoder;
@@ -206,6 +217,7 @@ void TextRecodingRelease(TextRecoding* recoder)
 
 int32_t TextRecodingRegistryCount()
 {
+    std::lock_guard<std::mutex> hold(RegistryLock());
     return Registry().Count();
 }
 
