@@ -17,7 +17,6 @@
 #include "tests/support/SimProcess.h"
 
 namespace {
-const int kFailed = 1, kAborted = 3;
 
 std::string TempDir()
 {
