@@ -2,13 +2,11 @@
 // same byte arrivals and the same calls must give the same pieces, results and log lines.
 #include <gtest/gtest.h>
 #include <linux/sockios.h>
-#include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sstream>
 #include <sys/ioctl.h>
-#include <sys/socket.h>
 #include <unistd.h>
 #include <chrono>
-#include <functional>
 #include <thread>
 #include "channels/TalkChannel_TCP.h"
 #include "tests/support/RecordingOwner.h"
@@ -24,10 +22,7 @@ public:
     {
         *received = -1;
         *end = false;
-        if (!IsOpened()) {
-            ReportError("Receiving error", 0, "Socket not opened");
-            return false;
-        }
+        if (!IsOpened()) return ReportError("Receiving error", 0, "Socket not opened"), false;
         int result = (int)recv(Socket(), buffer, size > 0 ? (size_t)size : 0, 0);
         int error = result < 0 ? LastError() : 0;
         bool ok = SettleReceive(result, error, end);
@@ -38,84 +33,75 @@ public:
     }
 };
 
-// Arrive: the peer's bytes, taken in by the client's kernel before the next step; Later: written
-// shortly after the next read has started waiting; Drain: pieces of 64 until nothing more comes,
-// the peer ends or a call fails, then the drain's drop.
-struct Step {
-    enum Kind { Arrive, Later, PeerEnd, PeerReset, Read, Drain, Shutdown, Close } kind;
-    Bytes bytes;
-    int size = 0;
-};
-Step Arrive(Bytes b) { return {Step::Arrive, std::move(b)}; }
-Step Read(int size) { return {Step::Read, {}, size}; }
-const Step kEnd{Step::PeerEnd, {}}, kReset{Step::PeerReset, {}}, kDrain{Step::Drain, {}, 64};
-const Step kShutdown{Step::Shutdown, {}}, kClose{Step::Close, {}};
-
-bool WaitFor(const std::function<bool()>& done)
+template <typename F> bool WaitFor(F done)
 {
-    for (auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-         !done() && std::chrono::steady_clock::now() < until;)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    for (int ms = 0; !done() && ms < 10000; ms++) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return done();
 }
 
-// Everything the peer sent has been acknowledged by the client's kernel.
-bool Delivered(int peer)
+// The bytes of an arrival: a Read File Record answer A (MBAP header, function code, 16 bytes of
+// data), the next one B, or F: 300 bytes of anything; "A3-24" is A from byte 3 to byte 24.
+Bytes Source(const std::string& token)
 {
-    return WaitFor([peer] {
-        int queued = -1;
-        return ioctl(peer, SIOCOUTQ, &queued) == 0 && queued == 0;
-    });
+    static const Bytes a = Hex("00 7B 00 00 00 12 01 14 10 11 12 13 14 15 16 17 18 19 1A 1B 1C 1D 1E 1F");
+    static const Bytes b = Hex("00 7C 00 00 00 12 01 14 20 21 22 23 24 25 26 27 28 29 2A 2B 2C 2D 2E 2F");
+    static const Bytes f = [] { Bytes x(300); for (size_t i = 0; i < x.size(); i++) x[i] = (uint8_t)(i * 7); return x; }();
+    const Bytes& all = token[0] == 'A' ? a : token[0] == 'B' ? b : f;
+    size_t dash = token.find('-'), from = std::stoul(token.substr(1)), to = std::stoul(token.substr(dash + 1));
+    return Bytes(all.begin() + from, all.begin() + to);
 }
 
 // Runs the steps through one channel and returns what every call gave and logged, in order.
-std::vector<std::string> Play(TalkChannel_TCP& ch, RecordingOwner& owner, const std::vector<Step>& steps)
+// Steps: rN a receive of N bytes; A, B, F bytes that arrive (their taking in by the client's
+// kernel acknowledged), with "+" before them: bytes the peer sends 50 ms after the next receive
+// began; e the peer ends, x it resets; d a drain (pieces of 64 until nothing more comes, the
+// peer ends or a call fails, then the drop); s a shutdown from another thread; c a close.
+std::vector<std::string> Play(TalkChannel_TCP& ch, RecordingOwner& owner, const std::string& steps)
 {
     int port = 0, listener = BindLoopback(SOCK_STREAM, &port);
     if (listener == -1 || !ch.Open() || !ch.Connect(("127.0.0.1:" + std::to_string(port)).c_str())) return {"set-up"};
-    int peer = accept(listener, nullptr, nullptr);
+    int peer = accept(listener, nullptr, nullptr), client = ch.Socket();
     close(listener);
     owner.Clear();   // the connect line names the port, which differs between runs
     std::vector<std::string> trace;
     std::thread late;
-    for (const Step& s : steps) {
-        if (s.kind == Step::Arrive) {
-            send(peer, s.bytes.data(), s.bytes.size(), MSG_NOSIGNAL);
-            if (!Delivered(peer)) trace.push_back("bytes not delivered");
-        } else if (s.kind == Step::Later) {
-            late = std::thread([peer, bytes = s.bytes] {
+    auto delivered = [&peer] { return WaitFor([&] { int q = -1; return ioctl(peer, SIOCOUTQ, &q) == 0 && q == 0; }); };
+    std::istringstream in(steps);
+    for (std::string s; in >> s;) {
+        if (s[0] == 'A' || s[0] == 'B' || s[0] == 'F') {
+            Bytes bytes = Source(s);
+            send(peer, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+            if (!delivered()) trace.push_back("not delivered");
+        } else if (s[0] == '+') {
+            late = std::thread([peer, bytes = Source(s.substr(1))] {
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
                 send(peer, bytes.data(), bytes.size(), MSG_NOSIGNAL);
             });
-        } else if (s.kind == Step::PeerEnd) {
+        } else if (s == "e") {
             shutdown(peer, SHUT_WR);
-            if (!Delivered(peer)) trace.push_back("end not delivered");
-        } else if (s.kind == Step::PeerReset) {
+            if (!delivered()) trace.push_back("end not delivered");
+        } else if (s == "x") {
             linger l{1, 0};
             setsockopt(peer, SOL_SOCKET, SO_LINGER, &l, sizeof l);
             close(peer);
             peer = -1;
-            const int client = ch.Socket();
-            if (!WaitFor([client] {
-                    tcp_info info{};
-                    socklen_t len = sizeof info;
-                    return getsockopt(client, IPPROTO_TCP, TCP_INFO, &info, &len) == 0 && info.tcpi_state == TCP_CLOSE;
-                }))
+            tcp_info info{};
+            socklen_t len = sizeof info;
+            if (!WaitFor([&] { return getsockopt(client, IPPROTO_TCP, TCP_INFO, &info, &len) == 0 && info.tcpi_state == TCP_CLOSE; }))
                 trace.push_back("reset not seen");
-        } else if (s.kind == Step::Read || s.kind == Step::Drain) {
+        } else if (s[0] == 'r' || s == "d") {
+            const int size = s == "d" ? 64 : std::stoi(s.substr(1));
             for (int i = 0; i < 100; i++) {
                 uint8_t buffer[512];
                 int got = 0;
-                bool end = false;
-                bool ok = ch.Receive(buffer, s.size, &got, &end);
-                trace.push_back("receive " + std::to_string(s.size) + ": ok " + std::to_string(ok) + " got " +
-                                std::to_string(got) + " end " + std::to_string(end) + " [" +
-                                HexText(buffer, got > 0 ? (size_t)got : 0) + "]");
+                bool end = false, ok = ch.Receive(buffer, size, &got, &end);
+                trace.push_back(s + ": ok " + std::to_string(ok) + " got " + std::to_string(got) + " end " +
+                                std::to_string(end) + " [" + HexText(buffer, got > 0 ? (size_t)got : 0) + "]");
                 if (late.joinable()) late.join();
-                if (s.kind == Step::Read || !ok || end || got == 0) break;
+                if (s != "d" || !ok || end || got == 0) break;
             }
-            if (s.kind == Step::Drain) ch.DropReceived();
-        } else if (s.kind == Step::Shutdown) {
+            if (s == "d") ch.DropReceived();
+        } else if (s == "s") {
             bool ok = false;
             std::thread([&] { ok = ch.Shutdown(); }).join();
             trace.push_back("shutdown " + std::to_string(ok));
@@ -130,67 +116,41 @@ std::vector<std::string> Play(TalkChannel_TCP& ch, RecordingOwner& owner, const 
     return trace;
 }
 
-// A Read File Record answer (MBAP header, function code, 16 bytes of data) and the next one.
-const Bytes kAnswer = Hex("00 7B 00 00 00 12 01 14 10 11 12 13 14 15 16 17 18 19 1A 1B 1C 1D 1E 1F");
-const Bytes kSecond = Hex("00 7C 00 00 00 12 01 14 20 21 22 23 24 25 26 27 28 29 2A 2B 2C 2D 2E 2F");
-Bytes Part(const Bytes& b, size_t from, size_t count) { return Bytes(b.begin() + from, b.begin() + from + count); }
-Bytes Filled(size_t count)
-{
-    Bytes b(count);
-    for (size_t i = 0; i < count; i++) b[i] = (uint8_t)(i * 7);
-    return b;
-}
-std::vector<Step> With(std::vector<Step> a, const std::vector<Step>& b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
 TEST(ReceiveAhead, SamePiecesAsOneReceiveCallPerPiece)
 {
-    const std::vector<Step> pieces = {Read(7), Read(1), Read(16)};
-    const Bytes answerAndStart = Concat({kAnswer, Part(kSecond, 0, 3)});
-    const struct { const char* name; std::vector<Step> steps; int timeoutMs; } cases[] = {
-        {"one segment", With({Arrive(kAnswer)}, With(pieces, {Read(7)})), 200},
-        {"split inside the header",
-         {Arrive(Part(kAnswer, 0, 5)), Read(7), Arrive(Part(kAnswer, 5, 19)), Read(2), Read(1), Read(16)}, 200},
-        {"byte by byte",
-         {Arrive(Part(kAnswer, 0, 1)), Read(7), Arrive(Part(kAnswer, 1, 1)), Read(6), Arrive(Part(kAnswer, 2, 5)),
-          Read(5), Read(1), Arrive(Part(kAnswer, 7, 17)), Read(1), Read(16)}, 200},
-        {"delayed after a time-out", With({Read(7), Arrive(kAnswer)}, pieces), 200},
-        {"arrives while the call waits", With({{Step::Later, kAnswer}}, pieces), 5000},
-        {"closed mid-answer", {Arrive(Part(kAnswer, 0, 3)), kEnd, Read(7), Read(4), Read(4)}, 200},
-        {"closed after the answer", With({Arrive(kAnswer), kEnd}, With(pieces, {Read(7), Read(7)})), 200},
-        {"reset mid-answer", {Arrive(Part(kAnswer, 0, 3)), kReset, Read(7), Read(4), Read(4)}, 200},
-        {"two answers in one segment", With({Arrive(Concat({kAnswer, kSecond}))}, With(pieces, With(pieces, {Read(7)}))),
-         200},
-        {"answer and the next one's start",
-         With({Arrive(answerAndStart)}, With(pieces, {Read(7), Arrive(Part(kSecond, 3, 21)), Read(4), Read(1), Read(16)})),
-         200},
-        {"held bytes joined by newer ones",
-         With({Arrive(answerAndStart)}, With(pieces, {Arrive(Part(kSecond, 3, 10)), Read(7), Read(17)})), 200},
-        {"held bytes, then the peer ends", With({Arrive(answerAndStart), kEnd}, With(pieces, {Read(7), Read(7)})), 200},
-        {"held bytes, then a reset", With({Arrive(answerAndStart)}, With(pieces, {kReset, Read(7), Read(7)})), 200},
-        {"single-byte reads", {Arrive(Part(kAnswer, 0, 4)), Read(1), Read(1), Read(1), Read(1), Read(1)}, 200},
-        {"reads longer than the read-ahead",
-         {Arrive(Filled(300)), Read(300), Arrive(Filled(300)), Read(7), Read(300), Arrive(Filled(100)), Read(290)}, 200},
-        {"drain of garbage, then the next answer", With({Arrive(Filled(100)), Read(7), kDrain, Arrive(kAnswer)}, pieces),
-         200},
-        {"drain ended by the peer", {Arrive(Filled(150)), kEnd, Read(7), kDrain, Read(7)}, 200},
-        {"shutdown with bytes held",
-         {Arrive(Concat({kAnswer, kSecond})), Read(7), kShutdown, Read(1), Read(16), kClose, Read(7)}, 200},
-        {"shutdown before anything came", {kShutdown, Read(7), kClose}, 200},
-        {"empty and negative sizes", {Arrive(kAnswer), Read(0), Read(-1), Read(7), Read(0), Read(17)}, 200},
+    const char* cases[][2] = {
+        {"one segment", "A0-24 r7 r1 r16 r7"},
+        {"split inside the header", "A0-5 r7 A5-24 r2 r1 r16"},
+        {"byte by byte", "A0-1 r7 A1-2 r6 A2-7 r5 r1 A7-24 r1 r16"},
+        {"single-byte reads", "A0-4 r1 r1 r1 r1 r1"},
+        {"delayed after a time-out", "r7 A0-24 r7 r1 r16"},
+        {"arrives while the call waits", "+A0-24 r7 r1 r16"},
+        {"closed mid-answer", "A0-3 e r7 r4 r4"},
+        {"closed after the answer", "A0-24 e r7 r1 r16 r7 r7"},
+        {"reset mid-answer", "A0-3 x r7 r4 r4"},
+        {"two answers in one segment", "A0-24 B0-24 r7 r1 r16 r7 r1 r16 r7"},
+        {"answer and the next one's start", "A0-24 B0-3 r7 r1 r16 r7 B3-24 r4 r1 r16"},
+        {"held bytes joined by newer ones", "A0-24 B0-3 r7 r1 r16 B3-13 r7 r17"},
+        {"held bytes, then the peer ends", "A0-24 B0-3 e r7 r1 r16 r7 r7"},
+        {"held bytes, then a reset", "A0-24 B0-3 r7 r1 r16 x r7 r7"},
+        {"reads longer than the read-ahead", "F0-300 r300 F0-300 r7 r300 F0-100 r290"},
+        {"drain of garbage, then the next answer", "F0-100 r7 d A0-24 r7 r1 r16"},
+        {"drain ended by the peer", "F0-150 e r7 d r7"},
+        {"shutdown with bytes held", "A0-24 B0-24 r7 s r1 r16 c r7"},
+        {"shutdown before anything came", "s r7 c"},
+        {"empty and negative sizes", "A0-24 r0 r-1 r7 r0 r17"},
     };
     for (const auto& c : cases) {
         RecordingOwner plainOwner, aheadOwner;
         plainOwner.talkLog = aheadOwner.talkLog = true;
-        OneCallChannel plain(&plainOwner, "U", c.timeoutMs);
-        TalkChannel_TCP ahead(&aheadOwner, "U", c.timeoutMs);
-        std::vector<std::string> want = Play(plain, plainOwner, c.steps), got = Play(ahead, aheadOwner, c.steps);
+        // The socket time-out ends a receive that finds nothing; a late arrival needs more.
+        const int timeoutMs = c[1][0] == '+' ? 5000 : 200;
+        OneCallChannel plain(&plainOwner, "U", timeoutMs);
+        TalkChannel_TCP ahead(&aheadOwner, "U", timeoutMs);
+        std::vector<std::string> want = Play(plain, plainOwner, c[1]), got = Play(ahead, aheadOwner, c[1]);
+        EXPECT_GT(want.size(), 1u) << c[0];
         for (size_t i = 0; i < std::max(want.size(), got.size()); i++)
-            EXPECT_EQ(i < got.size() ? got[i] : "(none)", i < want.size() ? want[i] : "(none)")
-                << c.name << ", entry " << i;
+            EXPECT_EQ(i < got.size() ? got[i] : "(none)", i < want.size() ? want[i] : "(none)") << c[0] << ", entry " << i;
     }
 }
 

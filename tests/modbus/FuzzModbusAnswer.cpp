@@ -14,41 +14,36 @@ namespace {
 
 // A channel without a socket: Send only counts; Receive hands out the answer in pieces, then
 // (when asked) one time-out, then end of stream.
-class MemoryChannel : public TalkChannel {
-public:
+struct MemoryChannel : TalkChannel {
     MemoryChannel(RecordingOwner* owner, const uint8_t* answer, size_t size, size_t piece, bool timeout)
-        : TalkChannel(owner, ""), user(owner), answer_(answer), size_(size), piece_(piece), timeout_(timeout) {}
+        : TalkChannel(owner, ""), user(owner), answer(answer), size(size), piece(piece), timeout(timeout) {}
     bool Open() override { return true; }
     bool Close() override { return true; }
     bool Shutdown() override { return true; }
     bool IsOpened() override { return true; }
     void ReportError(const char*, int, const char*, const char*) override {}
-    bool Send(const void* data, int size) override
+    bool Send(const void* data, int count) override
     {
         sends++;
-        if (!data || size <= 0 || size > kModbusMaxFrame) fault = "a send of " + std::to_string(size) + " bytes";
-        if (user->stopped) fault = "a send after the stop";
+        if (!data || count <= 0 || count > kModbusMaxFrame || user->stopped) fault = "a send of " + std::to_string(count);
         return true;
     }
-    bool Receive(void* buffer, int size, int* received, bool* end) override
+    bool Receive(void* buffer, int count, int* received, bool* end) override
     {
-        if (size <= 0) fault = "a receive of " + std::to_string(size) + " bytes";
-        if (user->stopped) fault = "a receive after the stop";
-        *received = (int)std::min({(size_t)std::max(size, 0), size_ - at_, piece_});
-        memcpy(buffer, answer_ + at_, (size_t)*received);
-        at_ += (size_t)*received;
-        *end = *received == 0 && !timeout_;
-        if (*received == 0) timeout_ = false;
+        if (count <= 0 || user->stopped) fault = "a receive of " + std::to_string(count);
+        *received = (int)std::min({(size_t)std::max(count, 0), size - at, piece});
+        memcpy(buffer, answer + at, (size_t)*received);
+        at += (size_t)*received;
+        *end = *received == 0 && !timeout;
+        timeout = timeout && *received > 0;
         return true;
     }
     RecordingOwner* user;
+    const uint8_t* answer;
+    size_t size, piece, at = 0;
+    bool timeout;
     int sends = 0;
-    std::string fault;
-
-private:
-    const uint8_t* answer_;
-    size_t size_, at_ = 0, piece_;
-    bool timeout_;
+    std::string fault;   // a send or receive of no bytes, of too many, or after the stop
 };
 
 ModbusStatus Call(const MODBUS_TalkInfo& info, int request, uint8_t* out)
@@ -65,23 +60,17 @@ ModbusStatus Call(const MODBUS_TalkInfo& info, int request, uint8_t* out)
     }
 }
 
-// The lines the client may log (their variable parts cut off).
-bool KnownLine(const std::string& text)
-{
-    static const char* kForms[] = {"Wrong transaction identifier (want", "Wrong protocol identifier (want",
-        "Wrong unit identifier (want", "Wrong device address (want", "Wrong CRC (want", "Wrong function code '",
-        "Device answer exception '", "Wrong device data length (want", "Wrong device record length (want",
-        "Wrong reference type (want", "Wrong registers start address (want", "Wrong registers count (want",
-        "Answer not equal request", "Reading the remainder from channel", "Retry", "No data (timeout). Check device connection.",
-        "Data incomplete (timeout)", "No data (EOF). Check device connection.", "Data incomplete (EOF)"};
-    return std::any_of(std::begin(kForms), std::end(kForms),
-                       [&](const char* form) { return text.compare(0, strlen(form), form) == 0; });
-}
-
 } // namespace
 
 std::string ModbusAnswerFault(const uint8_t* data, size_t size, ModbusResult* result)
 {
+    // The lines the client may log, cut before their variable parts.
+    static const char* kLines[] = {"Wrong transaction identifier (want", "Wrong protocol identifier (want",
+        "Wrong unit identifier (want", "Wrong device address (want", "Wrong CRC (want", "Wrong function code '",
+        "Device answer exception '", "Wrong device data length (want", "Wrong device record length (want",
+        "Wrong reference type (want", "Wrong registers start address (want", "Wrong registers count (want",
+        "Answer not equal request", "Reading the remainder from channel", "Retry", "No data (timeout). Check device",
+        "Data incomplete (timeout)", "No data (EOF). Check device connection.", "Data incomplete (EOF)"};
     if (size < 3) return "";
     RecordingOwner owner;
     owner.stopAfterPolls = data[2] < 200 ? -1 : data[2] - 200;
@@ -97,15 +86,15 @@ std::string ModbusAnswerFault(const uint8_t* data, size_t size, ModbusResult* re
     uint8_t out[128];
     ModbusStatus st = Call(info, data[0] & 7, out);
     if (result) *result = st.result;
-    if (!channel.fault.empty()) return channel.fault;
     if (st.result == 1 || st.result > kModbusStopped || (st.result == kModbusException) != (st.exception > 0) ||
         st.exception < -1 || st.exception > 255)
         return "result " + std::to_string(st.result) + ", exception " + std::to_string(st.exception);
     if (channel.sends > info.attempts || (channel.sends == 0 && !owner.stopped))
         return std::to_string(channel.sends) + " sends";
     for (const LoggedLine& l : owner.Lines())
-        if (!KnownLine(l.text)) return "the line " + l.text;
-    return "";
+        if (std::none_of(std::begin(kLines), std::end(kLines), [&](const char* s) { return !l.text.find(s); }))
+            return "the line " + l.text;
+    return channel.fault;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)

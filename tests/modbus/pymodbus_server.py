@@ -1,12 +1,9 @@
 #!/usr/bin/python3
-"""Independent Modbus TCP server for the client's interoperability test.
-
-Listens on 127.0.0.1 at a port the system picks and, once ready, announces it in the unit
-simulator's start-up line, so the tests start it as they start the simulator (the simulator's
-path and options they pass are ignored). Holding registers 0..15 hold 0x0100 + address.
-Function 21 is served by the library itself; its function 20 handler answers no records, so
-records are served here: register i of record r in file f reads f * 0x100 + r * 0x10 + i.
-"""
+"""Independent Modbus TCP server for the client's interoperability test. Listens on 127.0.0.1 at
+a port the system picks and announces it in the unit simulator's start-up line, so the tests
+start it as they start the simulator (the arguments they pass are ignored). Holding register a
+holds 0x0100 + a; function 21 is the library's; function 20 is served here (the library's
+handler answers no records): register i of record r in file f reads f * 0x100 + r * 0x10 + i."""
 import asyncio
 import struct
 import sys
@@ -18,9 +15,7 @@ for name in ("serial", "serial_asyncio"):
     try:
         __import__(name)
     except ImportError:
-        stub = types.ModuleType(name)
-        stub.create_serial_connection = None
-        sys.modules[name] = stub
+        sys.modules[name] = types.SimpleNamespace(create_serial_connection=None)
 
 from pymodbus.datastore import ModbusSequentialDataBlock, ModbusServerContext, ModbusSlaveContext
 from pymodbus.file_message import ReadFileRecordRequest
@@ -28,33 +23,23 @@ from pymodbus.pdu import ModbusResponse
 from pymodbus.server.async_io import ModbusTcpServer
 
 
-def record_registers(file_number, record_number, length):
-    return [file_number * 0x100 + record_number * 0x10 + i for i in range(length)]
-
-
 class RecordsResponse(ModbusResponse):
     """Read File Record response, Modbus Application Protocol V1.1b3, 6.14."""
-
     function_code = 0x14
 
-    def __init__(self, records=None, **kwargs):
+    def __init__(self, records=(), **kwargs):
         ModbusResponse.__init__(self, **kwargs)
-        self.records = records or []
+        self.records = records
 
     def encode(self):
-        body = b""
-        for data in self.records:
-            body += struct.pack(">BB", len(data) + 1, 0x06) + data
+        body = b"".join(struct.pack(">BB", len(data) + 1, 6) + data for data in self.records)
         return struct.pack("B", len(body)) + body
 
 
 class RecordsRequest(ReadFileRecordRequest):
     def execute(self, context):  # pylint: disable=unused-argument
-        records = []
-        for r in self.records:
-            regs = record_registers(r.file_number, r.record_number, r.record_length)
-            records.append(struct.pack(">%dH" % len(regs), *regs))
-        return RecordsResponse(records)
+        return RecordsResponse([struct.pack(">%dH" % r.record_length, *[r.file_number * 0x100 + r.record_number * 0x10 + i
+                                for i in range(r.record_length)]) for r in self.records])
 
 
 async def main():
@@ -64,8 +49,7 @@ async def main():
     server.decoder.register(RecordsRequest)
     task = asyncio.ensure_future(server.serve_forever())
     await server.serving
-    port = server.server.sockets[0].getsockname()[1]
-    print("pelta-sim: listening tcp 127.0.0.1:%d udp 127.0.0.1:0" % port, flush=True)
+    print("pelta-sim: listening tcp 127.0.0.1:%d udp 127.0.0.1:0" % server.server.sockets[0].getsockname()[1], flush=True)
     await task
 
 

@@ -9,6 +9,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 using Bytes = std::vector<uint8_t>;
 
