@@ -120,6 +120,12 @@ GUIApp::~GUIApp()
     if (scrollMark_ && logBuffer_)
         gtk_text_buffer_delete_mark(logBuffer_, scrollMark_);
     scrollMark_ = nullptr;
+    if (logFreeSource_)
+        g_source_remove(logFreeSource_);
+    for (GtkTextBuffer* old : logOldBuffers_)
+        g_object_unref(old);
+    if (logBufferOwned_)
+        g_object_unref(logBufferOwned_);
     placeDevSettings_.Dialog().Destroy();
     placeDevFind_.Dialog().Destroy();
     // The settings model (made after the editor) goes first; its destructor releases the

@@ -203,6 +203,10 @@ private:
     void LogQueueFlush(bool byFlush);
     void LogInsertBatch(const LogEntry* entries, size_t count);
     void LogClearLocked();
+    // Deletes the log's first `lines` lines (all of it when negative); a long stretch by
+    // giving the view a fresh buffer and freeing the old one a piece at a time.
+    void LogCutFront(int lines);
+    static gboolean LogOldBuffersFree_cb(gpointer self);
     void ProgressShow(int64_t done, int64_t total);
     // Moves the "scroll" mark to the end and lets the view follow it.
     void LogFollowUpdate();
@@ -230,6 +234,15 @@ private:
     GtkTextTag* logTags_[LogStyleResultAborted + 1] = {};
     GtkTextMark* scrollMark_ = nullptr;
     LogQueue logQueue_{&GUIApp::LogQueue_cb, this, kLogFrameMs};
+    // Entries taken from the queue but not inserted yet (from logPendingAt_ on): a frame
+    // inserts only what fits in its time.
+    std::vector<LogEntry> logPending_;
+    size_t logPendingAt_ = 0;
+    // The log's buffer once the view got a fresh one (our reference), and the old buffers
+    // still being freed.
+    GtkTextBuffer* logBufferOwned_ = nullptr;
+    std::vector<GtkTextBuffer*> logOldBuffers_;
+    unsigned logFreeSource_ = 0;
 
     // The model calls into the editor, so the editor is made first and outlives it.
     std::unique_ptr<SettingsEditor> editor_;

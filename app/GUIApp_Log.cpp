@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 #include <cstdio>
+#include <iterator>
 
 #include "app/GUIApp.h"
 #include "operations/LogLines.h"
@@ -14,6 +15,12 @@ const char kScrollMark[] = "scroll";
 const char kFollowArmed[] = "pelta-log-follow-armed";
 const char kFollowFramesLeft[] = "pelta-log-follow-frames-left";
 const int kFollowFrames = 250;
+// A frame's flush inserts for about this long, in pieces of this many entries (two per line).
+const gint64 kLogFrameBudgetUs = 8000;
+const size_t kLogPieceEntries = 1024;
+// Cuts of at least this many lines swap buffers; the old one loses this many per idle call.
+const int kLogSwapLines = 2000;
+const int kLogFreeLines = 4000;
 const int kBold = 700;
 
 // The look of each log style; styles without an entry are plain text.
@@ -143,24 +150,61 @@ bool GUIApp::LogStyleHasText(int style, void* self)
 
 void GUIApp::LogQueueFlush(bool byFlush)
 {
-    std::vector<LogEntry> batch = logQueue_.Take(byFlush);
+    std::vector<LogEntry> taken = logQueue_.Take(byFlush);
+    if (logPendingAt_ == logPending_.size()) {
+        logPending_.swap(taken);
+        logPendingAt_ = 0;
+    } else {
+        logPending_.insert(logPending_.end(), std::make_move_iterator(taken.begin()),
+                           std::make_move_iterator(taken.end()));
+    }
+    // The frame's own flush stops when its time is up and goes on in the next frame; any
+    // other caller is about to show something after these lines and inserts them all.
+    const gint64 deadline = g_get_monotonic_time() + kLogFrameBudgetUs;
     bool inserted = false;
-    for (size_t i = 0; i < batch.size();) {
-        const LogEntry& e = batch[i];
-        if (e.kind == LogEntry::Clear) {
+    size_t i = logPendingAt_;
+    const size_t n = logPending_.size();
+    while (i < n && !(byFlush && inserted && g_get_monotonic_time() >= deadline)) {
+        if (logPending_[i].kind == LogEntry::Clear) {
             LogClearLocked();
             ++i;
-        } else if (e.kind == LogEntry::Progress) {
-            ProgressShow(e.done, e.total);
-            ++i;
-        } else {
-            size_t end = i;
-            while (end < batch.size() && batch[end].kind == LogEntry::Insert)
-                ++end;
-            LogInsertBatch(&batch[i], end - i);
-            inserted = true;
-            i = end;
+            continue;
         }
+        // Up to the next clear: the progress values in between change nothing in the buffer, so
+        // the lines the last cut of the run deletes cost nothing to plan past. The first piece
+        // reaches that cut; the rest goes in pieces small enough to stop in time, each followed
+        // by its last progress value.
+        size_t end = i;
+        while (end < n && logPending_[end].kind != LogEntry::Clear)
+            ++end;
+        size_t piece = i;
+        if (logBuffer_)
+            piece += LogLastCut(gtk_text_buffer_get_line_count(logBuffer_), kLogLineLimit, &logPending_[i], end - i,
+                                &GUIApp::LogStyleHasText, this);
+        while (i < end && !(byFlush && inserted && g_get_monotonic_time() >= deadline)) {
+            size_t stop = std::min(end, piece + kLogPieceEntries);
+            LogInsertBatch(&logPending_[i], stop - i);
+            for (size_t k = stop; k-- > i;) {
+                if (logPending_[k].kind == LogEntry::Progress) {
+                    ProgressShow(logPending_[k].done, logPending_[k].total);
+                    break;
+                }
+            }
+            inserted = true;
+            i = piece = stop;
+        }
+    }
+    if (i == n) {
+        logPending_.clear();
+        logPendingAt_ = 0;
+    } else {
+        logPendingAt_ = i;
+        if (i > n / 2) {
+            logPending_.erase(logPending_.begin(), logPending_.begin() + (long)i);
+            logPendingAt_ = 0;
+        }
+        // Leave the rest of the frame to drawing and input, then go on.
+        logQueue_.Arm(kLogFrameMs / 4);
     }
     if (inserted)
         LogFollowUpdate();
@@ -177,18 +221,13 @@ void GUIApp::LogInsertBatch(const LogEntry* entries, size_t count)
     bool afterReturn = gtk_text_iter_backward_char(&end) && gtk_text_iter_get_char(&end) == '\r';
     if (plan.lineByLine || afterReturn) {
         for (size_t i = 0; i < count; ++i)
-            LogInsertLocked(entries[i].text.data(), (int32_t)entries[i].text.size(),
+            if (entries[i].kind == LogEntry::Insert)
+                LogInsertLocked(entries[i].text.data(), (int32_t)entries[i].text.size(),
                             entries[i].lineEnd ? LogModeLine : LogModeAppend, entries[i].style);
         return;
     }
-    if (plan.clearAll || plan.cutLines > 0) {
-        gtk_text_buffer_get_start_iter(logBuffer_, &start);
-        if (plan.clearAll)
-            gtk_text_buffer_get_end_iter(logBuffer_, &end);
-        else
-            gtk_text_buffer_get_iter_at_line(logBuffer_, &end, plan.cutLines);
-        gtk_text_buffer_delete(logBuffer_, &start, &end);
-    }
+    if (plan.clearAll || plan.cutLines > 0)
+        LogCutFront(plan.clearAll ? -1 : plan.cutLines);
     const int base = gtk_text_buffer_get_char_count(logBuffer_);
     gtk_text_buffer_get_end_iter(logBuffer_, &end);
     gtk_text_buffer_insert(logBuffer_, &end, plan.text.data(), (gint)plan.text.size());
@@ -209,12 +248,9 @@ void GUIApp::LogInsertLocked(const char* text, int32_t length, uint32_t lineMode
 {
     if (!logBuffer_)
         return;
-    GtkTextIter start, end;
-    if (gtk_text_buffer_get_line_count(logBuffer_) > kLogLineLimit) {
-        gtk_text_buffer_get_start_iter(logBuffer_, &start);
-        gtk_text_buffer_get_iter_at_line(logBuffer_, &end, kLogLineLimit);
-        gtk_text_buffer_delete(logBuffer_, &start, &end);
-    }
+    GtkTextIter end;
+    if (gtk_text_buffer_get_line_count(logBuffer_) > kLogLineLimit)
+        LogCutFront(kLogLineLimit);
     gtk_text_buffer_get_end_iter(logBuffer_, &end);
     if (style == LogStylePlain || style == LogStyleTraffic)
         gtk_text_buffer_insert(logBuffer_, &end, text, length);
@@ -304,7 +340,66 @@ void GUIApp::LogClear(bool takeLock)
 void GUIApp::LogClearLocked()
 {
     if (logBuffer_)
-        gtk_text_buffer_set_text(logBuffer_, "", 0);
+        LogCutFront(-1);
+}
+
+// Deleting 100000 lines from the shown buffer takes the text view a few hundred milliseconds
+// (it drops its layout of every line), in one piece on the main loop. A long cut instead
+// gives the view a fresh buffer, sharing the tag table, with what the cut keeps; the old one,
+// no longer shown, is emptied a few thousand lines per idle call and then released.
+void GUIApp::LogCutFront(int lines)
+{
+    GtkTextIter start, end, oldEnd;
+    gtk_text_buffer_get_start_iter(logBuffer_, &start);
+    gtk_text_buffer_get_end_iter(logBuffer_, &oldEnd);
+    if (lines < 0)
+        end = oldEnd;
+    else
+        gtk_text_buffer_get_iter_at_line(logBuffer_, &end, lines);
+    GObject* view = objects_[W_LogView];
+    if (gtk_text_iter_get_line(&end) < kLogSwapLines || !view || !GTK_IS_TEXT_VIEW(view) ||
+        gtk_text_view_get_buffer(GTK_TEXT_VIEW(view)) != logBuffer_) {
+        gtk_text_buffer_delete(logBuffer_, &start, &end);
+        return;
+    }
+    GtkTextBuffer* old = logBuffer_;
+    GtkTextBuffer* fresh = gtk_text_buffer_new(gtk_text_buffer_get_tag_table(old));
+    GtkTextIter to;
+    gtk_text_buffer_get_start_iter(fresh, &to);
+    if (!gtk_text_iter_equal(&end, &oldEnd))
+        gtk_text_buffer_insert_range(fresh, &to, &end, &oldEnd);
+    logOldBuffers_.push_back(GTK_TEXT_BUFFER(g_object_ref(old)));
+    gtk_text_view_set_buffer(GTK_TEXT_VIEW(view), fresh);
+    if (logBufferOwned_)
+        g_object_unref(logBufferOwned_);
+    logBufferOwned_ = fresh;
+    logBuffer_ = fresh;
+    objects_[W_LogBuffer] = G_OBJECT(fresh);
+    scrollMark_ = nullptr;  // went with the old buffer; made again at the end of the new one
+    if (!logFreeSource_)
+        logFreeSource_ = gdk_threads_add_idle_full(G_PRIORITY_DEFAULT_IDLE, &GUIApp::LogOldBuffersFree_cb, this,
+                                                   nullptr);
+}
+
+gboolean GUIApp::LogOldBuffersFree_cb(gpointer self)
+{
+    GUIApp* app = static_cast<GUIApp*>(self);
+    GtkTextBuffer* old = app->logOldBuffers_.front();
+    GtkTextIter start, end;
+    gtk_text_buffer_get_start_iter(old, &start);
+    if (gtk_text_buffer_get_line_count(old) > kLogFreeLines) {
+        gtk_text_buffer_get_iter_at_line(old, &end, kLogFreeLines);
+        gtk_text_buffer_delete(old, &start, &end);
+        return TRUE;
+    }
+    gtk_text_buffer_get_end_iter(old, &end);
+    gtk_text_buffer_delete(old, &start, &end);
+    g_object_unref(old);
+    app->logOldBuffers_.erase(app->logOldBuffers_.begin());
+    if (!app->logOldBuffers_.empty())
+        return TRUE;
+    app->logFreeSource_ = 0;
+    return FALSE;
 }
 
 void GUIApp::ProgressSet(int64_t done, int64_t total, bool takeLock)

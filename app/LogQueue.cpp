@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <iterator>
+#include <string>
 
 LogQueue::~LogQueue()
 {
@@ -15,10 +16,18 @@ LogQueue::~LogQueue()
 
 void LogQueue::Push(LogEntry* entries, size_t count)
 {
+    LogMeasure(entries, count);
     std::lock_guard<std::mutex> lock(mutex_);
     entries_.insert(entries_.end(), std::make_move_iterator(entries), std::make_move_iterator(entries + count));
     if (!source_)
         source_ = gdk_threads_add_timeout_full(G_PRIORITY_DEFAULT, frameMs_, flush_, data_, nullptr);
+}
+
+void LogQueue::Arm(unsigned ms)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!source_)
+        source_ = gdk_threads_add_timeout_full(G_PRIORITY_DEFAULT, ms, flush_, data_, nullptr);
 }
 
 std::vector<LogEntry> LogQueue::Take(bool byFlush)
@@ -32,18 +41,12 @@ std::vector<LogEntry> LogQueue::Take(bool byFlush)
 }
 
 namespace {
-// One stretch of an insertion: its text or its line feed.
-struct Stretch {
-    const char* text;
-    size_t length;
-    int style;  // -1: no tag (plain text, or a line feed)
-};
-
 long CountLineFeeds(const char* text, size_t length)
 {
     long n = 0;
-    for (size_t i = 0; i < length; ++i)
-        n += text[i] == '\n';
+    for (const char* p = text; (p = static_cast<const char*>(memchr(p, '\n', length - (size_t)(p - text))));
+         ++p)
+        ++n;
     return n;
 }
 
@@ -54,40 +57,71 @@ long CharCount(const char* text, size_t length)
         n += ((unsigned char)text[i] & 0xC0) != 0x80;
     return n;
 }
+
+int32_t Feeds(const LogEntry& e)
+{
+    if (e.feeds == LogEntry::kFeedsUnknown)
+        e.feeds = g_utf8_validate(e.text.data(), (gssize)e.text.size(), nullptr)
+                      ? (int32_t)CountLineFeeds(e.text.data(), e.text.size())
+                      : -1;
+    return e.feeds;
+}
+
+// Whether an insertion inserts its text: the line feeds it adds are those of its text then.
+bool TextInserted(const LogEntry& e, bool (*styleHasText)(int style, void* context), void* context)
+{
+    return !e.text.empty() && styleHasText(e.style, context) && Feeds(e) >= 0;
+}
+
+// The line count after the insertions as the line-by-line rule leaves it, with the cuts made:
+// the index of the insertion before the last cut and the number of cuts.
+struct CutWalk {
+    size_t last = 0;
+    long cuts = 0;
+};
+
+CutWalk WalkCuts(int lineCount, int limit, const LogEntry* entries, size_t count,
+                 bool (*styleHasText)(int style, void* context), void* context)
+{
+    CutWalk walk;
+    long lines = lineCount;
+    for (size_t i = 0; i < count; ++i) {
+        const LogEntry& e = entries[i];
+        if (e.kind != LogEntry::Insert)
+            continue;
+        if (lines > limit) {
+            walk.last = i;
+            ++walk.cuts;
+            lines -= limit;
+        }
+        if (TextInserted(e, styleHasText, context))
+            lines += Feeds(e);
+        lines += e.lineEnd;
+    }
+    return walk;
+}
 }  // namespace
+
+void LogMeasure(LogEntry* entries, size_t count)
+{
+    for (size_t i = 0; i < count; ++i)
+        if (entries[i].kind == LogEntry::Insert)
+            Feeds(entries[i]);
+}
+
+size_t LogLastCut(int lineCount, int limit, const LogEntry* entries, size_t count,
+                  bool (*styleHasText)(int style, void* context), void* context)
+{
+    return WalkCuts(lineCount, limit, entries, count, styleHasText, context).last;
+}
 
 LogBatchPlan LogPlanBatch(int lineCount, int limit, const LogEntry* entries, size_t count,
                           bool (*styleHasText)(int style, void* context), void* context)
 {
     LogBatchPlan plan;
-    // The stretches each insertion adds, as the line-by-line path inserts them.
-    std::vector<Stretch> stretches;
-    stretches.reserve(count * 2);
-    long lines = lineCount;
-    long cuts = 0;
-    for (size_t i = 0; i < count; ++i) {
-        const LogEntry& e = entries[i];
-        if (lines > limit) {
-            ++cuts;
-            lines -= limit;
-        }
-        if (!e.text.empty() && styleHasText(e.style, context) &&
-            g_utf8_validate(e.text.data(), (gssize)e.text.size(), nullptr)) {
-            if (e.text.find('\r') != std::string::npos || e.text.find("\xE2\x80\xA9") != std::string::npos)
-                plan.lineByLine = true;
-            int tagged = e.style == 0 || e.style == 1 ? -1 : e.style;
-            stretches.push_back({e.text.data(), e.text.size(), tagged});
-            lines += CountLineFeeds(e.text.data(), e.text.size());
-        }
-        if (e.lineEnd) {
-            stretches.push_back({"\n", 1, -1});
-            ++lines;
-        }
-    }
-
     // Every cut takes the first `limit` lines of what the buffer holds then, which is always a
     // prefix of the buffer followed by the batch: together they take its first cuts x limit lines.
-    long gone = cuts * (long)limit;
+    long gone = WalkCuts(lineCount, limit, entries, count, styleHasText, context).cuts * (long)limit;
     long bufferLineFeeds = lineCount - 1;
     long skip = 0;  // line feeds of the batch whose lines are cut before they are shown
     if (gone <= bufferLineFeeds) {
@@ -98,31 +132,43 @@ LogBatchPlan LogPlanBatch(int lineCount, int limit, const LogEntry* entries, siz
     }
 
     long chars = 0;
-    for (const Stretch& s : stretches) {
-        const char* text = s.text;
-        size_t length = s.length;
-        while (skip > 0 && length > 0) {
+    // Appends a stretch of an insertion (its text, or its line feed with style -1), less what
+    // the cuts take: a stretch with fewer line feeds than are still to skip goes whole.
+    auto add = [&](const char* text, size_t length, long feeds, int style) {
+        if (skip > feeds) {
+            skip -= feeds;
+            return;
+        }
+        while (skip > 0) {
             const char* feed = static_cast<const char*>(memchr(text, '\n', length));
-            if (!feed) {
-                length = 0;
-                break;
-            }
             length -= (size_t)(feed + 1 - text);
             text = feed + 1;
             --skip;
         }
         if (length == 0)
-            continue;
+            return;
         long n = CharCount(text, length);
-        if (s.style >= 0) {
+        if (style >= 0) {
             LogBatchPlan::Span* last = plan.spans.empty() ? nullptr : &plan.spans.back();
-            if (last && last->style == s.style && last->from + last->length == chars)
+            if (last && last->style == style && last->from + last->length == chars)
                 last->length += n;
             else
-                plan.spans.push_back({chars, n, s.style});
+                plan.spans.push_back({chars, n, style});
         }
         plan.text.append(text, length);
         chars += n;
+    };
+    for (size_t i = 0; i < count; ++i) {
+        const LogEntry& e = entries[i];
+        if (e.kind != LogEntry::Insert)
+            continue;
+        if (TextInserted(e, styleHasText, context)) {
+            if (e.text.find('\r') != std::string::npos || e.text.find("\xE2\x80\xA9") != std::string::npos)
+                plan.lineByLine = true;
+            add(e.text.data(), e.text.size(), Feeds(e), e.style == 0 || e.style == 1 ? -1 : e.style);
+        }
+        if (e.lineEnd)
+            add("\n", 1, 1, -1);
     }
     return plan;
 }

@@ -15,6 +15,11 @@ struct LogEntry {
     int style = 0;         // Insert: the log style
     std::string text;      // Insert
     int64_t done = 0, total = 0;  // Progress
+    // Insert: the line feeds of text, or -1 when it is not valid UTF-8 (the buffer refuses it);
+    // counted once, by Push on the writer's thread, so that planning a batch never reads the text
+    // of the lines it skips.
+    mutable int32_t feeds = kFeedsUnknown;
+    static const int32_t kFeedsUnknown = -2;
 };
 
 // Thread-safe FIFO of log entries with its flush: the first Push after an idle spell arms
@@ -33,6 +38,9 @@ public:
     void Push(LogEntry* entries, size_t count);
     // Everything queued so far, oldest first. byFlush: called by the armed flush itself.
     std::vector<LogEntry> Take(bool byFlush);
+    // Arms the flush `ms` from now unless it is armed already: the GUI thread still holds
+    // entries it took but has not inserted yet.
+    void Arm(unsigned ms);
 
 private:
     int (*flush_)(void* data);
@@ -61,7 +69,16 @@ struct LogBatchPlan {
     bool lineByLine = false;
 };
 
-// lineCount: the buffer's line count (line feeds + 1). styleHasText(style): whether an
+// Counts the line feeds of the insertions' texts (their `feeds`).
+void LogMeasure(LogEntry* entries, size_t count);
+
+// The index of the insertion before which the line-by-line rule makes its last cut in this
+// run of insertions (0: none). Everything before it is cut, but for the unended tail of its
+// last line, so planning up to there costs no insertion.
+size_t LogLastCut(int lineCount, int limit, const LogEntry* entries, size_t count,
+                  bool (*styleHasText)(int style, void* context), void* context);
+
+// Entries other than insertions are passed over. lineCount: the buffer's line count (line feeds + 1). styleHasText(style): whether an
 // insertion of that style inserts its text (else only its line feed); text that is not valid
 // UTF-8 is not inserted either.
 LogBatchPlan LogPlanBatch(int lineCount, int limit, const LogEntry* entries, size_t count,

@@ -220,6 +220,8 @@ TEST_F(LogQueueTest, WorkerBurstOf250000Lines)
                 app->LogAdd(SString(line.c_str()), LogModeLine | kLogNoTime, true, LogStyleError);
             else
                 app->LogAdd(SString(line.c_str()), LogModeLine | kLogNoTime, true, LogStyleTraffic);
+            if (i % 250 == 0)  // as a write reports its progress: the cuts must see past these
+                app->ProgressSet(i, kLines, true);
         }
         app->LogAdd("Write firmware end: ", LogModeOpen | kLogNoTime, true, LogStylePlain);
         app->LogAdd("OK", LogModeAppend, true, LogStyleResultOK);
