@@ -11,18 +11,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "tests/operations/DiscoveryCase.h"
 #include "tests/support/RunnerSim.h"
 
 namespace {
-std::string IpTool()
-{
-    for (const char* path : {"/usr/sbin/ip", "/sbin/ip", "/usr/bin/ip", "/bin/ip"})
-        if (access(path, X_OK) == 0)
-            return path;
-    return "";
-}
+const char kIp[] = "/usr/sbin/ip";
 
 bool Script(const std::string& verb, const std::string& prefix)
 {
@@ -38,8 +33,7 @@ void SweepStale()
     for (dirent* e = dir ? readdir(dir) : nullptr; e; e = readdir(dir)) {
         unsigned pid = 0;
         char tail[8] = "";
-        if (sscanf(e->d_name, "pdt%u-%7s", &pid, tail) == 2 && std::string(tail) == "sw" && kill((pid_t)pid, 0) != 0 &&
-            errno == ESRCH)
+        if (sscanf(e->d_name, "pdt%u-%7s", &pid, tail) == 2 && !strcmp(tail, "sw") && kill((pid_t)pid, 0) && errno == ESRCH)
             Script("down", "pdt" + std::to_string(pid) + "-");
     }
     if (dir)
@@ -99,7 +93,7 @@ class DiscoveryNetnsTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (geteuid() != 0 || IpTool().empty())
+        if (geteuid() != 0 || access(kIp, X_OK) != 0)
             GTEST_SKIP() << "network namespaces need root and iproute2; the broadcast cases are not run";
         SweepStale();
         if (!Script("up", prefix_)) {
@@ -129,7 +123,7 @@ TEST_F(DiscoveryNetnsTest, EveryUnitOnBothSegments)
             std::vector<std::string> args = {"--listen", "0.0.0.0", "--port", "502", "--udp-port", "502"};
             args.insert(args.end(), unit.begin() + 1, unit.end());
             units_.emplace_back(new SimProcess(args));
-            units_.back()->SetLauncher({IpTool(), "netns", "exec", prefix_ + unit[0]});
+            units_.back()->SetLauncher({kIp, "netns", "exec", prefix_ + unit[0]});
             std::string error;
             ASSERT_TRUE(units_.back()->Start(&error)) << unit[0] << ": " << error;
         }

@@ -84,29 +84,6 @@ TEST(SettingsCodec, Decode)
     }
 }
 
-TEST(SettingsCodec, DecodeWithoutDataRemovesTheValues)
-{
-    SettingsFixture f;
-    TiXmlElement* element = LoadOne(f, "Integer", 1, 1, 0, "");
-    TiXmlElement plain("scalar");
-    const Bytes data = Hex("00 01 00 05");
-    for (auto call : {+[](TiXmlElement* e, const uint8_t* d) { return DS_DevAnsw2XML_th(e, 0, d); },
-                      +[](TiXmlElement* e, const uint8_t*) { return DS_DevAnsw2XML_th(e, 2, nullptr); }}) {
-        ValuesPut(element, {"1"});
-        EXPECT_TRUE(call(element, data.data()));
-        EXPECT_EQ(kNone, ValuesOf(element));
-    }
-    ValuesPut(&plain, {"1"});
-    EXPECT_TRUE(DS_DevAnsw2XML_th(&plain, 2, data.data()));  // not a setting: no values either
-    EXPECT_EQ(kNone, ValuesOf(&plain));
-    EXPECT_TRUE(DS_DevAnsw2XML_th(nullptr, 2, data.data()));
-    // The values are texts of their own elements, as CDATA.
-    EXPECT_TRUE(DS_DevAnsw2XML_th(element, 2, data.data()));
-    TiXmlPrinter printer;
-    element->Accept(&printer);
-    EXPECT_NE(std::string::npos, std::string(printer.CStr()).find("<![CDATA[5]]>")) << printer.CStr();
-}
-
 struct EncodeCase {
     const char* type;
     int offset, count, byte;
@@ -170,17 +147,29 @@ TEST(SettingsCodec, Encode)
     }
 }
 
-TEST(SettingsCodec, EncodeWithoutBufferCountOrRecordDoesNothing)
+TEST(SettingsCodec, NoDataNoCountNoSetting)
 {
     SettingsFixture f;
     TiXmlElement* element = LoadOne(f, "Integer", 1, 1, 0, "");
     TiXmlElement plain("scalar");
-    Bytes buffer = Hex("00 00 00 00");
-    // Without values: "No value" would come if the encode went on.
-    EXPECT_TRUE(DS_XML2DevData(element, 0, buffer.data(), nullptr));
+    Bytes data = Hex("00 01 00 05");
+    // Decoding without data or registers, or into an element without a record, removes the values.
+    const struct {
+        TiXmlElement* element;
+        int32_t count;
+        const uint8_t* data;
+    } decodes[] = {{element, 0, data.data()}, {element, 2, nullptr}, {&plain, 2, data.data()}};
+    for (const auto& d : decodes) {
+        ValuesPut(d.element, {"1"});
+        EXPECT_TRUE(DS_DevAnsw2XML_th(d.element, d.count, d.data));
+        EXPECT_EQ(kNone, ValuesOf(d.element));
+    }
+    EXPECT_TRUE(DS_DevAnsw2XML_th(nullptr, 2, data.data()));
+    // Encoding without a buffer, registers or record does nothing; without values it fails.
+    EXPECT_TRUE(DS_XML2DevData(element, 0, data.data(), nullptr));
     EXPECT_TRUE(DS_XML2DevData(element, 2, nullptr, nullptr));
-    EXPECT_TRUE(DS_XML2DevData(&plain, 2, buffer.data(), nullptr));
-    EXPECT_EQ(Hex("00 00 00 00"), buffer);
-    EXPECT_FALSE(DS_XML2DevData(element, 2, buffer.data(), nullptr));
+    EXPECT_TRUE(DS_XML2DevData(&plain, 2, data.data(), nullptr));
+    EXPECT_EQ(Hex("00 01 00 05"), data);
+    EXPECT_FALSE(DS_XML2DevData(element, 2, data.data(), nullptr));
 }
 }  // namespace

@@ -71,24 +71,6 @@ TEST(SettingsLoad, GroupingCheckNamesTheOffendingPair)
     }
 }
 
-TEST(SettingsLoad, ManyRecordsKeepTheirOrderAndMembers)
-{
-    SettingsFixture f;
-    std::string scalars;
-    for (int r = 0; r < 40; ++r)
-        for (int k = 0; k <= r % 3; ++k)
-            scalars += S(("S" + std::to_string(r) + "." + std::to_string(k)).c_str(), 1, 30, r, 1 + k);
-    ASSERT_TRUE(f.Load(Description(Group(1, "G"), scalars)));
-    ASSERT_EQ(f.model.Records().Count(), 40);
-    for (int r = 0; r < 40; ++r) {
-        TiXmlElement* last = f.Find("S" + std::to_string(r) + "." + std::to_string(r % 3));
-        EXPECT_EQ(f.model.Records().At(r)->key, FileRecordKey(30, r)) << r;
-        EXPECT_EQ(SignalInfo(last)->entry, f.model.Records().At(r)) << r;
-        EXPECT_EQ(f.model.RecordSettings(last).size(), 1u + r % 3) << r;
-    }
-    EXPECT_EQ(f.model.Records().At(40), nullptr);
-}
-
 TEST(SettingsLoad, GroupsOffTheSettingsTabGoWithTheirSubgroups)
 {
     SettingsFixture f;

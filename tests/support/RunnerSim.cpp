@@ -20,8 +20,8 @@ void RunnerSimTest::StartSim(std::vector<std::string> args)
     args.insert(args.end(), {"--state-dir", stateDir_});
     sim_.reset(new SimProcess(args));
     std::string error;
-    ASSERT_TRUE(sim_->Start(&error)) << error;
-    RunnerStart(sim_->HostPort());
+    EXPECT_TRUE(sim_->Start(&error)) << error;
+    RunnerStart(sim_->HostPort());  // also without a simulator: the test fails, not crashes
 }
 
 void RunnerSimTest::RunnerStart(const std::string& host, const RunnerOptions& options)
