@@ -23,13 +23,14 @@ int64_t NowMs() {
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-void Put16(Bytes& b, uint16_t v) {
-    b.push_back((uint8_t)(v >> 8));
-    b.push_back((uint8_t)v);
+Bytes Be16(std::initializer_list<size_t> words) {
+    Bytes b;
+    for (size_t w : words) b.insert(b.end(), {(uint8_t)(w >> 8), (uint8_t)w});
+    return b;
 }
-void Put32(Bytes& b, uint32_t v) {
-    Put16(b, (uint16_t)(v >> 16));
-    Put16(b, (uint16_t)v);
+Bytes operator+(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
 }
 uint16_t Get16(const uint8_t* p) { return (uint16_t)((p[0] << 8) | p[1]); }
 
@@ -53,8 +54,7 @@ uint32_t ReferenceCrc32(const Bytes& data) {
 
 struct Planned {
     uint16_t file, record;
-    Bytes registers;   // 16 bytes
-    size_t compared;   // bytes from offset 2 that the read-back must echo
+    Bytes registers;   // 16 bytes; the read-back gives them with the result in place of the password
 };
 
 std::vector<Planned> PlanImage(uint16_t firstFile, const Bytes& image, uint32_t mask, uint16_t password,
@@ -67,21 +67,14 @@ std::vector<Planned> PlanImage(uint16_t firstFile, const Bytes& image, uint32_t 
                     (uint32_t)image[4 * i + 3] << 24) ^ mask;
         for (int b = 0; b < 4; ++b) masked.push_back((uint8_t)(words[i] >> (8 * b)));
     }
-    uint32_t count = (uint32_t)((image.size() + 11) / 12);
-    Bytes header;
-    Put16(header, password);
-    Put16(header, (uint16_t)count);
-    Put32(header, (uint32_t)image.size());
-    Put32(header, ReferenceCrc32(masked) ^ crcXor);
-    Put32(header, mask);
-    std::vector<Planned> plan = {{firstFile, 0, header, 14}};
-    for (uint32_t k = 1; k <= count; ++k) {
-        size_t first = (size_t)(k - 1) * 3, n = std::min<size_t>(3, words.size() - first);
-        Bytes r;
-        Put16(r, password);
-        Put16(r, (uint16_t)n);
-        for (size_t i = 0; i < 3; ++i) Put32(r, i < n ? words[first + i] : 0);
-        plan.push_back({(uint16_t)(firstFile + k / kRecordsPerFile), (uint16_t)(k % kRecordsPerFile), r, 2 + 4 * n});
+    size_t count = (image.size() + 11) / 12, crc = ReferenceCrc32(masked) ^ crcXor;
+    Bytes header = Be16({password, count, image.size() >> 16, image.size(), crc >> 16, crc, mask >> 16, mask});
+    std::vector<Planned> plan = {{firstFile, 0, header}};
+    for (size_t k = 1; k <= count; ++k) {
+        size_t first = (k - 1) * 3, n = std::min<size_t>(3, words.size() - first);
+        Bytes r = Be16({password, n});
+        for (size_t i = 0; i < 3; ++i) r = r + Be16({i < n ? words[first + i] >> 16 : 0, i < n ? words[first + i] : 0});
+        plan.push_back({(uint16_t)(firstFile + k / kRecordsPerFile), (uint16_t)(k % kRecordsPerFile), r});
     }
     return plan;
 }
@@ -103,20 +96,14 @@ std::vector<Bytes> Pipeline(RawClient& client, const std::vector<Bytes>& frames)
 ImageWriteResult RunPlan(RawClient& client, const std::vector<Planned>& plan, bool write) {
     std::vector<Bytes> writes, reads;
     for (size_t i = 0; i < plan.size(); i += kRecordsPerFrame) {
-        Bytes w = {0}, r = {0};
+        Bytes w, r;
         for (size_t k = i; k < std::min(plan.size(), i + kRecordsPerFrame); ++k) {
-            Bytes sub = {6};
-            Put16(sub, plan[k].file);
-            Put16(sub, plan[k].record);
-            Put16(sub, 8);
-            r.insert(r.end(), sub.begin(), sub.end());
-            w.insert(w.end(), sub.begin(), sub.end());
-            w.insert(w.end(), plan[k].registers.begin(), plan[k].registers.end());
+            Bytes sub = Bytes{6} + Be16({plan[k].file, plan[k].record, 8});
+            r = r + sub;
+            w = w + sub + plan[k].registers;
         }
-        w[0] = (uint8_t)(w.size() - 1);
-        r[0] = (uint8_t)(r.size() - 1);
-        writes.push_back(FrameOf(21, w));
-        reads.push_back(FrameOf(20, r));
+        writes.push_back(FrameOf(21, Bytes{(uint8_t)w.size()} + w));
+        reads.push_back(FrameOf(20, Bytes{(uint8_t)r.size()} + r));
     }
     ImageWriteResult result;
     auto fail = [&](size_t k, const std::string& what) {
@@ -132,10 +119,11 @@ ImageWriteResult RunPlan(RawClient& client, const std::vector<Planned>& plan, bo
         const Bytes& a = answers[k / kRecordsPerFrame];
         size_t at = 9 + (k % kRecordsPerFrame) * 18 + 2;   // MBAP, function, length; sub-response head
         if (a.size() < at + 16 || a[7] != 20) return fail(k, "read-back failed: " + ToHex(a));
-        result.lastResult = Get16(&a[at]);
+        Bytes got(a.begin() + at, a.begin() + at + 16);
+        result.lastResult = Get16(got.data());
         if (result.lastResult != 1) return fail(k, "result code " + std::to_string(result.lastResult));
-        if (!std::equal(a.begin() + at + 2, a.begin() + at + 2 + plan[k].compared, plan[k].registers.begin() + 2))
-            return fail(k, "echo differs: " + ToHex(Bytes(a.begin() + at, a.begin() + at + 16)));
+        if (!std::equal(got.begin() + 2, got.end(), plan[k].registers.begin() + 2))
+            return fail(k, "echo differs: " + ToHex(got));
     }
     result.records = (uint32_t)plan.size() - 1;
     result.ok = true;
@@ -248,48 +236,17 @@ std::vector<Bytes> UdpExchange(int port, const Bytes& request, size_t want, int 
 }
 
 Bytes FrameOf(uint8_t function, const Bytes& data, uint16_t tid) {
-    Bytes f;
-    Put16(f, tid);
-    Put16(f, 0);
-    Put16(f, (uint16_t)(data.size() + 2));
-    f.push_back(0);
-    f.push_back(function);
-    f.insert(f.end(), data.begin(), data.end());
-    return f;
+    return Be16({tid, 0, data.size() + 2}) + Bytes{0, function} + data;
 }
-
-Bytes ReadRegistersFrame(uint16_t start, uint16_t count) {
-    Bytes d;
-    Put16(d, start);
-    Put16(d, count);
-    return FrameOf(3, d);
-}
-
+Bytes ReadRegistersFrame(uint16_t start, uint16_t count) { return FrameOf(3, Be16({start, count})); }
 Bytes WriteKeyedFrame(uint16_t start, uint16_t value, uint16_t password) {
-    Bytes d;
-    Put16(d, start);
-    Put16(d, 1);
-    d.push_back(2);
-    Put16(d, password);
-    Put16(d, value);
-    return FrameOf(100, d);
+    return FrameOf(100, Be16({start, 1}) + Bytes{2} + Be16({password, value}));
 }
-
 Bytes ReadRecordFrame(uint16_t file, uint16_t record, uint16_t length) {
-    Bytes d = {7, 6};
-    Put16(d, file);
-    Put16(d, record);
-    Put16(d, length);
-    return FrameOf(20, d);
+    return FrameOf(20, Bytes{7, 6} + Be16({file, record, length}));
 }
-
 Bytes WriteRecordFrame(uint16_t file, uint16_t record, const Bytes& registers) {
-    Bytes d = {(uint8_t)(registers.size() + 7), 6};
-    Put16(d, file);
-    Put16(d, record);
-    Put16(d, (uint16_t)(registers.size() / 2));
-    d.insert(d.end(), registers.begin(), registers.end());
-    return FrameOf(21, d);
+    return FrameOf(21, Bytes{(uint8_t)(registers.size() + 7), 6} + Be16({file, record, registers.size() / 2}) + registers);
 }
 
 Bytes RecordData(const Bytes& answer) {
