@@ -11,13 +11,10 @@
 
 TEST(FileUtil, PathJoin)
 {
-    const char* const starts[][2] = {{"", "/res/UI/Main.glade"},
-                                     {"/opt/tool", "/opt/tool/res/UI/Main.glade"},
-                                     {"/opt/tool/", "/opt/tool/res/UI/Main.glade"}};
-    for (auto& c : starts) {
-        SString path(c[0]);
+    for (const char* start : {"", "/opt/tool", "/opt/tool/"}) {
+        SString path(start);
         PathJoin(path, "res", "UI", "Main.glade", nullptr);
-        EXPECT_STREQ(path.Text(), c[1]);
+        EXPECT_EQ(std::string(path.Text()), std::string(*start ? "/opt/tool" : "") + "/res/UI/Main.glade") << start;
     }
     SString dir("a");
     PathAppendSeparator(dir);
@@ -81,7 +78,7 @@ TEST(FileUtil, TreeMakeCopyRemove)
     EXPECT_EQ(FileRmDir((from + "/sub").c_str()), -1);  // not empty
 }
 
-TEST(FileUtil, FailuresReturnMinusOne)
+TEST(FileUtil, CopiesAndTheirFailures)
 {
     TempDir tmp;
     std::string file = tmp / "file.txt", below = tmp / "file.txt/x", absent = tmp / "absent";
@@ -99,11 +96,8 @@ TEST(FileUtil, FailuresReturnMinusOne)
     ASSERT_TRUE(WriteText(tmp / "target", "a much longer old content"));
     EXPECT_EQ(FileCopy(file.c_str(), (tmp / "target").c_str()), 0);
     EXPECT_EQ(ReadText(tmp / "target"), "content");
-}
 
-TEST(FileUtil, CopyStreamCopiesTheRestInChunks)
-{
-    TempDir tmp;
+    // A stream copy takes the rest of its source, in several chunks.
     std::string data(kFileCopyChunk * 2 + 1000, '\0'), in = tmp / "in.bin", out = tmp / "out.bin";
     for (size_t i = 0; i < data.size(); ++i)
         data[i] = (char)(i * 131 + i / 7);
@@ -116,14 +110,11 @@ TEST(FileUtil, CopyStreamCopiesTheRestInChunks)
     EXPECT_EQ(FileCopyStream(from, to), 0);
     fclose(to);
     EXPECT_EQ(ReadText(out), "head:" + data.substr(100));
-
-    FILE* readOnly = fopen(in.c_str(), "rb");
     rewind(from);
-    EXPECT_EQ(FileCopyStream(from, readOnly), -1);
-    fclose(readOnly);
+    EXPECT_EQ(FileCopyStream(from, from), -1) << "a stream opened for reading cannot take the copy";
     fclose(from);
-    FILE* writeOnly = fopen(out.c_str(), "wb");
-    EXPECT_EQ(FileCopyStream(writeOnly, stdout), -1);
+    FILE* writeOnly = fopen(out.c_str(), "ab");
+    EXPECT_EQ(FileCopyStream(writeOnly, stdout), -1) << "nor can one opened for writing give it";
     fclose(writeOnly);
 }
 

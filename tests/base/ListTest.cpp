@@ -51,7 +51,7 @@ void Fill(Items& list, Values values)
 }
 }  // namespace
 
-TEST(List, AddInsertAndCursor)
+TEST(List, AddInsertCursorAndRemove)
 {
     {
         Items list;
@@ -74,9 +74,23 @@ TEST(List, AddInsertAndCursor)
         EXPECT_EQ(list.CursorIndex(), 3);
         EXPECT_EQ(list.IndexOf(first), 2);
         EXPECT_EQ(list.IndexOf(nullptr), -1);
-        EXPECT_EQ(Item::alive, 7);
+        std::unique_ptr<Item> second(list.GetAt(1));
+        list.RemoveAt(0, true);
+        EXPECT_TRUE(list.Head()->data == second.get() && list.CursorIndex() == 0);
+        list.RemoveAt(7, true);
+        list.Remove(second.get(), false);
+        EXPECT_EQ(Walk(list), (Values{1, 9, 2, 3, 7}));
+        EXPECT_EQ(Item::alive, 6);
     }
     EXPECT_EQ(Item::alive, 0);  // the destructor deleted every element
+    Items list;
+    Fill(list, {1, 2});
+    std::unique_ptr<Item> kept[] = {std::unique_ptr<Item>(list.GetAt(0)), std::unique_ptr<Item>(list.GetAt(1))};
+    list.Clear(false);
+    EXPECT_TRUE(list.Count() == 0 && !list.Head() && !list.Cursor());
+    EXPECT_EQ(Item::alive, 2);  // still alive, owned by kept
+    Fill(list, {5});
+    EXPECT_EQ(Walk(list), (Values{5}));
 }
 
 TEST(List, WalksBothWaysOneStepPerElement)
@@ -86,49 +100,24 @@ TEST(List, WalksBothWaysOneStepPerElement)
     for (int i = 0; i < n; ++i)
         list.Add(new Item(i));
     // A walk restarting from the head would take n*n/2 steps, far beyond the bound.
-    using std::chrono::milliseconds;
-    auto walk = [&](int from, int to, int step) {
-        auto start = std::chrono::steady_clock::now();
-        for (int i = from; i != to; i += step)
-            if (list.GetAt(i)->value != i)
-                return milliseconds(3600000);
-        return std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - start);
-    };
-    EXPECT_LT(walk(n - 1, -1, -1), milliseconds(500));
-    EXPECT_LT(walk(0, n, 1), milliseconds(500));
+    auto start = std::chrono::steady_clock::now();
+    for (int i = n - 1; i >= 0; --i)
+        ASSERT_EQ(list.GetAt(i)->value, i);
+    for (int i = 0; i < n; ++i)
+        ASSERT_EQ(list.GetAt(i)->value, i);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
 
-TEST(List, RemoveAndClear)
-{
-    Items list;
-    Fill(list, {1, 2, 3, 4});
-    std::unique_ptr<Item> second(list.GetAt(1));
-    list.RemoveAt(0, true);
-    EXPECT_TRUE(list.Head()->data == second.get() && list.CursorIndex() == 0);
-    list.RemoveAt(7, true);
-    list.Remove(second.get(), false);
-    EXPECT_EQ(Walk(list), (Values{3, 4}));
-    EXPECT_EQ(Item::alive, 3);
-
-    std::unique_ptr<Item> kept[] = {std::unique_ptr<Item>(list.GetAt(0)),
-                                    std::unique_ptr<Item>(list.GetAt(1))};
-    list.Clear(false);
-    EXPECT_TRUE(list.Count() == 0 && !list.Head() && !list.Cursor());
-    EXPECT_EQ(Item::alive, 3);  // still alive, owned by kept
-    Fill(list, {5});
-    EXPECT_EQ(Walk(list), (Values{5}));
-}
-
-TEST(List, SwapExchangesNodes)
+TEST(List, SwapSpliceAndDuplicates)
 {
     struct Case {
         int a, b;
         Values expected;
-    } const cases[] = {
+    } const swaps[] = {
         {0, 1, {1, 0, 2, 3, 4}}, {1, 3, {0, 3, 2, 1, 4}}, {4, 0, {4, 1, 2, 3, 0}}, {3, 4, {0, 1, 2, 4, 3}},
         {2, 2, {0, 1, 2, 3, 4}}, {-1, 2, {0, 1, 2, 3, 4}}, {1, 5, {0, 1, 2, 3, 4}},
     };
-    for (const Case& c : cases) {
+    for (const Case& c : swaps) {
         Items list;
         Fill(list, {0, 1, 2, 3, 4});
         Quill::ListNode* nodeA = list.NodeAt(c.a);
@@ -136,44 +125,33 @@ TEST(List, SwapExchangesNodes)
         EXPECT_EQ(Walk(list), c.expected) << c.a << "," << c.b;
         EXPECT_TRUE(!nodeA || c.b >= list.Count() || list.NodeAt(c.b) == nodeA) << "node moved";
     }
-}
+    // {index in the target to splice after, -1 for an absent element; result}
+    const std::pair<int, Values> splices[] = {{0, {1, 7, 8, 2, 3}}, {2, {1, 2, 3, 7, 8}}, {-1, {1, 2, 3, 7, 8}}};
+    for (const auto& c : splices) {
+        Items target, other;
+        Fill(target, {1, 2, 3});
+        Fill(other, {7, 8});
+        Item absent(0);
+        target.SpliceAfter(c.first >= 0 ? target.GetAt(c.first) : &absent, other);
+        EXPECT_EQ(Walk(target), c.second);
+        EXPECT_TRUE(other.Count() == 0 && !other.Head() && other.CursorIndex() == -1);
+        EXPECT_EQ(target.GetAt(4)->value, c.second[4]);
+        EXPECT_EQ(target.GetAt(1)->value, c.second[1]);
+    }
+    Items empty, other;
+    Fill(other, {4});
+    empty.SpliceAfter(nullptr, other);
+    EXPECT_EQ(Walk(empty), (Values{4}));
 
-TEST(List, RemoveDuplicatesKeepsFirstAndDeletesNothing)
-{
     Items list;
     Fill(list, {1, 2, 3});
     list.Add(list.GetAt(0));
     list.Add(list.GetAt(1));
     list.Add(list.GetAt(0));
+    int alive = Item::alive;
     list.RemoveDuplicates();
     EXPECT_EQ(Walk(list), (Values{1, 2, 3}));
-    EXPECT_EQ(Item::alive, 3);
-}
-
-TEST(List, SpliceAfter)
-{
-    // {index in the target to splice after, -1 for an absent element; result}
-    struct Case {
-        int after;
-        Values expected;
-    } const cases[] = {{0, {1, 7, 8, 2, 3}}, {2, {1, 2, 3, 7, 8}}, {-1, {1, 2, 3, 7, 8}}};
-    for (const Case& c : cases) {
-        Items target, other;
-        Fill(target, {1, 2, 3});
-        Fill(other, {7, 8});
-        Item absent(0);
-        target.SpliceAfter(c.after >= 0 ? target.GetAt(c.after) : &absent, other);
-        EXPECT_EQ(Walk(target), c.expected);
-        EXPECT_TRUE(other.Count() == 0 && !other.Head() && other.CursorIndex() == -1);
-        EXPECT_EQ(target.GetAt(4)->value, c.expected[4]);
-        EXPECT_EQ(target.GetAt(1)->value, c.expected[1]);
-    }
-    Items empty, other;
-    Fill(other, {4});
-    empty.SpliceAfter(nullptr, other);
-    Fill(other, {5});
-    EXPECT_EQ(Walk(empty), (Values{4}));
-    EXPECT_EQ(Walk(other), (Values{5}));
+    EXPECT_EQ(Item::alive, alive) << "duplicates are unlinked, not deleted";
 }
 
 TEST(List, ElementTypesDecideDeletion)
@@ -184,7 +162,6 @@ TEST(List, ElementTypesDecideDeletion)
     Quill::List<StringsPair_t> pairs;
     pairs.Add(new StringsPair_t{SString("k"), SString("v")});
     pairs.RemoveAt(0, true);
-
     borrowedDeletes = 0;
     Borrowed widgets[2] = {{1}, {2}};
     {

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <clocale>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/FileUtil.h"
@@ -88,42 +90,27 @@ TEST(Messages, TranslatesThroughCatalogue)
     setlocale(LC_ALL, "C");
 }
 
-namespace {
-struct ThreadWork {
-    std::string message, error;
-    int mismatches = 0;
-};
-
-gpointer TranslateMany(gpointer data)
-{
-    ThreadWork* work = static_cast<ThreadWork*>(data);
-    char buffer[128];
-    for (int i = 0; i < 2000; ++i) {
-        work->mismatches += TrArgs("Wrong function code '^0'", "0x83").Text() != work->message;
-        work->mismatches += work->error != ErrnoText(ENOENT, buffer, sizeof buffer);
-    }
-    return nullptr;
-}
-}  // namespace
-
 TEST(Messages, ConcurrentTranslationAndErrorTexts)
 {
     Messages::Init();
     Messages::Init();
     ErrnoTextInit();
     char buffer[128];
-    ThreadWork work[4];
-    GThread* threads[4];
-    for (int i = 0; i < 4; ++i) {
-        work[i].message = TrArgs("Wrong function code '^0'", "0x83").Text();
-        work[i].error = ErrnoText(ENOENT, buffer, sizeof buffer);
-        threads[i] = g_thread_new("translate", TranslateMany, &work[i]);
-    }
-    for (int i = 0; i < 4; ++i) {
-        g_thread_join(threads[i]);
-        EXPECT_EQ(work[i].mismatches, 0);
-    }
-    EXPECT_TRUE(work[0].message == "Wrong function code '0x83'" && !work[0].error.empty());
+    const std::string message = TrArgs("Wrong function code '^0'", "0x83").Text();
+    const std::string error = ErrnoText(ENOENT, buffer, sizeof buffer);
+    EXPECT_TRUE(message == "Wrong function code '0x83'" && !error.empty());
+    std::atomic<int> mismatches{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&] {
+            char own[128];
+            for (int i = 0; i < 2000; ++i)
+                mismatches += (TrArgs("Wrong function code '^0'", "0x83").Text() != message) +
+                              (error != ErrnoText(ENOENT, own, sizeof own));
+        });
+    for (std::thread& t : threads)
+        t.join();
+    EXPECT_EQ(mismatches.load(), 0);
     ErrnoTextDone();
     Messages::Done();
 }

@@ -13,10 +13,9 @@ TEST(NumberText, ParsesLikeScanf)
         int64_t value;
         bool ok;
     } const cases[] = {
-        {"010", 8, true},     {"0x1F", 31, true},   {"12abc", 12, true},    {"", -5, false},
-        {nullptr, -5, false}, {"abc", -5, false},   {"   ", -5, false},     {"  -42", -42, true},
-        {"+7", 7, true},      {"-0x10", -16, true}, {"09", 0, true},
-        {"-9223372036854775808", INT64_MIN, true},
+        {"010", 8, true},   {"0x1F", 31, true},   {"12abc", 12, true}, {"", -5, false}, {nullptr, -5, false},
+        {"abc", -5, false}, {"+7", 7, true},      {"   ", -5, false},  {"  -42", -42, true}, {"-0x10", -16, true},
+        {"09", 0, true},    {"-9223372036854775808", INT64_MIN, true},
     };
     for (const Case& c : cases) {
         bool ok = !c.ok;
@@ -46,14 +45,10 @@ TEST(NumberText, Prints)
     EXPECT_TRUE(ok);
     UInt64ToText(buffer, sizeof buffer, UINT64_MAX, nullptr);
     EXPECT_STREQ(buffer, "18446744073709551615");
-    struct Case {
-        double value;
-        const char* text;
-    } const doubles[] = {{0.5, "0.5"}, {NAN, "nan"}, {-NAN, "nan"}, {1e20, "1e+20"}, {-3.0, "-3"}};
-    for (const Case& c : doubles) {
+    for (double v : {0.5, (double)NAN, -(double)NAN, 1e20, -3.0}) {
         ok = false;
-        DoubleToText(buffer, sizeof buffer, c.value, &ok);
-        EXPECT_STREQ(buffer, c.text);
+        DoubleToText(buffer, sizeof buffer, v, &ok);
+        EXPECT_STREQ(buffer, v == 0.5 ? "0.5" : v == 1e20 ? "1e+20" : v == -3.0 ? "-3" : "nan");
         EXPECT_TRUE(ok);
     }
     strcpy(buffer, "kept");
@@ -69,9 +64,9 @@ TEST(NumberText, Prints)
     EXPECT_TRUE(ok);
     DoubleToText(buffer, 3, 0.125, &ok);
     EXPECT_STREQ(buffer, "0.");
-
-    const char digits[] = "0123456789ABCDEF";
-    for (unsigned v = 0; v < 16; ++v)
-        EXPECT_EQ(HexDigit(v), digits[v]);
+    EXPECT_EQ(HexDigit(0), '0');
+    EXPECT_EQ(HexDigit(9), '9');
+    EXPECT_EQ(HexDigit(10), 'A');
+    EXPECT_EQ(HexDigit(15), 'F');
     EXPECT_EQ(HexDigit(16), '?');
 }
