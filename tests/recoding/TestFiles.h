@@ -1,20 +1,18 @@
-// Scratch files for the recoding tests: a private temporary folder per test.
+// Scratch folders and file helpers shared with the base tests, and readable bytes for failures.
 #pragma once
+#include <cstdio>
 #include <string>
 
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    std::string Path(const char* name) const;
-    bool Ok() const { return !dir_.empty(); }
+#include "tests/base/TempDir.h"
 
-private:
-    std::string dir_;
-};
-
-bool WriteFileBytes(const std::string& path, const std::string& bytes);
-// The whole file, or an empty text with ok false when it cannot be read.
-std::string ReadFileBytes(const std::string& path, bool* ok = nullptr);
-// Lower-case hex of the bytes, separated by blanks, for readable failures.
-std::string Hex(const std::string& bytes);
+// Lower-case hex of the bytes, separated by blanks.
+inline std::string Hex(const std::string& bytes)
+{
+    std::string out;
+    char b[4];
+    for (unsigned char c : bytes) {
+        snprintf(b, sizeof b, out.empty() ? "%02x" : " %02x", c);
+        out += b;
+    }
+    return out;
+}

@@ -1,13 +1,14 @@
 // The stream writer: layout, escaping, recoding, base64, wrapping, file output and its
 // failures, and a round trip through the event reader.
 #include "recoding/XmlStreamWriter.h"
+#include "recoding/XmlEventReader.h"
 #include "recoding/Codepage.h"
 #include "TestFiles.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <sstream>
-#include <string>
 #include <vector>
 
 namespace {
@@ -26,138 +27,93 @@ std::vector<std::string> Lines(const std::string& s)
     return lines;
 }
 
-TEST(XmlStreamWriter, DocumentLayoutAndEscaping)
-{
-    XmlStreamWriter w;
-    w.OpenString();
-    w.SetCodepages(kCodepageUTF8, kCodepageUTF8);
-    EXPECT_EQ(w.Declaration("root"), kXmlWriteOk);
-    EXPECT_EQ(w.OpenElement("root"), kXmlWriteOk);
-    EXPECT_EQ(w.EmptyElement("name", {{"a", "x<y"}, {"b", "it's"}}), kXmlWriteOk);
-    EXPECT_EQ(w.EmptyElement("other", {{"q", "\"&>"}, {"", "skipped"}, {"\"x", "skipped"}, {"'y", "skipped"},
-                                       {"n", nullptr}}),
-              kXmlWriteOk);
-    EXPECT_EQ(w.CloseElement("root"), kXmlWriteOk);
-    EXPECT_EQ(w.EndDocument(), kXmlWriteOk);
-    EXPECT_EQ(Out(w),
-              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-              "<!DOCTYPE root>\n"
-              "<root>\n"
-              "\t<name a=\"x&lt;y\" b=\"it&apos;s\" />\n"
-              "\t<other q=\"&quot;&amp;&gt;\" n=\"\" />\n"
-              "</root>\n");
-    EXPECT_STREQ(w.ErrorText(), "");
-}
-
-TEST(XmlStreamWriter, DeclarationWithoutKnownPageOrRootName)
-{
-    // The doctype line comes also without a root name.
-    for (const char* root : {"", static_cast<const char*>(nullptr)}) {
-        XmlStreamWriter w;
-        w.OpenString();
-        EXPECT_EQ(w.Declaration(root), kXmlWriteOk);
-        EXPECT_EQ(Out(w), "<?xml version=\"1.0\"?>\n<!DOCTYPE >\n") << (root ? "empty" : "null");
-    }
-}
-
-TEST(XmlStreamWriter, NestingTextCommentAndCData)
-{
-    XmlStreamWriter w;
-    w.OpenString();
-    w.OpenElement("a", {{"k", "v"}});
-    w.OpenElement("b");
-    w.Text("  some\n\ttext  & more ");
-    w.Comment("note");
-    w.CData("<raw>");
-    w.CloseElement("b");
-    w.OpenElement("c");
-    w.CloseElement("c");
-    w.CloseElement("a");
-    EXPECT_EQ(w.EndDocument(), kXmlWriteOk);
-    EXPECT_EQ(Out(w),
-              "<a k=\"v\">\n"
-              "\t<b>\n"
-              "\t\t some text &amp; more \n"
-              "\t\t<!--note-->\n"
-              "\t\t<![CDATA[<raw>]]>\n"
-              "\t</b>\n"
-              "\t<c>\n"
-              "\t</c>\n"
-              "</a>\n");
-    EXPECT_EQ(w.Depth(), 0u);
-}
-
-TEST(XmlStreamWriter, NoIndentOption)
-{
-    XmlStreamWriter w;
-    w.OpenString();
-    w.SetOptions(kXmlWriteNoIndent);
-    w.OpenElement("r");
-    w.EmptyElement("c");
-    w.TextAttrSafe("x  y");
-    w.CloseElement("r");
-    EXPECT_EQ(w.Depth(), 0u);
-    w.EndDocument();
-    EXPECT_EQ(Out(w), "<r><c />x  y</r>\n");
-}
-
-TEST(XmlStreamWriter, EmptyNamesWriteNothing)
-{
-    XmlStreamWriter w;
-    w.OpenString();
-    EXPECT_EQ(w.OpenElement(nullptr), kXmlWriteOk);
-    EXPECT_EQ(w.EmptyElement(""), kXmlWriteOk);
-    EXPECT_EQ(w.CloseElement(nullptr), kXmlWriteOk);
-    EXPECT_EQ(Out(w), "");
-}
-
-TEST(XmlStreamWriter, RecodesIntoTheOutputPage)
-{
-    XmlStreamWriter w;
-    w.OpenString();
-    w.SetCodepages(kCodepageUTF8, kCodepageWindows1251);
-    w.Declaration("корень");
-    w.EmptyElement("тег", {{"имя", "тест"}});
-    w.EndDocument();
-    EXPECT_EQ(Out(w),
-              "<?xml version=\"1.0\" encoding=\"WINDOWS-1251\"?>\n"
-              "<!DOCTYPE \xEA\xEE\xF0\xE5\xED\xFC>\n"
-              "<\xF2\xE5\xE3 \xE8\xEC\xFF=\"\xF2\xE5\xF1\xF2\" />\n");
-}
-
-TEST(XmlStreamWriter, NoBreakSpaceBecomesEntity)
-{
-    XmlStreamWriter w;
-    w.OpenString();
-    w.SetCodepages(kCodepageCP866, kCodepageCP866);
-    w.EmptyElement("a", {{"v", "x\xFFy"}});
-    w.Text("p\xFFq");
-    EXPECT_EQ(Out(w), "<a v=\"x&nbsp;y\" />\np&nbsp;q");
-}
-
-TEST(XmlStreamWriter, Base64)
+TEST(XmlStreamWriter, LayoutEscapingAndRecoding)
 {
     struct Case {
-        std::string bytes;
-        const char* encoded;
-    };
-    const Case cases[] = {
-        {"abc", "YWJj"}, {"a", "YQ=="}, {"ab", "YWI="}, {std::string("\0\xFF\xFE", 3), "AP/+"},
-        {"Many hands make light work.", "TWFueSBoYW5kcyBtYWtlIGxpZ2h0IHdvcmsu"},
+        const char* name;
+        std::function<void(XmlStreamWriter&)> write;
+        const char* expected;
+    } const cases[] = {
+        {"document",
+         [](XmlStreamWriter& w) {
+             w.SetCodepages(kCodepageUTF8, kCodepageUTF8);
+             w.Declaration("root");
+             w.OpenElement("root");
+             w.EmptyElement("name", {{"a", "x<y"}, {"b", "it's"}});
+             w.EmptyElement("other", {{"q", "\"&>"}, {"", "skipped"}, {"\"x", "skipped"}, {"'y", "no"}, {"n", nullptr}});
+             w.OpenElement("b", {{"k", "v"}});
+             w.Text("  some\n\ttext  & more ");
+             w.Comment("note");
+             w.CData("<raw>");
+             w.CloseElement("b");
+             w.CloseElement("root");
+         },
+         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE root>\n<root>\n\t<name a=\"x&lt;y\" b=\"it&apos;s\" />\n"
+         "\t<other q=\"&quot;&amp;&gt;\" n=\"\" />\n\t<b k=\"v\">\n\t\t some text &amp; more \n\t\t<!--note-->\n"
+         "\t\t<![CDATA[<raw>]]>\n\t</b>\n</root>\n"},
+        {"no page, no root name", [](XmlStreamWriter& w) { w.Declaration(nullptr); },
+         "<?xml version=\"1.0\"?>\n<!DOCTYPE >\n"},
+        {"no indent",
+         [](XmlStreamWriter& w) {
+             w.SetOptions(kXmlWriteNoIndent);
+             w.OpenElement("r");
+             w.EmptyElement("c");
+             w.TextAttrSafe("x  y");
+             w.CloseElement("r");
+         },
+         "<r><c />x  y</r>\n"},
+        {"empty names write nothing",
+         [](XmlStreamWriter& w) {
+             w.OpenElement(nullptr);
+             w.EmptyElement("");
+             w.CloseElement(nullptr);
+         },
+         ""},
+        {"WINDOWS-1251",
+         [](XmlStreamWriter& w) {
+             w.SetCodepages(kCodepageUTF8, kCodepageWindows1251);
+             w.Declaration("корень");
+             w.EmptyElement("тег", {{"имя", "тест"}});
+         },
+         "<?xml version=\"1.0\" encoding=\"WINDOWS-1251\"?>\n<!DOCTYPE \xEA\xEE\xF0\xE5\xED\xFC>\n"
+         "<\xF2\xE5\xE3 \xE8\xEC\xFF=\"\xF2\xE5\xF1\xF2\" />\n"},
+        {"no-break space",
+         [](XmlStreamWriter& w) {
+             w.SetCodepages(kCodepageCP866, kCodepageCP866);
+             w.EmptyElement("a", {{"v", "x\xFFy"}});
+             w.Text("p\xFFq");
+         },
+         "<a v=\"x&nbsp;y\" />\np&nbsp;q\n"},
     };
     for (const Case& c : cases) {
         XmlStreamWriter w;
         w.OpenString();
-        EXPECT_EQ(w.Base64(c.bytes.data(), (uint32_t)c.bytes.size()), kXmlWriteOk);
-        EXPECT_EQ(Out(w), c.encoded);
+        c.write(w);
+        EXPECT_EQ(w.Depth(), 0u) << c.name;
+        EXPECT_EQ(w.EndDocument(), kXmlWriteOk) << c.name;
+        EXPECT_EQ(Out(w), c.expected) << c.name;
+        EXPECT_STREQ(w.ErrorText(), "") << c.name;
+    }
+}
+
+TEST(XmlStreamWriter, Base64AndWrappedTextKeepTheirLines)
+{
+    const std::pair<std::string, const char*> cases[] = {
+        {"abc", "YWJj"}, {"a", "YQ=="}, {"ab", "YWI="}, {std::string("\0\xFF\xFE", 3), "AP/+"},
+        {"Many hands make light work.", "TWFueSBoYW5kcyBtYWtlIGxpZ2h0IHdvcmsu"},
+    };
+    for (const auto& c : cases) {
+        XmlStreamWriter w;
+        w.OpenString();
+        EXPECT_EQ(w.Base64(c.first.data(), (uint32_t)c.first.size()), kXmlWriteOk);
+        EXPECT_EQ(Out(w), c.second);
     }
     // 57 bytes fill exactly one 76-character line; one byte more starts a second line.
     for (uint32_t n : {57u, 58u, 300u}) {
-        std::string data(n, 'x');
         XmlStreamWriter w;
         w.OpenString();
         w.OpenElement("d");
-        w.Base64(data.data(), n);
+        w.Base64(std::string(n, 'x').data(), n);
         w.CloseElement("d");
         std::vector<std::string> lines = Lines(Out(w));
         size_t chars = 0;
@@ -169,38 +125,29 @@ TEST(XmlStreamWriter, Base64)
         EXPECT_EQ(chars, (n + 2) / 3 * 4);
         EXPECT_EQ(lines.size() - 2, (chars + kXmlBase64LineLength - 1) / kXmlBase64LineLength) << n;
     }
-}
-
-TEST(XmlStreamWriter, WrapsLongTextAtBlanks)
-{
+    // Wrapped text breaks at blanks once past the column; unwrapped text stays on one line.
     std::string words, single;
     for (int i = 0; i < 40; ++i) {
         words += "word" + std::to_string(i) + "   ";
         single += "word" + std::to_string(i) + " ";
     }
-    XmlStreamWriter w;
-    w.OpenString();
-    w.OpenElement("p");
-    w.Text(words.c_str(), -1, true);
-    w.CloseElement("p");
-    std::vector<std::string> lines = Lines(Out(w));
-    ASSERT_GT(lines.size(), 4u);
-    std::string joined;
-    for (size_t i = 1; i + 1 < lines.size(); ++i) {
-        ASSERT_EQ(lines[i].substr(0, 1), "\t");
-        EXPECT_LT(lines[i].size(), kXmlWrapColumn + 10) << lines[i];
-        if (i + 2 < lines.size()) {
-            EXPECT_GE(lines[i].size(), kXmlWrapColumn) << "broke too early: " << lines[i];
+    for (bool wrap : {true, false}) {
+        XmlStreamWriter w;
+        w.OpenString();
+        w.OpenElement("p");
+        w.Text(words.c_str(), -1, wrap);
+        w.CloseElement("p");
+        std::vector<std::string> lines = Lines(Out(w));
+        ASSERT_EQ(lines.size() > 4, wrap);
+        std::string joined;
+        for (size_t i = 1; i + 1 < lines.size(); ++i) {
+            bool last = i + 2 == lines.size();
+            EXPECT_TRUE(!wrap || (lines[i].size() < kXmlWrapColumn + 10 && (last || lines[i].size() >= kXmlWrapColumn)))
+                << lines[i];
+            joined += (joined.empty() ? "" : " ") + lines[i].substr(1);
         }
-        joined += (joined.empty() ? "" : " ") + lines[i].substr(1);
+        EXPECT_EQ(joined, single);
     }
-    EXPECT_EQ(joined, single);
-
-    // Without wrapping the text stays on one line.
-    XmlStreamWriter u;
-    u.OpenString();
-    u.Text(words.c_str());
-    EXPECT_EQ(Lines(Out(u)).size(), 1u);
 }
 
 TEST(XmlStreamWriter, RoundTripThroughTheReader)
@@ -216,7 +163,6 @@ TEST(XmlStreamWriter, RoundTripThroughTheReader)
     w.CloseElement("note");
     w.CloseElement("settings");
     ASSERT_EQ(w.EndDocument(), kXmlWriteOk);
-
     XmlEventReader r;
     r.SetCodepages(kCodepageUTF8, kCodepageUTF8);
     std::vector<std::string> events;
@@ -232,21 +178,17 @@ TEST(XmlStreamWriter, RoundTripThroughTheReader)
         return 0;
     });
     ASSERT_EQ(r.ParseText(w.Output().Text()), kXmlReadOk);
-    EXPECT_EQ(events, (std::vector<std::string>{"start settings",
-                                                "start dev host=10.0.0.1:502 password=a<b>&\"c' №",
+    EXPECT_EQ(events, (std::vector<std::string>{"start settings", "start dev host=10.0.0.1:502 password=a<b>&\"c' №",
                                                 "start note lang=ру", "text Привет, мир & всё"}));
 }
 
-TEST(XmlStreamWriter, FileOutputMatchesStringOutput)
+TEST(XmlStreamWriter, FileOutputAndItsFailures)
 {
     TempDir dir;
-    ASSERT_TRUE(dir.Ok());
-    std::string path = dir.Path("big.xml");
     XmlStreamWriter f, s;
-    ASSERT_EQ(f.OpenFile(path.c_str()), kXmlWriteOk);
+    ASSERT_EQ(f.OpenFile((dir / "big.xml").c_str()), kXmlWriteOk);
     s.OpenString();
     for (XmlStreamWriter* w : {&f, &s}) {
-        w->SetCodepages(kCodepageUTF8, kCodepageUTF8);
         w->Declaration("r");
         w->OpenElement("r");
         // Far beyond one output buffer, so several partial writes happen.
@@ -256,34 +198,23 @@ TEST(XmlStreamWriter, FileOutputMatchesStringOutput)
         ASSERT_EQ(w->EndDocument(), kXmlWriteOk);
     }
     ASSERT_GT(s.Output().Length(), 2 * kXmlWriterFileBuffer);
-    EXPECT_EQ(ReadFileBytes(path), Out(s));
-}
+    EXPECT_EQ(ReadText(dir / "big.xml"), Out(s));
 
-TEST(XmlStreamWriter, FailuresAreReported)
-{
-    TempDir dir;
-    ASSERT_TRUE(dir.Ok());
     XmlStreamWriter w;
     EXPECT_NE(w.EmptyElement("x"), kXmlWriteOk) << "nothing is open";
     EXPECT_STRNE(w.ErrorText(), "");
-    EXPECT_NE(w.OpenFile(dir.Path("no/such/dir.xml").c_str()), kXmlWriteOk);
+    EXPECT_NE(w.OpenFile((dir / "no/such/dir.xml").c_str()), kXmlWriteOk);
     EXPECT_NE(std::string(w.ErrorText()).find("dir.xml"), std::string::npos) << w.ErrorText();
     EXPECT_NE(w.OpenFile(nullptr), kXmlWriteOk);
     EXPECT_NE(w.EndDocument(), kXmlWriteOk);
-
     XmlStreamWriter full;
-    if (full.OpenFile("/dev/full") != kXmlWriteOk)
-        GTEST_SKIP() << "/dev/full is not writable here";
-    int result = kXmlWriteOk;
-    int calls = 0;
+    ASSERT_EQ(full.OpenFile("/dev/full"), kXmlWriteOk);
+    int result = kXmlWriteOk, calls = 0;
     // Writing stops being accepted once the buffer had to go out to the full device.
     for (; calls < 10000 && result == kXmlWriteOk; ++calls)
         result = full.EmptyElement("item", {{"v", "0123456789"}});
-    EXPECT_NE(result, kXmlWriteOk);
     EXPECT_LT(calls, 10000);
     EXPECT_NE(full.EndDocument(), kXmlWriteOk);
-    EXPECT_STRNE(full.ErrorText(), "");
-
     XmlStreamWriter small;
     ASSERT_EQ(small.OpenFile("/dev/full"), kXmlWriteOk);
     EXPECT_EQ(small.EmptyElement("x"), kXmlWriteOk) << "still buffered";
