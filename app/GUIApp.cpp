@@ -9,6 +9,7 @@
 #include "app/SettingsEditor.h"
 #include "base/FileUtil.h"
 #include "base/Messages.h"
+#include "base/RuntimeDirs.h"
 
 const char kDefaultDevicePassword[] = "1";
 const char kProgramTitle[] = "Pelta Flasher";
@@ -17,8 +18,6 @@ GUIApp* GUIApp::instance = nullptr;
 
 namespace {
 const char kTextDomain[] = "messages";
-const char kResFolder[] = "res";
-const char kUserSettingsFile[] = "settings.xml";
 const char kDefaultDescription[] = "Pelta.xml";
 const int kContentBorder = 5;
 
@@ -77,6 +76,13 @@ const MsgBoxKind kMsgBoxKinds[] = {
     {3, Quill::kMessageQuestion, {GTK_STOCK_YES, GTK_STOCK_NO, GTK_STOCK_CANCEL}, 3},
 };
 
+// A path as the interface shows it; kept as it is when it is not in the file-name encoding.
+SString Utf8Of(const SString& path)
+{
+    SString utf8 = PathToUtf8(path.Text());
+    return utf8.IsEmpty() ? path : utf8;
+}
+
 bool IsStopButton(WidgetId id)
 {
     return id == W_TB_Stop0 || id == W_TB_Stop1 || id == W_TB_Stop2;
@@ -91,23 +97,18 @@ GUIApp::GUIApp(const char* programDir)
 {
     Messages::Init();
     Messages::SetTitle(kProgramTitle);
-    programDir_ = PathToUtf8(programDir ? programDir : "");
-    if (programDir_.IsEmpty() && programDir)
-        programDir_.Assign(programDir);
+    SString localDir = PathFromUtf8(programDir);
+    RuntimeDirs dirs = RuntimeDirsOf(localDir.IsEmpty() ? programDir : localDir.Text());
+    dataDir_ = Utf8Of(dirs.data);
+    userSettingsPath_ = Utf8Of(dirs.userSettings);
 
-    SString localeDir = programDir_;
-    PathJoin(localeDir, kResFolder, "locale", nullptr);
-    Messages::BindCatalogue(PathFromUtf8(localeDir.Text()).Text());
+    Messages::BindCatalogue(dirs.locale.Text());
     textdomain(kTextDomain);
     // Numbers in files and on the wire always use a decimal point.
     setlocale(LC_NUMERIC, "C");
 
     title_ = Tr(kProgramTitle);
-    userSettingsPath_ = programDir_;
-    PathJoin(userSettingsPath_, kResFolder, kUserSettingsFile, nullptr);
-    SString defaultDescription = programDir_;
-    PathJoin(defaultDescription, kResFolder, kDefaultDescription, nullptr);
-    settings_->DefaultPathSet(PathFromUtf8(defaultDescription.Text()));
+    settings_->DefaultPathSet(RuntimeFile(dirs, kDefaultDescription));
 }
 
 GUIApp::~GUIApp()

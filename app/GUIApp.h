@@ -48,8 +48,9 @@ public:
     // The one instance; cleared before it is deleted.
     static GUIApp* instance;
 
-    // programDir: the folder that holds "res" (UTF-8 or file-name encoding, with or without
-    // a trailing separator). Binds the message catalogue; touches no widget.
+    // programDir: the program's own folder (UTF-8 or file-name encoding, with or without a
+    // trailing separator), which tells where the run-time files are (base/RuntimeDirs.h).
+    // Binds the message catalogue; touches no widget.
     explicit GUIApp(const char* programDir);
     ~GUIApp() override;
     GUIApp(const GUIApp&) = delete;
@@ -168,7 +169,8 @@ public:
     // --- Access for the operation files and the tests.
     OperationRunner& Runner() { return runner_; }
     const SString& Title() const { return title_; }
-    const SString& ProgramDir() const { return programDir_; }
+    // The run-time folder (UI/Main.glade, Pelta.xml), UTF-8, with a trailing separator.
+    const SString& DataDir() const { return dataDir_; }
     const SString& UserSettingsPath() const { return userSettingsPath_; }
     GObject* Object(WidgetId id) const { return objects_[id]; }
     Quill::Window Wnd(WidgetId id) const;
@@ -215,7 +217,7 @@ private:
     static gboolean LogFollow_cb(gpointer view);
 
     SString title_;
-    SString programDir_;
+    SString dataDir_;
     SString userSettingsPath_;
 
     GtkBuilder* builder_ = nullptr;

@@ -1,4 +1,5 @@
-// GUIApp: the user settings file res/settings.xml: window places, the last unit address and
+// GUIApp: the user settings file (res/settings.xml in a build tree, the user's configuration
+// folder when installed): window places, the last unit address and
 // password, the settings divider and the talk-log switch. Read once at start, written at quit.
 #include <cstdio>
 #include <cstring>
@@ -6,6 +7,7 @@
 
 #include "app/GUIApp.h"
 #include "base/FileUtil.h"
+#include "base/RuntimeDirs.h"
 #include "recoding/Codepage.h"
 #include "recoding/XmlEventReader.h"
 #include "recoding/XmlStreamWriter.h"
@@ -109,7 +111,12 @@ void GUIApp::SetsSave()
 
     // Each step runs only while every earlier one succeeded; a failure ends the saving quietly.
     const std::function<int()> steps[] = {
-        [&] { return w->OpenFile(PathFromUtf8(userSettingsPath_.Text()).Text()); },
+        [&] {
+            // Installed, the folder under the user's configuration folder is made on first quit.
+            SString path = PathFromUtf8(userSettingsPath_.Text());
+            int made = UserSettingsFolderMake(path.Text());
+            return made != 0 ? made : w->OpenFile(path.Text());
+        },
         [&] {
             w->SetCodepages(kCodepageUTF8, kCodepageUTF8);
             return w->Declaration(kRootElement);

@@ -87,8 +87,8 @@ int AppStart(int argc, char** argv, const char* programDir)
     if (!g_builder)
         g_error("builder");
     gtk_builder_set_translation_domain(g_builder, kTextDomain);
-    SString ui = app->ProgramDir();
-    PathJoin(ui, "res", "UI", "Main.glade", nullptr);
+    SString ui = app->DataDir();
+    PathJoin(ui, "UI", "Main.glade", nullptr);
     GError* error = nullptr;
     if (!gtk_builder_add_from_file(g_builder, PathFromUtf8(ui.Text()).Text(), &error)) {
         SString text = GUIApp::TrArgs("Can't build UI:\n\n'^0'", error ? error->message : "");

@@ -10,8 +10,8 @@ extern GtkWidget* g_form1;
 // and takes the lock; the calling thread keeps it for the program's life.
 void GuiThreadsEnter();
 
-// Creates GUIApp for programDir (the folder holding "res"), builds the window from
-// res/UI/Main.glade, connects the handlers and runs GUIApp::Init. 0 on success, else the
+// Creates GUIApp for the program in programDir, builds the window from UI/Main.glade of its
+// run-time folder (res/ beside it, or share/pelta when installed), connects the handlers and runs GUIApp::Init. 0 on success, else the
 // exit code, with everything it made released again.
 int AppStart(int argc, char** argv, const char* programDir);
 

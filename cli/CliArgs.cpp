@@ -77,7 +77,8 @@ const char kUsage[] =
     "  --log FILE           every line of every unit also into FILE\n"
     "  --password N         device password (0x.. hex, 0.. octal), default 1\n"
     "  --talk-log           log every request and answer\n"
-    "  --description FILE   settings-read: the settings description, default res/Pelta.xml\n"
+    "  --description FILE   settings-read: the settings description, default Pelta.xml of\n"
+    "                       res/ beside the program, or share/pelta when installed\n"
     "  --group GID          settings-*: only the settings of the group with this gid\n"
     "exit codes: 0 success, 1 failure, 2 bad arguments, 3 aborted (Ctrl-C),\n"
     "            4 settings-diff found differences\n";

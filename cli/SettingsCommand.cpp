@@ -5,6 +5,7 @@
 
 #include "base/FileUtil.h"
 #include "base/Messages.h"
+#include "base/RuntimeDirs.h"
 #include "settings/SettingsTalk.h"
 #include "settings/SettingsXml.h"
 
@@ -59,9 +60,7 @@ SettingsCommand::~SettingsCommand() = default;
 
 SString SettingsCommand::DefaultDescription()
 {
-    SString path = ProgramDirectory();
-    PathJoin(path, "res", "Pelta.xml", nullptr);
-    return path;
+    return RuntimeFile(RuntimeDirsOfProgram(), "Pelta.xml");
 }
 
 bool SettingsCommand::GroupSelect(DeviceSettings& settings, const char* file)

@@ -44,7 +44,7 @@ public:
     // differences; returns the command's exit code.
     int Finish(int code);
 
-    // The default description: res/Pelta.xml beside the program.
+    // The default description: Pelta.xml of the run-time folder (res/ or share/pelta).
     static SString DefaultDescription();
 
 private:

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "base/Messages.h"
+#include "base/RuntimeDirs.h"
 #include "cli/CliArgs.h"
 #include "cli/ConsoleUi.h"
 #include "cli/ImageFile.h"
@@ -25,20 +26,6 @@
 namespace {
 const char kProgramTitle[] = "Pelta CLI";
 const char kWakeInterrupt = 'i';
-
-// The catalogues live in res/locale beside the program.
-void CatalogueBind()
-{
-    gchar* exe = g_file_read_link("/proc/self/exe", nullptr);
-    if (!exe)
-        return;
-    gchar* dir = g_path_get_dirname(exe);
-    gchar* locale = g_build_filename(dir, "res", "locale", nullptr);
-    Messages::BindCatalogue(locale);
-    g_free(locale);
-    g_free(dir);
-    g_free(exe);
-}
 
 bool OperationStart(OperationRunner& runner, const CliRequest& request, const ImageFile& image)
 {
@@ -75,7 +62,7 @@ int main(int argc, char** argv)
     setlocale(LC_NUMERIC, "C");
     Messages::Init();
     Messages::SetTitle(kProgramTitle);
-    CatalogueBind();
+    Messages::BindCatalogue(RuntimeDirsOfProgram().locale.Text());
 
     CliRequest request;
     std::string error;
