@@ -12,7 +12,7 @@ __attribute__((weak)) int64_t PeltaBuildTime()
     return 0;
 }
 
-const char kVersionText[] = "1.3.2";
+const char kVersionText[] = PELTA_VERSION;
 
 namespace {
 const char kBuildTimeFormat[] = "%d.%m.%Y %H:%M:%S";

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The real program under Xvfb: it starts from a folder with res/ beside it, shows a window
 # titled "Pelta Flasher" that is not blank, quits through its File menu and writes its user
-# settings with all eight elements.
+# settings with all eight elements. With "installed" the program runs where it lies (an
+# installed tree) and its settings go to a temporary XDG_CONFIG_HOME.
 set -euo pipefail
 exe=$1
 work=$(mktemp -d)
@@ -11,11 +12,18 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-cp "$exe" "$work/pelta-flasher"
-cp -r "$(dirname "$exe")/res" "$work/res"
-rm -rf "$work/res/settings.xml"
+if [ "${2:-}" = installed ]; then
+  export XDG_CONFIG_HOME=$work/config
+  settings=$XDG_CONFIG_HOME/pelta/settings.xml
+else
+  cp "$exe" "$work/pelta-flasher"
+  cp -r "$(dirname "$exe")/res" "$work/res"
+  rm -rf "$work/res/settings.xml"
+  exe=$work/pelta-flasher
+  settings=$work/res/settings.xml
+fi
 
-"$work/pelta-flasher" 2>"$work/stderr" &
+"$exe" 2>"$work/stderr" &
 pid=$!
 win=$(timeout 30 xdotool search --sync --onlyvisible --name '^Pelta Flasher$' | head -1)
 [ -n "$win" ] || { echo "no window"; exit 1; }
@@ -38,7 +46,6 @@ wait "$pid" || rc=$?
 pid=""
 [ "$rc" -eq 0 ] || { echo "exit code $rc"; cat "$work/stderr"; exit 1; }
 
-settings="$work/res/settings.xml"
 [ -f "$settings" ] || { echo "settings.xml not written"; exit 1; }
 for e in pelta_flasher_settings fileHeader window dev windowDevSettings windowDevFind devSettings options; do
   grep -q "<$e[ >]" "$settings" || { echo "missing element $e"; cat "$settings"; exit 1; }

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# The installed tree: cmake --install into a temporary DESTDIR under a prefix of its own, then
+# every program runs from there with no build tree beside it: pelta-sim --help, pelta-cli
+# version against that pelta-sim in Russian (so the catalogue was found), and pelta-flasher
+# under Xvfb (interface and settings description found, user settings written on quit into
+# a temporary XDG_CONFIG_HOME).
+set -euo pipefail
+build=$1 smoke=$2
+listen_wait_s=30
+work=$(mktemp -d)
+sim_pid=""
+cleanup() {
+  if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+
+DESTDIR=$work/root cmake --install "$build" --prefix /opt/pelta >"$work/install.log" ||
+  { cat "$work/install.log"; fail "cmake --install"; }
+prefix=$work/root/opt/pelta
+[ ! -e "$prefix/bin/res" ] || fail "a build tree's res/ was installed beside the programs"
+
+"$prefix/bin/pelta-sim" --help | grep -q '^usage: pelta-sim' || fail "pelta-sim --help"
+
+coproc SIM { exec "$prefix/bin/pelta-sim" --listen 127.0.0.1 --port 0 --udp-port 0 2>&1; }
+sim_pid=$SIM_PID
+host=""
+while IFS= read -r -t "$listen_wait_s" line <&"${SIM[0]}"; do
+  case "$line" in
+    "pelta-sim: listening tcp "*) host=${line#pelta-sim: listening tcp }; host=${host%% *}; break ;;
+  esac
+done
+[ -n "$host" ] || fail "pelta-sim did not start listening"
+out=$(LANG=C.UTF-8 LANGUAGE=ru "$prefix/bin/pelta-cli" version --host "$host") ||
+  { echo "$out"; fail "pelta-cli version"; }
+echo "$out" | grep -qx 'Версия прошивки: 1\.0\.0\.1' || { echo "$out"; fail "no Russian version line"; }
+
+bash "$smoke" "$prefix/bin/pelta-flasher" installed || fail "pelta-flasher from the installed tree"
+echo "installed tree ok"
