@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "base/LogTypes.h"
+#include "operations/LogLines.h"
 #include "tests/support/RunnerSim.h"
 #include "tests/support/ScriptedPeer.h"
 
@@ -80,8 +81,9 @@ TEST_F(RunnerTest, AbortMidWriteThenTheNextOperationsSucceed)
     EXPECT_FALSE(runner_->WriteBegin(false));
     EXPECT_FALSE(runner_->ChangePasswordBegin(2));
     EXPECT_FALSE(runner_->FindDevicesBegin());
-    runner_->TalkStop();
-    EXPECT_EQ(AppState::Aborted, Finish());
+    runner_->WorkerStop(true);  // returns once the worker has ended
+    EXPECT_FALSE(runner_->IsBusy());
+    EXPECT_EQ(AppState::Aborted, State());
     EXPECT_EQ(1, ui_->Count("begin"));
     EXPECT_EQ(0u, EndLine().find("Write firmware end: ABORTED.")) << ui_->Dump();
     EXPECT_EQ(-1, ui_->Find("You need reboot"));
@@ -136,6 +138,22 @@ TEST_F(RunnerTest, KindsWithoutBodyAndKindsOfOtherLibraries)
         EXPECT_EQ(c.state, Run(c.kind)) << c.end;
         EXPECT_EQ(0u, EndLine().find(c.end)) << ui_->Dump();
     }
+}
+
+TEST(LogTexts, LineBreaksGoAndThePrefixIndents)
+{
+    const struct {
+        const char* text;
+        uint32_t mode;
+        const char* clean;
+    } cases[] = {{"a\r\nb\n\r", LogModeLine, "ab"}, {"a\nb", LogModeLine, "ab"}, {"a\rb\r", LogModeOpen, "ab"},
+                 {"a\nb\n", LogModeLine | kLogRaw, "a\nb\n"}};
+    for (const auto& c : cases)
+        EXPECT_STREQ(c.clean, LogTextClean(SString(c.text), c.mode).Text()) << c.text;
+    EXPECT_STREQ("    ", LogPrefix(0, 2).Text());
+    const std::string stamped = LogPrefix(1700000000, 1).Text();
+    EXPECT_EQ(12u, stamped.size()) << stamped;
+    EXPECT_EQ(":  ", stamped.substr(2, 1) + stamped.substr(8, 2)) << stamped;
 }
 
 TEST_F(RunnerTest, WorkerThatCannotStartLeavesTheBusyStates)
