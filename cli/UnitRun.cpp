@@ -177,8 +177,9 @@ std::string UnitRun::StatusLine()
     if (runner_)
         runner_->StateGet(&state, &kind);
     std::lock_guard<std::mutex> hold(lock_);
+    const char* colour = nullptr;
     if (state != AppState::Running || total_ <= 0)
-        return StateText(state, kind, nullptr).Text();
+        return StateText(state, kind, &colour).Text();
     int filled = (int)(done_ * kBarWidth / total_);
     std::string bar(filled, '#');
     bar.append(kBarWidth - filled, '-');

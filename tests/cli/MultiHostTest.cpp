@@ -9,6 +9,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <regex>
 #include <sstream>
 
 #include "cli/CliArgs.h"
@@ -179,8 +180,8 @@ TEST(MultiHost, EightUnitsFourFaultsSayWhichFailedAndWhy)
     }
 }
 
-// Ctrl-C while the first two of three units write: both end ABORTED (or OK), the third never
-// starts, exit 3.
+// Ctrl-C while the first two of three units write, on a terminal (progress lines, colours):
+// both end ABORTED (or OK), the third never starts, exit 3.
 TEST(MultiHost, CtrlCStopsTheRunningUnitsAndStartsNoMore)
 {
     const std::string dir = TempDir();
@@ -192,8 +193,10 @@ TEST(MultiHost, CtrlCStopsTheRunningUnitsAndStartsNoMore)
     }
     CliOptions options;
     options.interruptOn = "Device talk...";
+    options.terminal = true;
     CliResult r = CliRun(cli, options);
     ASSERT_TRUE(r.interrupted);
+    r.out = std::regex_replace(r.out, std::regex("\x1b\\[[0-9;]*[A-Za-z]"), "");
     EXPECT_EQ(r.exitCode, kAborted) << r.out << r.err;
     const std::string table = r.out.substr(r.out.find("\nHost ") + 1);
     for (size_t i = 0; i < sims.size(); ++i) {
