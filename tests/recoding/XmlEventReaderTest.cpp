@@ -14,6 +14,11 @@ namespace {
 
 using Ev = std::vector<std::string>;
 
+std::string Text(const char* t, uint32_t n)
+{
+    return std::string(t, n) + "]";
+}
+
 std::string Attrs(const XmlAttribute* a)
 {
     std::string s;
@@ -25,39 +30,17 @@ std::string Attrs(const XmlAttribute* a)
 // Every event as one line, so that a whole sequence compares at once.
 void Record(XmlEventReader& r, Ev& events, bool withEmpty)
 {
-    r.SetElementStartHandler([&](XmlEventReader&, const char* n, const XmlAttribute* a) {
-        events.push_back(std::string("start ") + n + Attrs(a));
-        return 0;
-    });
-    r.SetElementEndHandler([&](XmlEventReader&, const char* n) {
-        events.push_back(std::string("end ") + n);
-        return 0;
-    });
+    auto push = [&events](const std::string& e) { return events.push_back(e), 0; };
+    using A = const XmlAttribute*;
+    r.SetElementStartHandler([=](XmlEventReader&, const char* n, A a) { return push("start " + (n + Attrs(a))); });
+    r.SetElementEndHandler([=](XmlEventReader&, const char* n) { return push(std::string("end ") + n); });
     if (withEmpty)
-        r.SetEmptyElementHandler([&](XmlEventReader&, const char* n, const XmlAttribute* a) {
-            events.push_back(std::string("empty ") + n + Attrs(a));
-            return 0;
-        });
-    r.SetTextHandler([&](XmlEventReader&, const char* t) {
-        events.push_back(std::string("text [") + t + "]");
-        return 0;
-    });
-    auto block = [&](const char* kind) {
-        return [&events, kind](XmlEventReader&, const char* t, uint32_t n) {
-            events.push_back(std::string(kind) + " [" + std::string(t, n) + "]");
-            return 0;
-        };
-    };
-    r.SetCommentHandler(block("comment"));
-    r.SetCDataHandler(block("cdata"));
-    r.SetDoctypeHandler([&](XmlEventReader&, const char* n) {
-        events.push_back(std::string("doctype ") + n);
-        return 0;
-    });
-    r.SetEndDocumentHandler([&](XmlEventReader&) {
-        events.push_back("eod");
-        return 0;
-    });
+        r.SetEmptyElementHandler([=](XmlEventReader&, const char* n, A a) { return push("empty " + (n + Attrs(a))); });
+    r.SetTextHandler([=](XmlEventReader&, const char* t) { return push(std::string("text [") + t + "]"); });
+    r.SetCommentHandler([=](XmlEventReader&, const char* t, uint32_t n) { return push("comment [" + Text(t, n)); });
+    r.SetCDataHandler([=](XmlEventReader&, const char* t, uint32_t n) { return push("cdata [" + Text(t, n)); });
+    r.SetDoctypeHandler([=](XmlEventReader&, const char* n) { return push(std::string("doctype ") + n); });
+    r.SetEndDocumentHandler([=](XmlEventReader&) { return push("eod"); });
 }
 
 Ev Events(const std::string& xml, bool withEmpty = false, uint32_t options = 0, int expected = kXmlReadOk)

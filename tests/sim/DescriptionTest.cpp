@@ -80,13 +80,21 @@ using DescriptionTest = SimTest;
 
 TEST_F(DescriptionTest, ReadsFollowTheReadPositionsAndMarkValues) {
     // A: other file and offset; B: other record of the same file; C: a second write record
-    // feeding A's read record. Record 21/0 itself is named by no "r".
+    // feeding A's read record; D: a read in an image file. Record 21/0 itself is named by no "r".
     TempFile description(Document(Scalar("Integer", Position(22, 0, 2, 1, 21, 0, 1)) +
                                   Scalar("Integer", Position(21, 64, 1, 2, 21, 0, 2)) +
-                                  Scalar("Integer", Position(22, 0, 1, 1, 24, 0, 3))));
+                                  Scalar("Integer", Position(22, 0, 1, 1, 24, 0, 3)) +
+                                  Scalar("Integer", Position(3, 1, 1, 1, 25, 0, 1))));
     StartSim({"--description", description.path});
     Connect();
+    // A described read in an image file is settings once its write record is held.
+    ImageWriteResult image = WriteImage(client_, 3, PatternImage(24, 7), 0x11223344);
+    ASSERT_TRUE(image.ok) << image.failure;
     RunSteps(client_, {
+        {"feeding record not written: the image record", 3, 1, nullptr, 2, "00 01 00 03"},
+        {"write the feeding record", 25, 0, "00 01 12 34", 0, "ok"},
+        {"now the settings", 3, 1, nullptr, 2, "00 01 12 34"},
+        {"an unnamed image record stays", 3, 2, nullptr, 1, "00 01"},
         {"never written", 22, 0, nullptr, 3, "00 00 00 00 00 00"},
         {"write 21/0", 21, 0, "00 01 11 11 22 22 33 33", 0, "ok"},
         {"24/0 not written yet", 22, 0, nullptr, 3, "00 00 00 00 11 11"},
@@ -133,21 +141,6 @@ TEST_F(DescriptionTest, WithoutADescriptionRecordsReadAsWrittenAndImageFilesTake
     RunSteps(client_, {
         {"a later settings write wins again", 3, 0, "00 01 00 2A", 0, "ok"},
         {"read as settings", 3, 0, nullptr, 2, "00 01 00 2A"},
-    });
-}
-
-TEST_F(DescriptionTest, ADescribedReadInAnImageFileIsSettingsOnceItsWriteRecordIsHeld) {
-    TempFile description(Document(Scalar("Integer", Position(3, 1, 1, 1, 21, 0, 1))));
-    StartSim({"--description", description.path});
-    Connect();
-    ImageWriteResult image = WriteImage(client_, 3, PatternImage(24, 7), 0x11223344);
-    ASSERT_TRUE(image.ok) << image.failure;
-    RunSteps(client_, {
-        {"feeding record not written: the image record", 3, 1, nullptr, 1, "00 01"},
-        {"its word count", 3, 1, nullptr, 2, "00 01 00 03"},
-        {"write the feeding record", 21, 0, "00 01 12 34", 0, "ok"},
-        {"now the settings", 3, 1, nullptr, 2, "00 01 12 34"},
-        {"an unnamed image record stays", 3, 2, nullptr, 1, "00 01"},
     });
 }
 
@@ -319,31 +312,23 @@ TEST(DescriptionReader, ValuesAreCodedAsTheToolWritesThem) {
 
 TEST(DescriptionReader, TheDeclarationNamesTheEncoding) {
     const std::string home = "\xD0\x94\xD0\xBE\xD0\xBC";   // a Cyrillic word in UTF-8
-    const std::string homeCp1251 = "\xC4\xEE\xEC";
-    std::string body = "<device><sygnals>" +
-                       Scalar("Integer", Position(2, 0, 1, 1, 2, 0, 1), "<description>@</description>") +
-                       "</sygnals></device>";
-    auto with = [&](const std::string& head, const std::string& word) {
-        std::string text = head + body;
-        return text.replace(text.find('@'), 1, word);
+    const std::pair<std::string, std::string> cases[] = {
+        {"", home},
+        {"<?xml version=\"1.0\"?>", home},
+        {"<?xml version=\"1.0\"?><!-- encoding=\"windows-1251\" -->", home},   // named after the declaration
+        {"<?xml version=\"1.0\" encoding=\"utf8\"?>", home},
+        {"<?xml version='1.0' encoding='windows-1251'?>", "\xC4\xEE\xEC"},
     };
-    struct Case {
-        const char* what;
-        std::string file;
-    } cases[] = {
-        {"no declaration", with("", home)},
-        {"declaration without encoding", with("<?xml version=\"1.0\"?>", home)},
-        {"encoding named only after the declaration",
-         with("<?xml version=\"1.0\"?><!-- encoding=\"windows-1251\" -->", home)},
-        {"utf8 in any case", with("<?xml version=\"1.0\" encoding=\"utf8\"?>", home)},
-        {"windows-1251 in single quotes", with("<?xml version='1.0' encoding='windows-1251'?>", homeCp1251)},
-    };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SimDescription d;
-        std::string error;
-        ASSERT_TRUE(ParseDescription(c.file, &d, &error)) << c.what << ": " << error;
-        ASSERT_EQ(1u, d.settings.size()) << c.what;
-        EXPECT_EQ(home, d.settings[0].description) << c.what;
+        std::string error, description = "<description>" + c.second + "</description>";
+        ASSERT_TRUE(ParseDescription(c.first + "<device><sygnals>" +
+                                         Scalar("Integer", Position(2, 0, 1, 1, 2, 0, 1), description) +
+                                         "</sygnals></device>",
+                                     &d, &error))
+            << c.first << ": " << error;
+        ASSERT_EQ(1u, d.settings.size()) << c.first;
+        EXPECT_EQ(home, d.settings[0].description) << c.first;
     }
 }
 
