@@ -35,6 +35,8 @@ std::vector<LogEntry> LogQueue::Take(bool byFlush)
     std::vector<LogEntry> taken;
     std::lock_guard<std::mutex> lock(mutex_);
     taken.swap(entries_);
+    // The writer's next frame is likely as long: spare it the vector's regrowth under the lock.
+    entries_.reserve(taken.size());
     if (byFlush)
         source_ = 0;
     return taken;
