@@ -45,7 +45,8 @@ Bytes Source(const std::string& token)
 {
     static const Bytes a = Hex("00 7B 00 00 00 12 01 14 10 11 12 13 14 15 16 17 18 19 1A 1B 1C 1D 1E 1F");
     static const Bytes b = Hex("00 7C 00 00 00 12 01 14 20 21 22 23 24 25 26 27 28 29 2A 2B 2C 2D 2E 2F");
-    static const Bytes f = [] { Bytes x(300); for (size_t i = 0; i < x.size(); i++) x[i] = (uint8_t)(i * 7); return x; }();
+    static Bytes f(300);
+    for (size_t i = 0; i < f.size(); i++) f[i] = (uint8_t)(i * 7);
     const Bytes& all = token[0] == 'A' ? a : token[0] == 'B' ? b : f;
     size_t dash = token.find('-'), from = std::stoul(token.substr(1)), to = std::stoul(token.substr(dash + 1));
     return Bytes(all.begin() + from, all.begin() + to);
@@ -87,8 +88,10 @@ std::vector<std::string> Play(TalkChannel_TCP& ch, RecordingOwner& owner, const 
             peer = -1;
             tcp_info info{};
             socklen_t len = sizeof info;
-            if (!WaitFor([&] { return getsockopt(client, IPPROTO_TCP, TCP_INFO, &info, &len) == 0 && info.tcpi_state == TCP_CLOSE; }))
-                trace.push_back("reset not seen");
+            auto closed = [&] {
+                return !getsockopt(client, IPPROTO_TCP, TCP_INFO, &info, &len) && info.tcpi_state == TCP_CLOSE;
+            };
+            if (!WaitFor(closed)) trace.push_back("reset not seen");
         } else if (s[0] == 'r' || s == "d") {
             const int size = s == "d" ? 64 : std::stoi(s.substr(1));
             for (int i = 0; i < 100; i++) {
@@ -150,7 +153,7 @@ TEST(ReceiveAhead, SamePiecesAsOneReceiveCallPerPiece)
         std::vector<std::string> want = Play(plain, plainOwner, c[1]), got = Play(ahead, aheadOwner, c[1]);
         EXPECT_GT(want.size(), 1u) << c[0];
         for (size_t i = 0; i < std::max(want.size(), got.size()); i++)
-            EXPECT_EQ(i < got.size() ? got[i] : "(none)", i < want.size() ? want[i] : "(none)") << c[0] << ", entry " << i;
+            EXPECT_EQ(i < got.size() ? got[i] : "-", i < want.size() ? want[i] : "-") << c[0] << ", entry " << i;
     }
 }
 

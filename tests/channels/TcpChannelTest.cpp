@@ -31,7 +31,8 @@ TEST(ChannelLines, DumpsAndErrorReports)
     named.ReportError("Receiving error", 12345);
     EXPECT_EQ(owner.Styled(), (Lines{"1|Dev: --> 10 bytes:", "3|00 1A FF 03 00 00 00 06", "3|01 02                  ",
                                      "1|Dev: <-- 8 bytes:", "3|00 1A FF 03 00 00 00 06", "0|Dev: --> ERROR",
-                                     "0|Dev: <-- ERROR", "1|--> 0 bytes", "4|ab", "4|Dev: Sending error: 'Not all data was send'",
+                                     "0|Dev: <-- ERROR", "1|--> 0 bytes", "4|ab",
+                                     "4|Dev: Sending error: 'Not all data was send'",
                                      "4|Dev: Connection error: 'Connection refused'. Check the cable.",
                                      "4|Dev: Receiving error: 'Unknown ERROR'"}));
 }
@@ -97,7 +98,8 @@ TEST(TcpChannel, FailuresOfEveryCallAndTheirLines)
     EXPECT_EQ(owner.Styled(), (Lines{"4|Connection error: 'Channel not opened'", "4|Sending error: 'Socket not opened'",
                                      "4|Receiving error: 'Socket not opened'", "0|Open TCP socket",
                                      "0|Connecting to '" + refused + "'", "4|Connection error: 'Connection refused'",
-                                     "0|Connecting to 'localhost'", "4|Connection error: 'Cannot assign requested address'",
+                                     "0|Connecting to 'localhost'",
+                                     "4|Connection error: 'Cannot assign requested address'",
                                      "0|Connecting to '" + silent + "'", "4|Sending error: 'Not all data was send'",
                                      "0|Close socket"}));
 }

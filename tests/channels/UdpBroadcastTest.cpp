@@ -1,15 +1,37 @@
 // UDP broadcast channel on loopback: the interface list is replaced by loopback addresses so
 // the datagrams stay on 127.0.0.0/8; the host's list itself; delivery in pieces, end of stream,
 // sender, failures.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
-#include "tests/support/LoopbackUdpChannel.h"
+#include "channels/TalkChannel_UDPBroadcast.h"
 #include "tests/support/RecordingOwner.h"
 #include "tests/support/ScriptedPeer.h"
 
 namespace {
 
 using Lines = std::vector<std::string>;
+
+// The channel with a chosen interface list and destination port.
+struct LoopbackUdpChannel : TalkChannel_UDPBroadcast {
+    LoopbackUdpChannel(TalkChannelExtI* owner, std::vector<ifi_entry> list, uint16_t port)
+        : TalkChannel_UDPBroadcast(owner, "", 200), interfaces(std::move(list))
+    {
+        destinationPort_ = port;
+    }
+    ifi_entry* Interfaces(int* count) override
+    {
+        *count = (int)interfaces.size();
+        auto* list = static_cast<ifi_entry*>(malloc(sizeof(ifi_entry) * (interfaces.size() + 1)));
+        return static_cast<ifi_entry*>(memcpy(list, interfaces.data(), sizeof(ifi_entry) * interfaces.size()));
+    }
+    std::vector<ifi_entry> interfaces;
+};
+// An interface that can broadcast (or not), whose broadcast address is the address itself.
+ifi_entry Interface(const char* address, uint32_t flags = kIfiBroadcast)
+{
+    return MakeIfiEntry(flags, inet_addr(address), ~0u);
+}
 
 // A loopback unit: a datagram socket bound to address:port (port 0 picks one).
 struct FakeUnit {
@@ -50,8 +72,8 @@ TEST(UdpChannel, BroadcastsOnceAndHandsOutEachAnswerInPieces)
     if (u2.fd == -1) GTEST_SKIP() << "port taken on 127.1.2.3";
     RecordingOwner owner;
     owner.talkLog = true;
-    LoopbackUdpChannel ch(&owner, {LoopbackUdpChannel::Loopback("127.0.0.1"), MakeIfiEntry(0, inet_addr("127.0.0.3"), ~0u),
-                                   LoopbackUdpChannel::Loopback("127.1.2.3")}, (uint16_t)u1.port, 200);
+    LoopbackUdpChannel ch(&owner, {Interface("127.0.0.1"), Interface("127.0.0.3", 0), Interface("127.1.2.3")},
+                          (uint16_t)u1.port);
     const Bytes request = Hex("01 02");
     ASSERT_TRUE(ch.Open() && ch.Send(request.data(), 2));
     EXPECT_TRUE(u1.Take() == request && u2.Take() == request && u1.Take().empty());
@@ -80,8 +102,8 @@ TEST(UdpChannel, BroadcastsOnceAndHandsOutEachAnswerInPieces)
     Lines heads;   // each datagram is dumped once, when it is taken from the socket
     for (const std::string& line : owner.Styled())
         if (line[0] != '3') heads.push_back(line);
-    EXPECT_EQ(heads, (Lines{"1|<-- 20 bytes:", "1|<-- 3 bytes:", "0|<-- ERROR", "4|Receiving error: 'Message too long'",
-                            "1|<-- 256 bytes:", "1|<-- 0 bytes"}));
+    EXPECT_EQ(heads, (Lines{"1|<-- 20 bytes:", "1|<-- 3 bytes:", "0|<-- ERROR",
+                            "4|Receiving error: 'Message too long'", "1|<-- 256 bytes:", "1|<-- 0 bytes"}));
     EXPECT_TRUE(ch.Close() && ch.Open() && ch.Send(request.data(), 2) && u1.Take() == request);   // a new search
 }
 
@@ -89,8 +111,7 @@ TEST(UdpChannel, FailedSendsAndNoInterfaceThatCanBroadcast)
 {
     RecordingOwner owner;
     // Port 0 is no valid destination: every send fails, and one more line sums it up.
-    LoopbackUdpChannel ch(&owner, {LoopbackUdpChannel::Loopback("127.0.0.1"), LoopbackUdpChannel::Loopback("127.0.0.2")},
-                          0, 200);
+    LoopbackUdpChannel ch(&owner, {Interface("127.0.0.1"), Interface("127.0.0.2")}, 0);
     uint8_t b[4] = {1, 2, 3, 4};
     int count = 0;
     bool end = false;
@@ -101,8 +122,7 @@ TEST(UdpChannel, FailedSendsAndNoInterfaceThatCanBroadcast)
                                      "0|Open UDP socket", "0|Send to broadcast addresses:", "0|\t\t127.0.0.1",
                                      "0|\t\t127.0.0.2", invalid, invalid, invalid, "0|Close socket"}));
     FakeUnit unit("127.0.0.1", 0);
-    LoopbackUdpChannel none(&owner, {MakeIfiEntry(0, inet_addr("127.0.0.1"), inet_addr("255.0.0.0"))},
-                            (uint16_t)unit.port, 200);
+    LoopbackUdpChannel none(&owner, {Interface("127.0.0.1", 0)}, (uint16_t)unit.port);
     EXPECT_TRUE(none.Open() && none.Send(b, 4) && unit.Take().empty() && none.Receive(b, 4, &count, &end));
     EXPECT_TRUE(count == 0 && end && none.Close());
 }

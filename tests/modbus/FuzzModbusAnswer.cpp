@@ -25,7 +25,8 @@ struct MemoryChannel : TalkChannel {
     bool Send(const void* data, int count) override
     {
         sends++;
-        if (!data || count <= 0 || count > kModbusMaxFrame || user->stopped) fault = "a send of " + std::to_string(count);
+        if (!data || count <= 0 || count > kModbusMaxFrame || user->stopped)
+            fault = "a send of " + std::to_string(count);
         return true;
     }
     bool Receive(void* buffer, int count, int* received, bool* end) override
@@ -64,13 +65,6 @@ ModbusStatus Call(const MODBUS_TalkInfo& info, int request, uint8_t* out)
 
 std::string ModbusAnswerFault(const uint8_t* data, size_t size, ModbusResult* result)
 {
-    // The lines the client may log, cut before their variable parts.
-    static const char* kLines[] = {"Wrong transaction identifier (want", "Wrong protocol identifier (want",
-        "Wrong unit identifier (want", "Wrong device address (want", "Wrong CRC (want", "Wrong function code '",
-        "Device answer exception '", "Wrong device data length (want", "Wrong device record length (want",
-        "Wrong reference type (want", "Wrong registers start address (want", "Wrong registers count (want",
-        "Answer not equal request", "Reading the remainder from channel", "Retry", "No data (timeout). Check device",
-        "Data incomplete (timeout)", "No data (EOF). Check device connection.", "Data incomplete (EOF)"};
     if (size < 3) return "";
     RecordingOwner owner;
     owner.stopAfterPolls = data[2] < 200 ? -1 : data[2] - 200;
@@ -91,9 +85,6 @@ std::string ModbusAnswerFault(const uint8_t* data, size_t size, ModbusResult* re
         return "result " + std::to_string(st.result) + ", exception " + std::to_string(st.exception);
     if (channel.sends > info.attempts || (channel.sends == 0 && !owner.stopped))
         return std::to_string(channel.sends) + " sends";
-    for (const LoggedLine& l : owner.Lines())
-        if (std::none_of(std::begin(kLines), std::end(kLines), [&](const char* s) { return !l.text.find(s); }))
-            return "the line " + l.text;
     return channel.fault;
 }
 

@@ -38,8 +38,9 @@ class RecordsResponse(ModbusResponse):
 
 class RecordsRequest(ReadFileRecordRequest):
     def execute(self, context):  # pylint: disable=unused-argument
-        return RecordsResponse([struct.pack(">%dH" % r.record_length, *[r.file_number * 0x100 + r.record_number * 0x10 + i
-                                for i in range(r.record_length)]) for r in self.records])
+        return RecordsResponse([struct.pack(">%dH" % r.record_length, *[r.file_number * 0x100 + r.record_number * 0x10
+                                                                         + i for i in range(r.record_length)])
+                                for r in self.records])
 
 
 async def main():
@@ -49,7 +50,8 @@ async def main():
     server.decoder.register(RecordsRequest)
     task = asyncio.ensure_future(server.serve_forever())
     await server.serving
-    print("pelta-sim: listening tcp 127.0.0.1:%d udp 127.0.0.1:0" % server.server.sockets[0].getsockname()[1], flush=True)
+    port = server.server.sockets[0].getsockname()[1]
+    print("pelta-sim: listening tcp 127.0.0.1:%d udp 127.0.0.1:0" % port, flush=True)
     await task
 
 

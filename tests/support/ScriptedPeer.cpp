@@ -125,8 +125,10 @@ void ScriptedPeer::RunScript(int fd, size_t index)
             if (send(fd, step.bytes.data(), step.bytes.size(), MSG_NOSIGNAL) != (ssize_t)step.bytes.size())
                 Problem(where + "send failed");
         } else if (step.kind == PeerStep::Delay) {
-            for (int waited = 0; waited < step.ms && !stop_; waited += 10)
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            // Against the clock: sleeps overshoot on a loaded machine, and a late answer must not drift.
+            for (auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(step.ms);
+                 !stop_ && std::chrono::steady_clock::now() < until;)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
         } else {
             linger l{1, 0};
             if (step.kind == PeerStep::Reset) setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
