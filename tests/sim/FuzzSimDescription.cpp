@@ -15,15 +15,9 @@
 #include "sim/SettingsSeed.h"
 #include "sim/SimDescription.h"
 
-namespace {
-
-void Check(bool holds, const char* what) {
-    if (holds) return;
-    fprintf(stderr, "invariant broken: %s\n", what);
-    abort();
+static void Check(bool holds, const char* what) {
+    if (!holds) fprintf(stderr, "invariant broken: %s\n", what), abort();
 }
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     SimDescription description;
