@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "base/LogTypes.h"
-#include "tests/operations/RecordingUi.h"
+#include "tests/support/RecordingUi.h"
 
 struct DiscoveryCase {
     const char* name;

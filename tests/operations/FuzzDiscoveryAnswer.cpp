@@ -70,12 +70,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const bool duplicate = runner.DFIND_Collect(talk, channel, units);
     // Only a whole answer makes a record, every record came from this host, a second one is a
     // duplicate.
-    if ((size_t)units.Count() > whole || duplicate != (units.Count() > 1))
+    bool sane = (size_t)units.Count() <= whole && duplicate == (units.Count() > 1);
+    for (int32_t i = 0; i < units.Count(); ++i)
+        sane = sane && units.GetAt(i)->row == i && units.GetAt(i)->ipConnect == "127.0.0.1" &&
+               units.GetAt(i)->mac.Length() == 17 && units.GetAt(i)->ip.Length() >= 7;
+    if (!sane)
         __builtin_trap();
-    for (int32_t i = 0; i < units.Count(); ++i) {
-        const DFIND_DevInfo* unit = units.GetAt(i);
-        if (unit->row != i || !(unit->ipConnect == "127.0.0.1") || unit->mac.Length() != 17 || unit->ip.Length() < 7)
-            __builtin_trap();
-    }
     return 0;
 }

@@ -1,5 +1,5 @@
 // The runner: end lines and durations, abort while connecting and in the middle of a write,
-// the busy rule, the channel slot, kinds without a body, a worker that cannot start.
+// the busy rule, kinds without a body, a worker that cannot start, the log texts.
 #include <arpa/inet.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -95,31 +95,6 @@ TEST_F(RunnerTest, AbortMidWriteThenTheNextOperationsSucceed)
     // Joining a finished worker lets go of the display lock and takes it again.
     EXPECT_EQ(ui_->lockReleases.load(), ui_->lockAcquires.load());
     EXPECT_GE(ui_->lockReleases.load(), 2);
-}
-
-// A channel that only counts how the runner treats it.
-struct CountingChannel : TalkChannel {
-    CountingChannel(TalkChannelExtI* owner, int* closes) : TalkChannel(owner, ""), closes_(closes) {}
-    ~CountingChannel() override { *closes_ += 10; }
-    bool Open() override { return true; }
-    bool Close() override { return ++*closes_ > 0; }
-    bool Shutdown() override { return true; }
-    bool Send(const void*, int) override { return false; }
-    bool Receive(void*, int, int*, bool*) override { return false; }
-    bool IsOpened() override { return true; }
-    void ReportError(const char*, int, const char*, const char*) override {}
-    int* closes_;
-};
-
-TEST_F(RunnerTest, ChannelLeftInTheSlotIsClosedBeforeTheSessionOpens)
-{
-    StartSim();
-    int closes = 0;
-    runner_->ChannelLock();
-    runner_->ChannelPutLocked(new CountingChannel(runner_.get(), &closes));
-    runner_->ChannelUnlock();
-    EXPECT_EQ(AppState::Succeeded, Run(OperationKind::VersionRead)) << ui_->Dump();
-    EXPECT_EQ(11, closes);  // closed once, deleted once
 }
 
 TEST_F(RunnerTest, KindsWithoutBodyAndKindsOfOtherLibraries)

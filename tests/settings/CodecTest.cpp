@@ -5,7 +5,7 @@
 #include "base/LogTypes.h"
 #include "settings/SettingsCodec.h"
 #include "tests/support/ScriptedPeer.h"
-#include "tests/operations/RecordingUi.h"
+#include "tests/support/RecordingUi.h"
 #include "tests/settings/SettingsTestSupport.h"
 
 namespace {

@@ -1,7 +1,6 @@
 // Reading and writing settings through the runner with the model's walks: against the
 // simulator for the whole path, against a scripted unit for exact requests and failures, and
 // the record bodies' own checks.
-#include <chrono>
 #include <thread>
 
 #include "base/LogTypes.h"
@@ -173,22 +172,6 @@ TEST_F(TalkTest, RequestsAndFailuresAgainstAScriptedUnit)
         EXPECT_EQ(c.after, Values());
         EXPECT_GE(ui_->Find(c.lines), 0) << ui_->Dump();
     }
-}
-
-TEST_F(TalkTest, AbortDuringReadAllThenReadAgain)
-{
-    Load({"s0 Integer 21 0 1 1 0", "s1 Integer 21 1 1 1 0", "s2 Integer 21 2 1 1 0", "s3 Integer 21 3 1 1 0",
-          "s4 Integer 21 4 1 1 0", "s5 Integer 21 5 1 1 0"});
-    StartSim({"--fault-delay", "300:4"});
-    runner_->ThreadCreate(OperationKind::ReadSettingsAll, SString("begin"));
-    for (int waited = 0; ui_->progressCalls < 2 && waited < kOperationTimeoutMs; waited += 5)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    runner_->TalkStop();
-    EXPECT_EQ(AppState::Aborted, Finish()) << ui_->Dump();
-    EXPECT_EQ(1, ui_->Count("ABORTED")) << ui_->Dump();
-    EXPECT_NE("6/6", ui_->ProgressText());
-    EXPECT_EQ(AppState::Succeeded, Run(OperationKind::ReadSettingsAll)) << ui_->Dump();
-    EXPECT_EQ("6/6", ui_->ProgressText());
 }
 
 // The record bodies' own checks: each logs its line in the Error style and sends nothing (the

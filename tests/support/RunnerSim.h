@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "tests/base/TempDir.h"
-#include "tests/operations/RecordingUi.h"
+#include "tests/support/RecordingUi.h"
 #include "tests/support/SimProcess.h"
 
 const int kOperationTimeoutMs = 60000;  // bounds every wait for an operation to end

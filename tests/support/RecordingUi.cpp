@@ -1,4 +1,4 @@
-#include "tests/operations/RecordingUi.h"
+#include "tests/support/RecordingUi.h"
 
 #include <algorithm>
 #include <chrono>
