@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The Russian catalogue is complete and keeps every placeholder: each message the programs
-# pass to a translation call or mark translatable in the interface file has a translation
-# that is neither empty nor fuzzy, and every translation has the ^0..^9 of its message id.
+# The Russian catalogue is complete and keeps every placeholder: each message the programs pass
+# to a translation call, name as a kMsg constant or mark translatable in the interface file
+# has a translation that is neither empty nor fuzzy, and every translation has the ^0..^9 of
+# its message id.
 set -euo pipefail
 src=$1
 work=$(mktemp -d)
@@ -12,8 +13,12 @@ mapfile -t sources < <(find app ui cli operations settings modbus channels base 
                             -name '*.cpp' -o -name '*.h' | sort)
 xgettext -C --from-code=UTF-8 -k -kTr -kTrArgs -kMsgBoxTr -kMessageText -kLogError \
   -o "$work/code.pot" "${sources[@]}"
+# Messages named once as constants (const char kMsg...[] = "..."), as calls for xgettext.
+perl -0ne 'while (/const char (kMsg\w*)\[\]\s*=\s*((?:"(?:[^"\\]|\\.)*"\s*)+);/g) { print "// $ARGV: $1\nTr($2);\n" }' \
+  "${sources[@]}" >"$work/constants.cpp"
+xgettext -C --from-code=UTF-8 -k -kTr --add-comments -o "$work/constants.pot" "$work/constants.cpp"
 xgettext -L Glade -o "$work/ui.pot" res/UI/Main.glade 2>/dev/null
-msgcat -o "$work/all.pot" "$work/code.pot" "$work/ui.pot"
+msgcat -o "$work/all.pot" "$work/code.pot" "$work/constants.pot" "$work/ui.pot"
 msgmerge -q --no-fuzzy-matching -o "$work/merged.po" "$po" "$work/all.pot"
 
 fail=0
@@ -24,8 +29,9 @@ for f in "$po" "$work/merged.po"; do
 done
 if [ "$fail" -ne 0 ]; then
   echo "messages without a finished Russian translation (add them to $po):"
-  msgattrib --untranslated --no-obsolete "$work/merged.po" | grep -A1 '^#:' || true
-  msgattrib --only-fuzzy --no-obsolete "$work/merged.po" | grep -A1 '^#:' || true
+  # Each entry without its header: where it is used, then its id.
+  msgattrib --untranslated --no-obsolete "$work/merged.po" | sed '1,/^$/d'
+  msgattrib --only-fuzzy --no-obsolete "$work/merged.po" | sed '1,/^$/d'
 fi
 
 # Placeholders: the same set of ^N on both sides, for every translated message.
