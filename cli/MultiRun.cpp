@@ -54,8 +54,10 @@ int MultiRun(const CliRequest& request, const ImageFile& image, int wakeRead, in
     std::vector<UnitRun*> running;
     size_t next = 0;
     bool interrupted = false;
-    InterruptsUnblock();
     for (;;) {
+        // Workers start with both signals blocked (they inherit the mask), so that a Ctrl-C
+        // never cuts one of their socket calls short; this thread takes them while it waits.
+        InterruptsBlock();
         while (!interrupted && running.size() < (size_t)request.jobs && next < units.size()) {
             UnitRun* unit = units[next++].get();
             if (unit->Start(image))
@@ -63,6 +65,7 @@ int MultiRun(const CliRequest& request, const ImageFile& image, int wakeRead, in
             else
                 unit->Finish();
         }
+        InterruptsUnblock();
         if (running.empty())
             break;
         if (terminal && !request.json) {
