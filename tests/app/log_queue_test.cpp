@@ -133,6 +133,7 @@ TEST_F(LogQueueTest, OneBatchLeavesWhatLineByLineInsertionLeaves)
         {"empty log", 0, "", false, false},
         {"cut inside the batch", kLogLineLimit - 20, "", false, false},
         {"cut at the first line", kLogLineLimit, "", false, false},
+        {"cut inside a multi-line insertion", kLogLineLimit - 8, "", false, false},
         {"cut with an unended line", kLogLineLimit - 1, "part", false, false},
         {"carriage returns", kLogLineLimit - 10, "", true, false},
         {"log ends in a carriage return", kLogLineLimit - 10, "tail\r", false, false},
