@@ -1,7 +1,7 @@
-// Seeded random input for every recoder and for the event reader. Run under the address and
-// undefined-behaviour sanitizers, this shows that no byte sequence reads or writes out of bounds.
+// Seeded random input for every recoder (the event reader has a fuzz target of its own). Run under
+// the address and undefined-behaviour sanitizers, this shows that no byte sequence reads or writes
+// out of bounds.
 #include "recoding/TextRecoding.h"
-#include "recoding/XmlEventReader.h"
 
 #include <gtest/gtest.h>
 #include <glib.h>
@@ -22,7 +22,7 @@ std::string RandomBytes(GRand* rand)
     return s;
 }
 
-TEST(Robustness, RecodersAndTheReaderTakeAnyBytes)
+TEST(Robustness, RecodersTakeAnyBytes)
 {
     GRand* rand = g_rand_new_with_seed(1251);
     for (int round = 0; round < 300; ++round) {
@@ -39,22 +39,6 @@ TEST(Robustness, RecodersAndTheReaderTakeAnyBytes)
                 TextRecodingRelease(r);
             }
         }
-    }
-    uint8_t base64[8];
-    uint32_t count = 0;
-    for (int round = 0; round < 6000; ++round) {
-        std::string input = "<r a='" + RandomBytes(rand) + "'>" + RandomBytes(rand);
-        XmlEventReader reader;
-        reader.SetCodepages(g_rand_int_range(rand, 0, 6), g_rand_int_range(rand, 0, 6));
-        reader.SetOptions((uint32_t)g_rand_int_range(rand, 0, 2));
-        reader.SetElementStartHandler([&](XmlEventReader& r, const char* name, const XmlAttribute*) {
-            r.SetBase64Target(base64, sizeof base64, &count);
-            return strlen(name) > 0 ? 0 : 1;
-        });
-        reader.SetTextHandler([&](XmlEventReader&, const char* text) { return *text ? 0 : 1; });
-        int result = reader.ParseText(input.data(), (int32_t)input.size());
-        EXPECT_TRUE(result == kXmlReadOk || result == kXmlReadMalformed) << result;
-        EXPECT_LE(count, sizeof base64);
     }
     g_rand_free(rand);
 }

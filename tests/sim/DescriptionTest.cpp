@@ -216,6 +216,10 @@ TEST(DescriptionReader, BadDescriptionsAreRefusedWithOneLine) {
 }
 
 TEST(DescriptionReader, SettingsTheUnitCannotPlaceAreSkippedWithAReason) {
+    const std::string at1 = "{\"file\":2,\"rec\":0,\"offset\":1,\"count\":1}";
+    auto raw = [](const std::string& r, const std::string& w) {
+        return Scalar("Integer", "{\"r\":" + r + ",\"w\":" + w + "}");
+    };
     struct Case {
         std::string scalar;
         const char* reason;
@@ -224,22 +228,14 @@ TEST(DescriptionReader, SettingsTheUnitCannotPlaceAreSkippedWithAReason) {
          "not readwrite"},
         {Scalar("Double", Position(2, 0, 1, 1, 2, 0, 1)), "unsupported type 'Double'"},
         {Scalar("Integer", "{\"r\":"), "position is no JSON"},
-        {Scalar("Integer", "{\"r\":{\"file\":2,\"rec\":0,\"offset\":1,\"count\":1},\"w\":{\"file\":2,\"rec\":0,"
-                           "\"offset\":1}}"),
-         "lacks r or w"},
-        {Scalar("Integer", "{\"r\":{\"file\":2,\"rec\":0,\"offset\":1,\"count\":1},\"w\":{\"file\":2,\"rec\":0,"
-                           "\"offset\":1,\"count\":1.5}}"),
-         "lacks r or w"},
-        {Scalar("Integer", "{\"r\":{\"file\":2,\"rec\":0,\"offset\":1,\"count\":2},\"w\":{\"file\":2,\"rec\":0,"
-                           "\"offset\":1,\"count\":1}}"),
-         "counts differ"},
-        {Scalar("Integer", "{\"r\":5,\"w\":{\"file\":2,\"rec\":0,\"offset\":1,\"count\":1}}"), "lacks r or w"},
+        {raw(at1, "{\"file\":2,\"rec\":0,\"offset\":1}"), "lacks r or w"},
+        {raw(at1, "{\"file\":2,\"rec\":0,\"offset\":1,\"count\":1.5}"), "lacks r or w"},
+        {raw("5", at1), "lacks r or w"},
+        {raw("{\"file\":2,\"rec\":0,\"offset\":1,\"count\":2}", at1), "counts differ"},
         {Scalar("Integer", Position(2, 0, 63, 2, 2, 0, 1)), "outside a 64-register record"},
         {Scalar("Integer", Position(2, 0, 1, 1, 2, 0, 1, 3)), "outside a 64-register record"},
+        {raw("{\"file\":2,\"rec\":0,\"offset\":9223372036854775807,\"count\":1}", at1), "outside a 64-register"},
         {Scalar("Integer", Position(2, 0, 1, 1, 2, 0, 0)), "at register 0"},
-        {Scalar("Integer", "{\"r\":{\"file\":2,\"rec\":0,\"offset\":9223372036854775807,\"count\":1},"
-                           "\"w\":{\"file\":2,\"rec\":0,\"offset\":1,\"count\":1}}"),
-         "outside a 64-register record"},
         {Scalar("IntArray", Position(2, 0, 1, 1, 2, 0, 1)), "no values"},
     };
     for (const Case& c : cases) {
