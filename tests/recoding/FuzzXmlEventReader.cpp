@@ -2,9 +2,7 @@
 // a base64 target armed by each start tag. Handlers read every byte they get so that an
 // over-read or a missing terminator shows up under the address sanitizer.
 #include "recoding/XmlEventReader.h"
-#include "recoding/Codepage.h"
 
-#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -14,20 +12,16 @@ volatile uint32_t g_sink;
 
 int Touch(const char* text, size_t length)
 {
-    uint32_t sum = 0;
     for (size_t i = 0; i < length; ++i)
-        sum += (uint8_t)text[i];
-    g_sink = g_sink + sum;
+        g_sink = g_sink + (uint8_t)text[i];
     return 0;
 }
 
-int TouchAttributes(const XmlAttribute* a)
+int TouchAll(const char* name, const XmlAttribute* a)
 {
-    for (; a && a->name; ++a) {
-        Touch(a->name, strlen(a->name));
-        if (a->value)
-            Touch(a->value, strlen(a->value));
-    }
+    Touch(name, strlen(name));
+    for (; a && a->name; ++a)
+        Touch(a->name, strlen(a->name)), Touch(a->value ? a->value : "", a->value ? strlen(a->value) : 0);
     return 0;
 }
 
@@ -45,21 +39,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     uint8_t base64[16];
     uint32_t count = 0;
     reader.SetElementStartHandler([&](XmlEventReader& r, const char* name, const XmlAttribute* a) {
-        Touch(name, strlen(name));
         r.SetBase64Target(base64, sizeof base64, &count);
-        return TouchAttributes(a);
+        return TouchAll(name, a);
     });
     if (control & 0x20)
-        reader.SetEmptyElementHandler([](XmlEventReader&, const char* name, const XmlAttribute* a) {
-            Touch(name, strlen(name));
-            return TouchAttributes(a);
-        });
-    reader.SetElementEndHandler([](XmlEventReader&, const char* n) { return Touch(n, strlen(n)); });
-    reader.SetTextHandler([](XmlEventReader&, const char* t) { return Touch(t, strlen(t)); });
-    reader.SetRawTextHandler([](XmlEventReader&, const char* t) { return Touch(t, strlen(t)); });
-    reader.SetCommentHandler([](XmlEventReader&, const char* t, uint32_t n) { return Touch(t, n + 1); });
-    reader.SetCDataHandler([](XmlEventReader&, const char* t, uint32_t n) { return Touch(t, n + 1); });
-    reader.SetDoctypeHandler([](XmlEventReader&, const char* n) { return Touch(n, strlen(n)); });
+        reader.SetEmptyElementHandler(
+            [](XmlEventReader&, const char* name, const XmlAttribute* a) { return TouchAll(name, a); });
+    auto text = [](XmlEventReader&, const char* t) { return Touch(t, strlen(t)); };
+    auto block = [](XmlEventReader&, const char* t, uint32_t n) { return Touch(t, n + 1); };
+    reader.SetElementEndHandler(text);
+    reader.SetTextHandler(text);
+    reader.SetRawTextHandler(text);
+    reader.SetDoctypeHandler(text);
+    reader.SetCommentHandler(block);
+    reader.SetCDataHandler(block);
     reader.ParseText((const char*)data + 1, (int32_t)(size - 1));
     Touch((const char*)base64, count <= sizeof base64 ? count : 0);
     return 0;
