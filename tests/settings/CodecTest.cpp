@@ -42,6 +42,7 @@ const DecodeCase kDecodeCases[] = {
     {"Integer", 1, 1, 0, "<units>abc</units>", "00 01 00 19", {"25"}, true},     // no factor
     {"Integer", 1, 4, 0, "<units>0.5</units>", "00 01 FF FF FF FF FF FF FF FB", {"-3"}, true},
     {"Integer", 1, 4, 0, "<units>1</units>", "00 01 7F FF FF FF FF FF FF FF", {"9223372036854775807"}, true},
+    {"Integer", 1, 4, 0, "<units>10</units>", "00 01 7F FF FF FF FF FF FF FF", {"92233720368547758080"}, true},
     {"Float", 1, 1, 0, "<units>0.1</units>", "00 01 00 19", {"2.5"}, true},
     {"Float", 1, 2, 0, "", "00 01 00 12 D6 87", {"1.23457e+06"}, true},
     {"Float", 1, 1, 0, "<units>nan</units>", "00 01 00 19", {"nan"}, true},

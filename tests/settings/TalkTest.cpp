@@ -144,6 +144,10 @@ TEST_F(TalkTest, RequestsAndFailuresAgainstAScriptedUnit)
          {ExpectBytes(Read(21, 2)), SendBytes(Answer("00 01 00 05")), ExpectBytes(Read(22, 2)),
           SendBytes(Hex("00 7B 00 00 00 03 00 94 02"))},
          AppState::Error, "5 <none> 9", "Device answer exception '0x2'"},
+        {{"a Integer 21 0 1 1 0 =9", "b Integer 22 0 1 1 0 =9"}, OperationKind::ReadSettingsAll,  // the last record
+         {ExpectBytes(Read(21, 2)), SendBytes(Answer("00 01 00 05")), ExpectBytes(Read(22, 2)),
+          SendBytes(Hex("00 7B 00 00 00 03 00 94 02"))},
+         AppState::Error, "5 <none>", "Device answer exception '0x2'"},
         {{"v Integer 24 1 1 1 0 =0x1234", "x Integer 24 0 1 1 0", "y Integer 24 0 2 2 0", "z String 24 0 4 1 0"},
          OperationKind::WriteSettingsAll, {ExpectBytes(values), SendBytes(values), ExpectBytes(unticked), SendBytes(unticked)},
          AppState::Succeeded, "0x1234 <none> <none> <none>", "Write 'x' - 'z'"},
