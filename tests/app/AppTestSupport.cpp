@@ -1,7 +1,5 @@
 #include "AppTestSupport.h"
 
-#include <gtest/gtest.h>
-
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -19,21 +17,8 @@ namespace apptest {
 namespace {
 const int kPollMs = 20;
 const int kDialogPollMs = 50;
-const int kDrainLimit = 10000;
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void WriteFile(const std::string& path, const std::string& text)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
+const int kUnexpectedDialogMs = 15000;
+const int kSilentReceiveMs = 500;
 
 // The resources are built beside the test executables, so a test binary run by hand finds them
 // as well as one run by ctest (which names the folder).
@@ -50,24 +35,42 @@ std::string BuiltRes()
     return res;
 }
 
+GtkWidget* ModalDialog()
+{
+    GList* tops = gtk_window_list_toplevels();
+    GtkWidget* found = nullptr;
+    for (GList* t = tops; t && !found; t = t->next) {
+        GtkWidget* w = GTK_WIDGET(t->data);
+        if (GTK_IS_DIALOG(w) && gtk_widget_get_visible(w) && gtk_window_get_modal(GTK_WINDOW(w)))
+            found = w;
+    }
+    g_list_free(tops);
+    return found;
+}
+
 // A message box nobody expected during start-up (a test that does expect one answers it at
 // once) would wait for a click forever; this closes it so the test fails instead of hanging.
 gboolean UnexpectedDialogClose(gpointer)
 {
-    GList* tops = gtk_window_list_toplevels();
-    for (GList* t = tops; t; t = t->next) {
-        GtkWidget* w = GTK_WIDGET(t->data);
-        if (GTK_IS_DIALOG(w) && gtk_widget_get_visible(w) && gtk_window_get_modal(GTK_WINDOW(w))) {
-            ADD_FAILURE() << "unanswered dialog during start-up: " << gtk_window_get_title(GTK_WINDOW(w));
-            gtk_dialog_response(GTK_DIALOG(w), GTK_RESPONSE_DELETE_EVENT);
-        }
+    if (GtkWidget* d = ModalDialog()) {
+        ADD_FAILURE() << "unanswered dialog during start-up: " << gtk_window_get_title(GTK_WINDOW(d));
+        gtk_dialog_response(GTK_DIALOG(d), GTK_RESPONSE_DELETE_EVENT);
     }
-    g_list_free(tops);
     return TRUE;
 }
-const int kUnexpectedDialogMs = 15000;
-const int kSilentReceiveMs = 500;
 }  // namespace
+
+std::string FileText(const std::string& path)
+{
+    std::stringstream s;
+    s << std::ifstream(path, std::ios::binary).rdbuf();
+    return s.str();
+}
+
+std::string BuiltResFile(const char* name)
+{
+    return BuiltRes() + "/" + name;
+}
 
 ProgramDir::ProgramDir()
 {
@@ -75,9 +78,9 @@ ProgramDir::ProgramDir()
     path_ = dir ? dir : "";
     g_free(dir);
     MakeDirs((path_ + "/res/UI").c_str());
-    FileCopy((BuiltRes() + "/UI/Main.glade").c_str(), (path_ + "/res/UI/Main.glade").c_str());
-    CopyRecurs((BuiltRes() + "/locale").c_str(), (path_ + "/res/locale").c_str());
-    FileCopy((BuiltRes() + "/Pelta.xml").c_str(), (path_ + "/res/Pelta.xml").c_str());
+    FileCopy((BuiltRes() + "/UI/Main.glade").c_str(), Res("UI/Main.glade").c_str());
+    CopyRecurs((BuiltRes() + "/locale").c_str(), Res("locale").c_str());
+    FileCopy((BuiltRes() + "/Pelta.xml").c_str(), Res("Pelta.xml").c_str());
 }
 
 ProgramDir::~ProgramDir()
@@ -86,38 +89,17 @@ ProgramDir::~ProgramDir()
         RemoveRecurs(path_.c_str());
 }
 
-void ProgramDir::WriteSettings(const std::string& text) const
-{
-    WriteFile(Res("settings.xml"), text);
-}
-
 void ProgramDir::WriteRes(const char* name, const std::string& text) const
 {
-    WriteFile(Res(name), text);
-}
-
-std::string ProgramDir::ReadSettings() const
-{
-    return ReadFile(Res("settings.xml"));
-}
-
-bool ProgramDir::SettingsExist() const
-{
-    return IsRegularFile(Res("settings.xml").c_str());
+    std::ofstream(Res(name), std::ios::binary | std::ios::trunc) << text;
 }
 
 void ProgramDir::EditGlade(const std::string& from, const std::string& to) const
 {
-    std::string path = Res("UI/Main.glade");
-    std::string text = ReadFile(path);
+    std::string text = FileText(Res("UI/Main.glade"));
     for (size_t p = text.find(from); p != std::string::npos; p = text.find(from, p + to.size()))
         text.replace(p, from.size(), to);
-    WriteFile(path, text);
-}
-
-void ProgramDir::RemoveGlade() const
-{
-    FileUnlink(Res("UI/Main.glade").c_str());
+    WriteRes("UI/Main.glade", text);
 }
 
 bool RunUntil(const std::function<bool()>& done, int timeoutMs)
@@ -128,7 +110,7 @@ bool RunUntil(const std::function<bool()>& done, int timeoutMs)
     } wait{&done, g_get_monotonic_time() + (gint64)timeoutMs * 1000};
     if (done())
         return true;
-    guint source = gdk_threads_add_timeout(kPollMs, [](gpointer p) -> gboolean {
+    gdk_threads_add_timeout(kPollMs, [](gpointer p) -> gboolean {
         Wait* w = static_cast<Wait*>(p);
         if ((*w->done)() || g_get_monotonic_time() > w->deadline) {
             gtk_main_quit();
@@ -137,13 +119,12 @@ bool RunUntil(const std::function<bool()>& done, int timeoutMs)
         return TRUE;
     }, &wait);
     gtk_main();
-    (void)source;
     return done();
 }
 
 void Drain()
 {
-    for (int i = 0; i < kDrainLimit && gtk_events_pending(); ++i)
+    for (int i = 0; i < 10000 && gtk_events_pending(); ++i)
         gtk_main_iteration_do(FALSE);
 }
 
@@ -162,39 +143,26 @@ DialogAnswer::~DialogAnswer()
 gboolean DialogAnswer::Poll(gpointer p)
 {
     DialogAnswer* self = static_cast<DialogAnswer*>(p);
-    GList* tops = gtk_window_list_toplevels();
-    GtkWidget* found = nullptr;
-    for (GList* t = tops; t && !found; t = t->next) {
-        GtkWidget* w = GTK_WIDGET(t->data);
-        if (GTK_IS_DIALOG(w) && gtk_widget_get_visible(w) && gtk_window_get_modal(GTK_WINDOW(w)))
-            found = w;
-    }
-    g_list_free(tops);
-    if (found) {
-        self->seen_ = true;
-        self->source_ = 0;
-        if (self->inspect_)
-            self->inspect_(found);
-        if (self->response_ != kInspectAnswers)
-            gtk_dialog_response(GTK_DIALOG(found), self->response_);
-        return FALSE;
-    }
-    if (--self->triesLeft_ <= 0) {
-        self->source_ = 0;
-        return FALSE;
-    }
-    return TRUE;
+    GtkWidget* found = ModalDialog();
+    if (!found && --self->triesLeft_ > 0)
+        return TRUE;
+    self->source_ = 0;
+    self->seen_ = found != nullptr;
+    if (found && self->inspect_)
+        self->inspect_(found);
+    if (found && self->response_ != kInspectAnswers)
+        gtk_dialog_response(GTK_DIALOG(found), self->response_);
+    return FALSE;
 }
 
 LogCapture::LogCapture(GLogLevelFlags levels) : levels_(levels)
 {
     previous_ = g_log_set_default_handler(&LogCapture::Handler, this);
-    previousData_ = nullptr;
 }
 
 LogCapture::~LogCapture()
 {
-    g_log_set_default_handler(previous_, previousData_);
+    g_log_set_default_handler(previous_, nullptr);
 }
 
 void LogCapture::Handler(const gchar* domain, GLogLevelFlags level, const gchar* message, gpointer p)
@@ -212,6 +180,15 @@ int LogCapture::Count(const std::string& part) const
     for (const std::string& l : lines_)
         n += l.find(part) != std::string::npos;
     return n;
+}
+
+void DiscoveryOnLoopback(GUIApp* app, int port, int receiveMs)
+{
+    DiscoveryOptions options;
+    options.directedAddress = htonl(INADDR_LOOPBACK);
+    options.port = (uint16_t)port;
+    options.receiveTimeoutMs = receiveMs;
+    app->Runner().DiscoveryOptionsSet(options);
 }
 
 RunningApp::RunningApp(const ProgramDir& dir)
@@ -232,15 +209,6 @@ RunningApp::RunningApp(const ProgramDir& dir)
         DiscoveryOnLoopback(GUIApp::instance, bound ? ntohs(a.sin_port) : 0, kSilentReceiveMs);
 }
 
-void DiscoveryOnLoopback(GUIApp* app, int port, int receiveMs)
-{
-    DiscoveryOptions options;
-    options.directedAddress = htonl(INADDR_LOOPBACK);
-    options.port = (uint16_t)port;
-    options.receiveTimeoutMs = receiveMs;
-    app->Runner().DiscoveryOptionsSet(options);
-}
-
 RunningApp::~RunningApp()
 {
     if (GUIApp::instance) {
@@ -257,13 +225,46 @@ bool RunningApp::Quit()
     return GUIApp::instance == nullptr;
 }
 
+void AppTest::StartApp()
+{
+    run.reset(new RunningApp(dir));
+    ASSERT_EQ(run->StartResult(), 0);
+    app = run->App();
+}
+
+void AppTest::TearDown()
+{
+    if (sim)
+        sim->Stop();
+}
+
+void AppTest::StartSim(std::vector<std::string> args)
+{
+    args.insert(args.begin(), {"--state-dir", dir.Path() + "/unit"});
+    sim.reset(new SimProcess(args));
+    std::string error;
+    ASSERT_TRUE(sim->Start(&error)) << error;
+    EntrySet(app, W_DevHost, sim->HostPort().c_str());
+}
+
+bool AppTest::WaitIdle(int timeoutMs)
+{
+    bool idle = RunUntil([&] { return !app->Runner().IsBusy(); }, timeoutMs);
+    app->Runner().WorkerJoin();
+    return idle;
+}
+
+std::string AppTest::ProgressTip()
+{
+    return Tooltip(GTK_WIDGET(app->Object(W_Progress)));
+}
+
 namespace {
 // A save chooser selects only existing files; a new name is typed into its folder instead.
 void ChooserSet(GtkWidget* dialog, const std::string& path)
 {
     GtkFileChooser* chooser = GTK_FILE_CHOOSER(dialog);
-    if (gtk_file_chooser_get_action(chooser) != GTK_FILE_CHOOSER_ACTION_SAVE ||
-        IsRegularFile(path.c_str())) {
+    if (gtk_file_chooser_get_action(chooser) != GTK_FILE_CHOOSER_ACTION_SAVE || IsRegularFile(path.c_str())) {
         gtk_file_chooser_set_filename(chooser, path.c_str());
         return;
     }
@@ -274,42 +275,53 @@ void ChooserSet(GtkWidget* dialog, const std::string& path)
     g_free(name);
     g_free(folder);
 }
-}  // namespace
 
-std::string BuiltResFile(const char* name)
-{
-    return BuiltRes() + "/" + name;
-}
+struct ChooserPick {
+    std::string path;
+    GtkWidget* dialog = nullptr;
+    int triesLeft = 1500;  // 30 s: the chooser loads the folder slowly on a busy machine
+    bool taken = false;
 
-void ChooserPick::Pick(GtkWidget* d)
-{
-    dialog = d;
-    title = gtk_window_get_title(GTK_WINDOW(d));
-    ChooserSet(d, path);
-    gdk_threads_add_timeout(20, &ChooserPick::Poll, this);
-}
-
-gboolean ChooserPick::Poll(gpointer p)
-{
-    ChooserPick* self = static_cast<ChooserPick*>(p);
-    gchar* chosen = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(self->dialog));
-    bool ready = chosen && self->path == chosen;
-    g_free(chosen);
-    if (!ready && self->triesLeft % 50 == 0)
-        ChooserSet(self->dialog, self->path);
-    if (ready || --self->triesLeft <= 0) {
-        gtk_dialog_response(GTK_DIALOG(self->dialog), ready ? GTK_RESPONSE_OK : GTK_RESPONSE_CANCEL);
+    static gboolean Poll(gpointer p)
+    {
+        ChooserPick* self = static_cast<ChooserPick*>(p);
+        gchar* chosen = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(self->dialog));
+        self->taken = chosen && self->path == chosen;
+        g_free(chosen);
+        if (!self->taken && self->triesLeft % 50 == 0)
+            ChooserSet(self->dialog, self->path);
+        if (!self->taken && --self->triesLeft > 0)
+            return TRUE;
+        gtk_dialog_response(GTK_DIALOG(self->dialog), self->taken ? GTK_RESPONSE_OK : GTK_RESPONSE_CANCEL);
         return FALSE;
     }
-    return TRUE;
+};
+}  // namespace
+
+std::string ChooseFile(void (*handler)(GtkWidget*, gpointer), const std::string& path)
+{
+    ChooserPick pick;
+    pick.path = path;
+    std::string title;
+    {
+        DialogAnswer answer(kInspectAnswers, [&](GtkWidget* d) {
+            pick.dialog = d;
+            title = gtk_window_get_title(GTK_WINDOW(d));
+            ChooserSet(d, path);
+            gdk_threads_add_timeout(20, &ChooserPick::Poll, &pick);
+        });
+        handler(nullptr, nullptr);
+        EXPECT_TRUE(answer.Seen()) << "no chooser";
+    }
+    EXPECT_TRUE(pick.taken) << "the chooser never took " << path;
+    return pick.taken ? title : std::string();
 }
 
 std::string LogText(GUIApp* app)
 {
-    GtkTextBuffer* b = app->LogBuffer();
     GtkTextIter s, e;
-    gtk_text_buffer_get_bounds(b, &s, &e);
-    gchar* text = gtk_text_buffer_get_text(b, &s, &e, FALSE);
+    gtk_text_buffer_get_bounds(app->LogBuffer(), &s, &e);
+    gchar* text = gtk_text_buffer_get_text(app->LogBuffer(), &s, &e, FALSE);
     std::string r = text ? text : "";
     g_free(text);
     return r;
@@ -337,6 +349,14 @@ std::string MessageText(GtkWidget* dialog)
     g_object_get(dialog, "text", &text, nullptr);
     std::string r = text ? text : "";
     g_free(text);
+    return r;
+}
+
+std::string Tooltip(GtkWidget* w)
+{
+    gchar* tip = gtk_widget_get_tooltip_text(w);
+    std::string r = tip ? tip : "";
+    g_free(tip);
     return r;
 }
 

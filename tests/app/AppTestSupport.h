@@ -1,13 +1,17 @@
-// Helpers for the in-process window tests: a scratch program folder with a copy of res/,
-// the application started on it, modal dialogs answered from a timer, and a log capture.
+// Helpers for the in-process window tests: a scratch program folder with a copy of res/, the
+// application started on it (AppTest: one per test, with a simulator when asked), modal
+// dialogs answered from a timer, and a log capture.
 #pragma once
+#include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/GUIApp.h"
+#include "tests/support/SimProcess.h"
 
 namespace apptest {
 
@@ -19,19 +23,16 @@ public:
     ~ProgramDir();
     const std::string& Path() const { return path_; }
     std::string Res(const char* name) const { return path_ + "/res/" + name; }
-    void WriteSettings(const std::string& text) const;
-    // Writes a file under res/ (e.g. the default description "Pelta.xml").
+    // Writes a file under res/ (e.g. "settings.xml" or the default description "Pelta.xml").
     void WriteRes(const char* name, const std::string& text) const;
-    std::string ReadSettings() const;
-    bool SettingsExist() const;
     // Replaces every occurrence of from in the interface file.
     void EditGlade(const std::string& from, const std::string& to) const;
-    void RemoveGlade() const;
 
 private:
     std::string path_;
 };
 
+std::string FileText(const std::string& path);
 // Runs the main loop until done() holds or timeoutMs passes; returns done().
 bool RunUntil(const std::function<bool()>& done, int timeoutMs = 10000);
 // Handles pending events until none is left (bounded).
@@ -54,7 +55,6 @@ private:
     int triesLeft_;
     bool seen_ = false;
     guint source_ = 0;
-    GList* before_ = nullptr;
 };
 
 // Collects every GLib log line of the given levels while it lives.
@@ -69,7 +69,6 @@ private:
     static void Handler(const gchar* domain, GLogLevelFlags level, const gchar* message, gpointer self);
     GLogLevelFlags levels_;
     GLogFunc previous_;
-    gpointer previousData_;
     std::vector<std::string> lines_;
 };
 
@@ -91,19 +90,32 @@ private:
     int rc_;
 };
 
+// The application running on a fresh program folder for each test.
+class AppTest : public ::testing::Test {
+protected:
+    void SetUp() override { StartApp(); }
+    void TearDown() override;
+    void StartApp();
+    // A simulator with the unit's state under the program folder; the window talks to it.
+    void StartSim(std::vector<std::string> args = {});
+    // The state turns idle before the worker's last window update; joining waits for that.
+    bool WaitIdle(int timeoutMs = 30000);
+    std::string Status() { return gtk_label_get_label(GTK_LABEL(app->Object(W_SB_Main))); }
+    std::string ProgressTip();
+    double Fraction() { return gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(app->Object(W_Progress))); }
+
+    ProgramDir dir;
+    std::unique_ptr<RunningApp> run;
+    GUIApp* app = nullptr;
+    std::unique_ptr<SimProcess> sim;
+};
+
 // Picks the file in the chooser, then presses OK once the chooser reports it as chosen (the
 // chooser selects a file only after it has loaded the folder). The pick is repeated every second
 // while it has not taken: under CPU load the chooser can drop a selection asked for while it is
 // still loading the folder it opened on. Works for a new file in a save chooser as well.
-struct ChooserPick {
-    std::string path;
-    int triesLeft = 1500;  // 30 s: the chooser loads the folder slowly on a busy machine
-    GtkWidget* dialog = nullptr;
-    std::string title;
-
-    void Pick(GtkWidget* d);
-    static gboolean Poll(gpointer p);
-};
+// Returns the chooser's title, empty when no chooser came or it never took the file.
+std::string ChooseFile(void (*handler)(GtkWidget*, gpointer), const std::string& path);
 
 // A file of the resources built beside the test executables (e.g. "samples/Pelta-ru.xml").
 std::string BuiltResFile(const char* name);
@@ -114,5 +126,6 @@ void EntrySet(GUIApp* app, WidgetId id, const char* text);
 GtkWidget* Widget(const char* name);
 // The visible text of a message dialog.
 std::string MessageText(GtkWidget* dialog);
+std::string Tooltip(GtkWidget* w);
 
 }  // namespace apptest

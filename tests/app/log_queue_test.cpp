@@ -1,10 +1,9 @@
 // The worker's lines reach the log in batches: the buffer after a batch must be exactly what
 // inserting them one by one leaves (text, tags, the 100000-line cut), and lines keep their
 // order against what the GUI thread writes directly.
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <chrono>
+#include <algorithm>
 #include <deque>
 #include <string>
 #include <thread>
@@ -97,25 +96,10 @@ std::vector<Call> Script(bool withReturn, bool withClear)
     return s;
 }
 
-struct BatchCase {
-    const char* name;
-    int prefilled;     // ended lines already in the log
-    const char* tail;  // an unended last line
-    bool withReturn, withClear;
-};
-
 }  // namespace
 
-class LogQueueTest : public ::testing::Test {
+class LogQueueTest : public AppTest {
 protected:
-    ProgramDir dir;
-    RunningApp run{dir};
-    GUIApp* app = nullptr;
-    void SetUp() override
-    {
-        ASSERT_EQ(run.StartResult(), 0);
-        app = run.App();
-    }
     void Prefill(int lines, const char* tail)
     {
         app->LogClear(false);
@@ -129,7 +113,12 @@ protected:
 
 TEST_F(LogQueueTest, OneBatchLeavesWhatLineByLineInsertionLeaves)
 {
-    const BatchCase cases[] = {
+    const struct {
+        const char* name;
+        int prefilled;     // ended lines already in the log
+        const char* tail;  // an unended last line
+        bool withReturn, withClear;
+    } cases[] = {
         {"empty log", 0, "", false, false},
         {"cut inside the batch", kLogLineLimit - 20, "", false, false},
         {"cut at the first line", kLogLineLimit, "", false, false},
@@ -140,7 +129,7 @@ TEST_F(LogQueueTest, OneBatchLeavesWhatLineByLineInsertionLeaves)
         {"clear inside the batch", kLogLineLimit - 10, "", false, true},
     };
     LogCapture quiet;  // the text buffer refuses the invalid UTF-8 line with a critical
-    for (const BatchCase& c : cases) {
+    for (const auto& c : cases) {
         const std::vector<Call> calls = Script(c.withReturn, c.withClear);
         Prefill(c.prefilled, c.tail);
         Play(app, calls, false);
@@ -154,14 +143,10 @@ TEST_F(LogQueueTest, OneBatchLeavesWhatLineByLineInsertionLeaves)
         app->StateShow();  // the status shows after the queued lines: they are in the log now
         EXPECT_EQ(gtk_text_buffer_get_line_count(app->LogBuffer()), wantLines) << c.name;
         const std::string got = Snapshot(app->LogBuffer());
-        if (got != want) {
-            size_t at = 0;
-            while (at < got.size() && at < want.size() && got[at] == want[at])
-                ++at;
-            size_t from = at > 80 ? at - 80 : 0;
-            ADD_FAILURE() << c.name << ": differs at " << at << "\n got: " << got.substr(from, 200)
-                          << "\nwant: " << want.substr(from, 200);
-        }
+        size_t at = std::mismatch(got.begin(), got.begin() + std::min(got.size(), want.size()), want.begin()).first -
+                    got.begin();
+        EXPECT_EQ(got, want) << c.name << ": differs at " << at << "\n got: " << got.substr(at > 80 ? at - 80 : 0, 200)
+                             << "\nwant: " << want.substr(at > 80 ? at - 80 : 0, 200);
     }
 }
 
@@ -216,11 +201,8 @@ TEST_F(LogQueueTest, WorkerBurstOf250000Lines)
     std::atomic<bool> done{false};
     std::thread worker([&] {
         for (int i = 0; i < kLines; ++i) {
-            std::string line = "line " + std::to_string(i);
-            if (i % 3 == 2)
-                app->LogAdd(SString(line.c_str()), LogModeLine | kLogNoTime, true, LogStyleError);
-            else
-                app->LogAdd(SString(line.c_str()), LogModeLine | kLogNoTime, true, LogStyleTraffic);
+            app->LogAdd(SString(("line " + std::to_string(i)).c_str()), LogModeLine | kLogNoTime, true,
+                        i % 3 == 2 ? LogStyleError : LogStyleTraffic);
             if (i % 250 == 0)  // as a write reports its progress: the cuts must see past these
                 app->ProgressSet(i, kLines, true);
         }
@@ -235,13 +217,7 @@ TEST_F(LogQueueTest, WorkerBurstOf250000Lines)
     gdk_threads_leave();
     worker.join();
     gdk_threads_enter();
-    GtkWidget* bar = GTK_WIDGET(app->Object(W_Progress));
-    ASSERT_TRUE(RunUntil([&] {
-        gchar* tip = gtk_widget_get_tooltip_text(bar);
-        bool shown = tip && std::string(tip) == "75 %";
-        g_free(tip);
-        return shown;
-    }, 10000)) << "the progress queued after the last line never showed";
+    ASSERT_TRUE(RunUntil([&] { return ProgressTip() == "75 %"; })) << "the progress queued after the last line never showed";
 
     // Independently: every line is a monospace prefix (empty here) and a styled text.
     LineRule rule;
@@ -308,7 +284,5 @@ TEST_F(LogQueueTest, GuiLinesStatusAndProgressKeepTheirPlace)
     for (int i = 0; i < 10; ++i)
         want += "b" + std::to_string(i) + "\n";
     EXPECT_EQ(LogText(app), want);  // no frame has run: the state change inserted them
-    gchar* tip = gtk_widget_get_tooltip_text(GTK_WIDGET(app->Object(W_Progress)));
-    EXPECT_STREQ(tip, "50 %");
-    g_free(tip);
+    EXPECT_EQ(ProgressTip(), "50 %");
 }

@@ -1,10 +1,7 @@
 // The log view's line rules, tags, line limit and scrolling; progress and status texts.
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <chrono>
 #include <regex>
-#include <string>
 #include <thread>
 
 #include "AppTestSupport.h"
@@ -12,35 +9,22 @@
 using namespace apptest;
 
 namespace {
-class LogTest : public ::testing::Test {
-protected:
-    ProgramDir dir;
-    RunningApp run{dir};
-    GUIApp* app = nullptr;
-    void SetUp() override
-    {
-        ASSERT_EQ(run.StartResult(), 0);
-        app = run.App();
-        app->LogClear(false);
-    }
-};
+using LogTest = AppTest;
 
 struct Piece {
     const char* text;
     uint32_t mode;
     int style;
 };
-struct LineCase {
-    const char* what;
-    std::vector<Piece> pieces;
-    const char* expected;
-};
-}  // namespace
 
 TEST_F(LogTest, LineModesAndBreaks)
 {
     const uint32_t NT = kLogNoTime;
-    const LineCase cases[] = {
+    const struct {
+        const char* what;
+        std::vector<Piece> pieces;
+        const char* expected;
+    } cases[] = {
         {"plain line", {{"abc", LogModeLine | NT, 0}}, "abc\n"},
         {"open, append, close make one line",
          {{"Write firmware end: ", LogModeOpen | NT, 0}, {"OK", LogModeAppend, LogStyleResultOK},
@@ -55,143 +39,89 @@ TEST_F(LogTest, LineModesAndBreaks)
         {"negative style adds only the line end", {{"zzz", LogModeLine | NT, -1}}, "\n"},
         {"append keeps the line open", {{"a", LogModeAppend, 0}, {"b", LogModeAppend, 0}}, "ab"},
     };
-    for (const LineCase& c : cases) {
+    for (const auto& c : cases) {
         app->LogClear(false);
         for (const Piece& p : c.pieces)
-            app->LogAdd(p.text, p.mode, false, p.style);
+            EXPECT_EQ(app->LogAdd(p.text, p.mode, false, p.style), 0) << c.what << ": untimed";
         EXPECT_EQ(LogText(app), c.expected) << c.what;
     }
+    // A timed line returns its time, shown as the prefix.
+    app->LogClear(false);
+    const time_t before = time(nullptr), stamp = app->LogAdd("hello", LogModeLine, false, 0);
+    EXPECT_GE(stamp, before);
+    EXPECT_LE(stamp, time(nullptr));
+    EXPECT_TRUE(std::regex_match(LogText(app), std::regex("[0-2][0-9]:[0-5][0-9]:[0-6][0-9]  hello\n"))) << LogText(app);
 }
 
-TEST_F(LogTest, TimeStampPrefixAndResult)
+// The tag's name, foreground and weight as "name colour weight" ("-" where not set).
+std::string TagLook(GtkTextTag* tag)
 {
-    time_t before = time(nullptr);
-    time_t stamp = app->LogAdd("hello", LogModeLine, false, 0);
-    time_t after = time(nullptr);
-    EXPECT_GE(stamp, before);
-    EXPECT_LE(stamp, after);
-    std::string text = LogText(app);
-    EXPECT_TRUE(std::regex_match(text, std::regex("[0-2][0-9]:[0-5][0-9]:[0-6][0-9]  hello\n"))) << text;
-
-    EXPECT_EQ(app->LogAdd("x", LogModeLine | kLogNoTime, false, 0), 0);
-    EXPECT_EQ(app->LogAdd("x", LogModeClose, false, 0), 0);
-    EXPECT_EQ(app->LogAdd("x", LogModeAppend, false, 0), 0);
+    gchar* name = nullptr;
+    gboolean fgSet = FALSE, weightSet = FALSE;
+    GdkColor* fg = nullptr;
+    int weight = 0;
+    g_object_get(tag, "name", &name, "foreground-set", &fgSet, "foreground-gdk", &fg, "weight-set", &weightSet,
+                 "weight", &weight, nullptr);
+    gchar* colour = fg && fgSet ? g_strdup_printf("#%02X%02X%02X", fg->red >> 8, fg->green >> 8, fg->blue >> 8)
+                                : g_strdup("-");
+    std::string look = std::string(name ? name : "?") + " " + colour + " " + (weightSet ? std::to_string(weight) : "-");
+    g_free(colour);
+    g_free(name);
+    if (fg)
+        gdk_color_free(fg);
+    return look;
 }
 
 TEST_F(LogTest, StylesUseTheirTags)
 {
-    struct TagCase {
-        int style;
-        const char* tag;
-        const char* foreground;  // null: not set
-        int weight;              // 0: not set
+    const std::pair<int, const char*> cases[] = {
+        {LogStyleAttention, "attention #0000FF 700"},      {LogStyleError, "error #FF0000 -"},
+        {LogStyleResultOK, "resultOK #008000 700"},        {LogStyleResultConform, "resultConform #008000 700"},
+        {LogStyleResultNotConform, "resultNotConform #FF0000 700"}, {LogStyleResultError, "resultError #FF0000 700"},
+        {LogStyleResultAborted, "resultAborted #FF0000 700"}, {LogStyleMonospace, "monospace - -"},
+        {LogStylePlain, ""},                               {LogStyleTraffic, ""},
     };
-    const TagCase cases[] = {
-        {LogStyleAttention, "attention", "blue", 700},
-        {LogStyleError, "error", "red", 0},
-        {LogStyleResultOK, "resultOK", "#008000", 700},
-        {LogStyleResultConform, "resultConform", "#008000", 700},
-        {LogStyleResultNotConform, "resultNotConform", "red", 700},
-        {LogStyleResultError, "resultError", "red", 700},
-        {LogStyleResultAborted, "resultAborted", "red", 700},
-        {LogStyleMonospace, "monospace", nullptr, 0},
-    };
-    for (const TagCase& c : cases) {
-        app->LogClear(false);
-        app->LogAdd("text", LogModeLine | kLogNoTime, false, c.style);
-        GtkTextIter it;
-        gtk_text_buffer_get_start_iter(app->LogBuffer(), &it);
-        GSList* tags = gtk_text_iter_get_tags(&it);
-        ASSERT_EQ(g_slist_length(tags), 1u) << c.tag;
-        GtkTextTag* tag = GTK_TEXT_TAG(tags->data);
-        g_slist_free(tags);
-        gchar* name = nullptr;
-        gboolean fgSet = FALSE, weightSet = FALSE;
-        GdkColor* fg = nullptr;
-        int weight = 0;
-        g_object_get(tag, "name", &name, "foreground-set", &fgSet, "foreground-gdk", &fg, "weight-set",
-                     &weightSet, "weight", &weight, nullptr);
-        EXPECT_STREQ(name, c.tag);
-        g_free(name);
-        EXPECT_EQ(fgSet != 0, c.foreground != nullptr) << c.tag;
-        if (c.foreground && fg) {
-            GdkColor want;
-            ASSERT_TRUE(gdk_color_parse(c.foreground, &want));
-            EXPECT_TRUE(gdk_color_equal(fg, &want)) << c.tag;
-        }
-        if (fg)
-            gdk_color_free(fg);
-        EXPECT_EQ(weightSet != 0, c.weight != 0) << c.tag;
-        if (c.weight) {
-            EXPECT_EQ(weight, c.weight) << c.tag;
-        }
-    }
-    // Plain and traffic text carry no tag; the time prefix is monospace.
-    for (int style : {LogStylePlain, LogStyleTraffic}) {
+    for (auto [style, look] : cases) {
         app->LogClear(false);
         app->LogAdd("text", LogModeLine, false, style);
+        // The time prefix is monospace; the text carries its style's tag alone (plain and
+        // traffic text none).
         GtkTextIter it;
-        gtk_text_buffer_get_start_iter(app->LogBuffer(), &it);
-        EXPECT_TRUE(gtk_text_iter_has_tag(&it, gtk_text_tag_table_lookup(
-                                                   gtk_text_buffer_get_tag_table(app->LogBuffer()), "monospace")));
-        gtk_text_iter_forward_chars(&it, 10);
+        gtk_text_buffer_get_iter_at_offset(app->LogBuffer(), &it, 0);
         GSList* tags = gtk_text_iter_get_tags(&it);
-        EXPECT_EQ(tags, nullptr) << style;
+        EXPECT_EQ(tags ? TagLook(GTK_TEXT_TAG(tags->data)) : "", "monospace - -");
+        g_slist_free(tags);
+        gtk_text_buffer_get_iter_at_offset(app->LogBuffer(), &it, 10);
+        tags = gtk_text_iter_get_tags(&it);
+        EXPECT_EQ(g_slist_length(tags), *look ? 1u : 0u) << look;
+        EXPECT_EQ(tags ? TagLook(GTK_TEXT_TAG(tags->data)) : "", look);
         g_slist_free(tags);
     }
-    GtkTextTag* attention =
-        gtk_text_tag_table_lookup(gtk_text_buffer_get_tag_table(app->LogBuffer()), "attention");
     double scale = 0;
-    g_object_get(attention, "scale", &scale, nullptr);
+    g_object_get(gtk_text_tag_table_lookup(gtk_text_buffer_get_tag_table(app->LogBuffer()), "attention"), "scale", &scale,
+                 nullptr);
     EXPECT_DOUBLE_EQ(scale, 1.2);
 }
 
 TEST_F(LogTest, LineLimitCutsOldestBlockAndFollowsTheEnd)
 {
-    struct LimitCase {
-        int prefilled;  // lines already in the log, each ended
-        bool cut;
-    };
-    for (const LimitCase c : {LimitCase{kLogLineLimit - 1, false}, LimitCase{kLogLineLimit, true}}) {
+    for (int prefilled : {kLogLineLimit - 1, kLogLineLimit}) {
         std::string fill;
-        for (int i = 0; i < c.prefilled; ++i)
+        for (int i = 0; i < prefilled; ++i)
             fill += "L" + std::to_string(i) + "\n";
         gtk_text_buffer_set_text(app->LogBuffer(), fill.c_str(), (gint)fill.size());
         app->LogAdd("newest", LogModeLine | kLogNoTime, false, 0);
-        std::string text = LogText(app);
-        if (c.cut) {
-            EXPECT_EQ(text, "newest\n");
-        } else {
-            EXPECT_EQ(gtk_text_buffer_get_line_count(app->LogBuffer()), c.prefilled + 2);
-            EXPECT_EQ(text.compare(0, 3, "L0\n"), 0);
-        }
-        GtkTextMark* mark = gtk_text_buffer_get_mark(app->LogBuffer(), "scroll");
-        ASSERT_NE(mark, nullptr);
+        if (prefilled == kLogLineLimit)
+            EXPECT_EQ(LogText(app), "newest\n");
+        else
+            EXPECT_EQ(LogText(app), fill + "newest\n");
         GtkTextIter at, end;
-        gtk_text_buffer_get_iter_at_mark(app->LogBuffer(), &at, mark);
+        gtk_text_buffer_get_iter_at_mark(app->LogBuffer(), &at, gtk_text_buffer_get_mark(app->LogBuffer(), "scroll"));
         gtk_text_buffer_get_end_iter(app->LogBuffer(), &end);
-        EXPECT_TRUE(gtk_text_iter_equal(&at, &end));
+        EXPECT_TRUE(gtk_text_iter_equal(&at, &end)) << prefilled;
     }
 }
 
-TEST_F(LogTest, ViewScrollsToTheNewestLine)
-{
-    for (int i = 0; i < 300; ++i)
-        app->LogAdd(("line " + std::to_string(i)).c_str(), LogModeLine, false, 0);
-    GtkTextView* view = GTK_TEXT_VIEW(app->Object(W_LogView));
-    GtkTextMark* mark = gtk_text_buffer_get_mark(app->LogBuffer(), "scroll");
-    bool visible = RunUntil([&] {
-        GdkRectangle shown, where;
-        GtkTextIter at;
-        gtk_text_view_get_visible_rect(view, &shown);
-        gtk_text_buffer_get_iter_at_mark(app->LogBuffer(), &at, mark);
-        gtk_text_view_get_iter_location(view, &at, &where);
-        return shown.y > 0 && where.y >= shown.y && where.y <= shown.y + shown.height;
-    }, 5000);
-    EXPECT_TRUE(visible);
-}
-
-namespace {
 // Whether the view is scrolled down from the top, and whether the iterator's line is in sight.
 bool ViewScrolled(GtkTextView* view)
 {
@@ -206,7 +136,6 @@ bool IterShown(GtkTextView* view, const GtkTextIter* at)
     gtk_text_view_get_iter_location(view, at, &where);
     return where.y >= shown.y && where.y + where.height <= shown.y + shown.height;
 }
-}  // namespace
 
 TEST_F(LogTest, ViewFollowsWorkerLinesWhileTheyArriveAndEndsAtTheLast)
 {
@@ -261,45 +190,24 @@ TEST_F(LogTest, ViewFollowsWorkerLinesWhileTheyArriveAndEndsAtTheLast)
     g_free(text);
 }
 
-TEST_F(LogTest, ProgressRoundsToWholePercent)
+TEST_F(LogTest, ProgressAndStatus)
 {
-    struct ProgressCase {
+    const struct {
         int64_t done, total;
         const char* tip;
         double fraction;
-    };
-    const ProgressCase cases[] = {
-        {1, 3, "33 %", 1.0 / 3}, {2, 3, "67 %", 2.0 / 3}, {5, 0, "0 %", 0},   {7, 5, "100 %", 1},
+    } cases[] = {
+        {1, 3, "33 %", 1.0 / 3}, {2, 3, "67 %", 2.0 / 3}, {5, 0, "0 %", 0},     {7, 5, "100 %", 1},
         {0, 0, "0 %", 0},        {-1, 4, "0 %", 0},       {1, 200, "1 %", 0.005}, {1, 1, "100 %", 1},
     };
-    GtkWidget* bar = GTK_WIDGET(app->Object(W_Progress));
-    for (const ProgressCase& c : cases) {
+    for (const auto& c : cases) {
         app->ProgressSet(c.done, c.total, false);
-        gchar* tip = gtk_widget_get_tooltip_text(bar);
-        EXPECT_STREQ(tip, c.tip) << c.done << "/" << c.total;
-        g_free(tip);
-        EXPECT_NEAR(gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(bar)), c.fraction, 1e-9);
+        EXPECT_EQ(ProgressTip(), c.tip) << c.done << "/" << c.total;
+        EXPECT_NEAR(Fraction(), c.fraction, 1e-9) << c.done << "/" << c.total;
     }
-}
-
-TEST_F(LogTest, MarkupAndStatus)
-{
-    struct MarkupCase {
-        const char* text;
-        const char* colour;
-        bool bold;
-        const char* expected;
-    };
-    const MarkupCase cases[] = {
-        {"Idle", nullptr, false, "Idle"},
-        {"Error", "red", true, "<span color='red' weight='bold'>Error</span>"},
-        {"Done", "#008000", false, "<span color='#008000'>Done</span>"},
-        {"Bold", nullptr, true, "<span weight='bold'>Bold</span>"},
-        {"a<b", nullptr, false, "a<b"},
-    };
-    for (const MarkupCase& c : cases)
-        EXPECT_STREQ(GUIApp::MarkupMake(c.text, c.colour, c.bold).Text(), c.expected);
-
+    EXPECT_STREQ(GUIApp::MarkupMake("Done", "#008000", false).Text(), "<span color='#008000'>Done</span>");
+    EXPECT_STREQ(GUIApp::MarkupMake("Bold", nullptr, true).Text(), "<span weight='bold'>Bold</span>");
+    EXPECT_STREQ(GUIApp::MarkupMake("a<b", nullptr, false).Text(), "a<b");
     GtkLabel* label = GTK_LABEL(app->Object(W_SB_Main));
     app->StatusSet("<span color='red'>Busy</span>", true);
     EXPECT_STREQ(gtk_label_get_text(label), "Busy");
@@ -308,8 +216,8 @@ TEST_F(LogTest, MarkupAndStatus)
     g_free(tip);
     app->StatusSet("a <b> c", false);
     EXPECT_STREQ(gtk_label_get_text(label), "a <b> c");
-
     app->StateShow();
     EXPECT_STREQ(gtk_label_get_text(label), "Idle");
     EXPECT_FALSE(gtk_label_get_use_markup(label));
 }
+}  // namespace

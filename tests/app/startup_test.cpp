@@ -1,13 +1,10 @@
 // Start-up: the defaults of a first start, every failure path, translated titles, the
-// handlers' reach, and the About and Help dialogs.
-#include <gtest/gtest.h>
-
+// keyboard's reach, and the About and Help dialogs.
 #include <gdk/gdkkeysyms.h>
 #include <sys/stat.h>
 
 #include <clocale>
 #include <cstring>
-#include <cstdlib>
 #include <regex>
 
 #include "AppTestSupport.h"
@@ -21,6 +18,9 @@ extern "C" {
 void About_cb(GtkWidget*, gpointer);
 void Help_cb(GtkWidget*, gpointer);
 }
+
+namespace {
+using StartedApp = AppTest;
 
 TEST(StartUp, FirstStartShowsDefaults)
 {
@@ -36,95 +36,90 @@ TEST(StartUp, FirstStartShowsDefaults)
     EXPECT_EQ(EntryText(app, W_DevPassword), kDefaultDevicePassword);
     EXPECT_EQ(gtk_window_get_focus(GTK_WINDOW(g_form1)), GTK_WIDGET(app->Object(W_DevHost)));
     EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(app->Object(W_SB_Main))), "Idle");
-    gchar* tip = gtk_widget_get_tooltip_text(GTK_WIDGET(app->Object(W_Progress)));
-    EXPECT_STREQ(tip, "0 %");
-    g_free(tip);
-    EXPECT_FALSE(gtk_check_menu_item_get_active(GTK_CHECK_MENU_ITEM(app->Object(W_MB_TalkLog))));
+    EXPECT_EQ(Tooltip(GTK_WIDGET(app->Object(W_Progress))), "0 %");
     EXPECT_FALSE(gtk_tool_item_get_homogeneous(GTK_TOOL_ITEM(app->Object(W_TB_WriteFW))));
     EXPECT_EQ(gtk_container_get_border_width(GTK_CONTAINER(Widget("ContentAndStatusBar"))), 5u);
     EXPECT_EQ(gtk_window_get_transient_for(GTK_WINDOW(Widget("DLG_DevFind"))), GTK_WINDOW(g_form1));
     EXPECT_STREQ(gtk_tree_view_column_get_title(GTK_TREE_VIEW_COLUMN(gtk_builder_get_object(g_builder, "DFIND_CIPConnect"))),
                  "IP (connect)");
-    EXPECT_EQ(app->UserSettingsPath(), (dir.Res("settings.xml")).c_str());
-
+    EXPECT_EQ(app->UserSettingsPath(), dir.Res("settings.xml").c_str());
     ASSERT_TRUE(run.Quit());
     EXPECT_EQ(g_form1, nullptr);
-    EXPECT_TRUE(dir.SettingsExist());
+    EXPECT_TRUE(g_file_test(dir.Res("settings.xml").c_str(), G_FILE_TEST_IS_REGULAR));
 }
 
-TEST(StartUp, MissingInterfaceFileWarnsAndFails)
+TEST(StartUp, BrokenResourcesWarnAndFail)
 {
-    ProgramDir dir;
-    dir.RemoveGlade();
-    std::string text;
-    GtkMessageType type = GTK_MESSAGE_OTHER;
-    std::string title;
-    DialogAnswer answer(0, [&](GtkWidget* d) {
-        text = MessageText(d);
-        title = gtk_window_get_title(GTK_WINDOW(d));
-        g_object_get(d, "message-type", &type, nullptr);
-    });
-    RunningApp run(dir);
-    EXPECT_EQ(run.StartResult(), 1);
-    EXPECT_TRUE(answer.Seen());
-    EXPECT_EQ(text.rfind("Can't build UI:\n\n'", 0), 0u) << text;
-    EXPECT_NE(text.find("Main.glade"), std::string::npos) << text;
-    EXPECT_EQ(type, GTK_MESSAGE_WARNING);
-    EXPECT_EQ(title, "Pelta Flasher");
-    EXPECT_EQ(GUIApp::instance, nullptr);
-    EXPECT_EQ(g_builder, nullptr);
+    const struct {
+        const char* file;
+        std::string text;
+        const char* start;
+    } cases[] = {
+        {"UI/Main.glade", "", "Can't build UI:\n\n'"},
+        {"Pelta.xml", "<device><sygnals><groups>", "Can't load file '"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        ProgramDir dir;
+        if (c.text.empty())
+            remove(dir.Res(c.file).c_str());
+        else
+            dir.WriteRes(c.file, c.text);
+        std::string text, title;
+        GtkMessageType type = GTK_MESSAGE_OTHER;
+        DialogAnswer answer(0, [&](GtkWidget* d) {
+            text = MessageText(d);
+            title = gtk_window_get_title(GTK_WINDOW(d));
+            g_object_get(d, "message-type", &type, nullptr);
+        });
+        RunningApp run(dir);
+        EXPECT_EQ(run.StartResult(), 1);
+        EXPECT_TRUE(answer.Seen());
+        EXPECT_EQ(text.rfind(c.start, 0), 0u) << text;
+        EXPECT_NE(text.find(dir.Res(c.file)), std::string::npos) << text;
+        EXPECT_EQ(type, GTK_MESSAGE_WARNING);
+        EXPECT_EQ(title, "Pelta Flasher");
+        EXPECT_EQ(GUIApp::instance, nullptr);
+    }
 }
 
 TEST(StartUp, MissingWidgetsLogOneLineEachAndFail)
 {
-    struct MissingCase {
-        std::vector<std::string> removed;
-        std::vector<std::string> reported;
-        std::vector<std::string> notReported;
-    };
-    const MissingCase cases[] = {
+    const struct {
+        std::vector<std::string> removed, reported, notReported;
+    } cases[] = {
         // The first stop button missing: the other two are not looked for.
-        {{"TB_Stop0"}, {"TB_Stop0"}, {"TB_Stop1", "TB_Stop2"}},
-        {{"TB_Stop1"}, {"TB_Stop1"}, {"TB_Stop2"}},
+        {{"TB_Stop0"}, {"Widget 'TB_Stop0' not found"}, {"TB_Stop1", "TB_Stop2"}},
+        {{"TB_Stop1"}, {"Widget 'TB_Stop1' not found"}, {"TB_Stop2"}},
         // A missing earlier widget skips the stop buttons entirely.
-        {{"SB_Main", "DevHost"}, {"SB_Main", "DevHost"}, {"TB_Stop0"}},
-        {{"DFIND_ListStore"}, {"DFIND_ListStore"}, {}},
-        {{"DS_Close"}, {"DS_Close"}, {}},
-        {{"DFIND_CMAC"}, {"DFIND_CMAC"}, {}},
+        {{"SB_Main", "DevHost"}, {"Widget 'SB_Main' not found", "Widget 'DevHost' not found"}, {"TB_Stop0"}},
+        {{"DFIND_ListStore"}, {"Widget 'DFIND_ListStore' not found"}, {}},
+        {{"DS_Close"}, {"Widget 'DS_Close' not found"}, {}},
+        {{"DFIND_CMAC"}, {"Widget 'DFIND_CMAC' not found"}, {}},
+        {{"Form1"}, {"widForm1"}, {}},
     };
-    for (const MissingCase& c : cases) {
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.removed[0]);
         ProgramDir dir;
         for (const std::string& id : c.removed)
             dir.EditGlade("id=\"" + id + "\"", "id=\"" + id + "_gone\"");
         LogCapture log(G_LOG_LEVEL_CRITICAL);
         RunningApp run(dir);
         EXPECT_EQ(run.StartResult(), 1);
-        EXPECT_EQ(log.Lines().size(), c.reported.size()) << c.removed[0];
-        for (const std::string& id : c.reported)
-            EXPECT_EQ(log.Count("Pelta Flasher: Widget '" + id + "' not found"), 1) << id;
+        EXPECT_EQ(log.Lines().size(), c.reported.size());
+        for (const std::string& line : c.reported)
+            EXPECT_EQ(log.Count(line), 1) << line;
         for (const std::string& id : c.notReported)
             EXPECT_EQ(log.Count("'" + id + "'"), 0) << id;
         EXPECT_EQ(GUIApp::instance, nullptr);
-        EXPECT_FALSE(dir.SettingsExist());
+        EXPECT_FALSE(g_file_test(dir.Res("settings.xml").c_str(), G_FILE_TEST_EXISTS));
     }
-}
-
-TEST(StartUp, MissingMainWindowNamesItAndFails)
-{
-    ProgramDir dir;
-    dir.EditGlade("id=\"Form1\"", "id=\"Form2\"");
-    LogCapture log(G_LOG_LEVEL_CRITICAL);
-    RunningApp run(dir);
-    EXPECT_NE(run.StartResult(), 0);
-    EXPECT_EQ(log.Count("widForm1"), 1);
-    EXPECT_EQ(GUIApp::instance, nullptr);
 }
 
 TEST(StartUp, RussianCatalogueTranslatesTitlesAndMenus)
 {
     const char* oldLanguage = getenv("LANGUAGE");
-    std::string saved = oldLanguage ? oldLanguage : "";
-    std::string oldMessages = setlocale(LC_MESSAGES, nullptr);
+    const std::string saved = oldLanguage ? oldLanguage : "", oldMessages = setlocale(LC_MESSAGES, nullptr);
     ASSERT_NE(setlocale(LC_MESSAGES, "C.UTF-8"), nullptr);
     setenv("LANGUAGE", "ru", 1);
     {
@@ -143,25 +138,20 @@ TEST(StartUp, RussianCatalogueTranslatesTitlesAndMenus)
     setlocale(LC_MESSAGES, oldMessages.c_str());
 }
 
-TEST(StartUp, KeyboardReachesTheActions)
+TEST_F(StartedApp, KeyboardReachesTheActions)
 {
-    ProgramDir dir;
-    RunningApp run(dir);
-    ASSERT_EQ(run.StartResult(), 0);
-    GUIApp* app = run.App();
-    struct KeyCase {
-        const char* window;
-        guint key;
-        GdkModifierType mods;
-        std::function<bool()> effect;
-    };
     // The default load shows the first group again; the password key opens its dialog.
     app->DS_SelectGroup(1100, false);
     bool passwordAsked = false;
     DialogAnswer password(GTK_RESPONSE_CANCEL, [&](GtkWidget* d) {
         passwordAsked = std::string(gtk_window_get_title(GTK_WINDOW(d))) == "Change password";
     });
-    const KeyCase cases[] = {
+    const struct {
+        const char* window;
+        guint key;
+        GdkModifierType mods;
+        std::function<bool()> effect;
+    } cases[] = {
         // F5 searches (the silent loopback port of the test set-up) and ends within a second.
         {"DLG_DevFind", GDK_F5, GdkModifierType(0),
          [&] { return RunUntil([&] { return LogText(app).find("Find devices end: OK") != std::string::npos; }); }},
@@ -177,98 +167,74 @@ TEST(StartUp, KeyboardReachesTheActions)
     ASSERT_TRUE(RunUntil([] {
         return gtk_widget_get_mapped(Widget("DLG_DevFind")) && gtk_widget_get_mapped(Widget("DLG_DevSettings"));
     }));
-    for (const KeyCase& c : cases) {
+    for (const auto& c : cases) {
         // F2 must open the settings window, so it is closed before the main window's keys.
-        if (!strcmp(c.window, "Form1") && c.key == GDK_F2)
+        if (c.key == GDK_F2)
             app->DevSettingsPlace().SetVisible(false, nullptr);
         EXPECT_TRUE(gtk_accel_groups_activate(G_OBJECT(Widget(c.window)), c.key, c.mods)) << c.window << c.key;
         EXPECT_TRUE(c.effect()) << c.window << " " << c.key;
     }
 }
 
-TEST(StartUp, HelpShowsTheSameDialogEachTime)
+TEST_F(StartedApp, HelpShowsTheSameDialogEachTime)
 {
-    ProgramDir dir;
-    RunningApp run(dir);
-    ASSERT_EQ(run.StartResult(), 0);
-    std::vector<GtkWidget*> shown;
-    std::string title;
-    int rows = 0;
     for (int i = 0; i < 2; ++i) {
+        GtkWidget* shown = nullptr;
+        int rows = 0;
         // The Close button answers through ActivateResponse_cb.
         DialogAnswer answer(kInspectAnswers, [&](GtkWidget* d) {
-            shown.push_back(d);
-            title = gtk_window_get_title(GTK_WINDOW(d));
-            rows = gtk_tree_model_iter_n_children(GTK_TREE_MODEL(gtk_builder_get_object(g_builder, "DLG_Help_ArgsStore")), nullptr);
+            shown = d;
+            rows = gtk_tree_model_iter_n_children(GTK_TREE_MODEL(gtk_builder_get_object(g_builder, "DLG_Help_ArgsStore")),
+                                                  nullptr);
             gtk_button_clicked(GTK_BUTTON(Widget("DLG_Help_Close")));
         });
         Help_cb(nullptr, nullptr);
-        EXPECT_TRUE(answer.Seen());
-        EXPECT_FALSE(gtk_widget_get_visible(Widget("DLG_Help")));
+        EXPECT_EQ(shown, Widget("DLG_Help"));
+        EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(shown)), "Help");
+        EXPECT_GT(rows, 0);
+        EXPECT_FALSE(gtk_widget_get_visible(shown));
     }
-    ASSERT_EQ(shown.size(), 2u);
-    EXPECT_EQ(shown[0], shown[1]);
-    EXPECT_EQ(shown[0], Widget("DLG_Help"));
-    EXPECT_EQ(title, "Help");
-    EXPECT_GT(rows, 0);
-    EXPECT_STREQ(gtk_tree_view_column_get_title(GTK_TREE_VIEW_COLUMN(gtk_builder_get_object(g_builder, "DLG_Help_Args_CArgument"))),
-                 "Argument");
 }
 
-TEST(StartUp, AboutListsVersionBuildMakerAndContributors)
+TEST_F(StartedApp, AboutListsVersionBuildMakerAndContributors)
 {
-    ProgramDir dir;
-    RunningApp run(dir);
-    ASSERT_EQ(run.StartResult(), 0);
     std::string text, title;
-    bool boldTitle = false;
+    int weight = 0;
     DialogAnswer answer(GTK_RESPONSE_OK, [&](GtkWidget* d) {
         title = gtk_window_get_title(GTK_WINDOW(d));
-        GtkTextBuffer* b = Quill::AboutDialogBuffer(d);
         GtkTextIter s, e;
-        gtk_text_buffer_get_bounds(b, &s, &e);
-        gchar* t = gtk_text_buffer_get_text(b, &s, &e, FALSE);
+        gtk_text_buffer_get_bounds(Quill::AboutDialogBuffer(d), &s, &e);
+        gchar* t = gtk_text_iter_get_text(&s, &e);
         text = t;
         g_free(t);
         GSList* tags = gtk_text_iter_get_tags(&s);
-        for (GSList* l = tags; l; l = l->next) {
-            int weight = 0;
-            g_object_get(l->data, "weight", &weight, nullptr);
-            boldTitle = boldTitle || weight == 700;
-        }
+        if (tags)
+            g_object_get(tags->data, "weight", &weight, nullptr);
         g_slist_free(tags);
     });
     About_cb(nullptr, nullptr);
     EXPECT_TRUE(answer.Seen());
     EXPECT_EQ(title, "About");
-    EXPECT_TRUE(boldTitle);
+    EXPECT_EQ(weight, 700) << "the program's name in bold";
     const AboutForm& form = AboutFormFor(pango_language_to_string(gtk_get_default_language()));
-    std::string expected = "Pelta Flasher\nProgram for flashing Pelta\nVersion: 1\\.3\\.2\n"
-                           "Build: [0-3][0-9]\\.[01][0-9]\\.20[0-9][0-9] [0-2][0-9]:[0-5][0-9]:[0-6][0-9]\n" +
-                           std::string(form.maker) + "\nContributors:\n\t" + form.contributor + "\n";
+    const std::string expected = "Pelta Flasher\nProgram for flashing Pelta\nVersion: 1\\.3\\.2\n"
+                                 "Build: [0-3][0-9]\\.[01][0-9]\\.20[0-9][0-9] [0-2][0-9]:[0-5][0-9]:[0-6][0-9]\n" +
+                                 std::string(form.maker) + "\nContributors:\n\t" + form.contributor + "\n";
     EXPECT_TRUE(std::regex_match(text, std::regex(expected))) << text;
 }
 
-TEST(About, BuildTimeIsWhenTheProgramWasBuilt)
+TEST(About, BuildTimeIsWhenTheProgramWasBuiltAndTheFormRussianOnlyForRuRu)
 {
     // A library that went into this program: the build time cannot be older.
     struct stat input;
     ASSERT_EQ(0, stat(PELTA_BUILD_INPUT, &input)) << PELTA_BUILD_INPUT;
     EXPECT_GE(BuildTime(), input.st_mtime) << "built before " << PELTA_BUILD_INPUT;
     EXPECT_LE(BuildTime(), time(nullptr));
-}
 
-TEST(About, LanguageFormIsRussianOnlyForRuRu)
-{
-    struct FormCase {
-        const char* language;
-        bool russian;
-    };
     const AboutForm& russian = AboutFormFor("ru-ru");
-    const AboutForm& other = AboutFormFor("en-us");
-    EXPECT_STRNE(russian.maker, other.maker);
-    EXPECT_STRNE(russian.contributor, other.contributor);
-    for (const FormCase c : {FormCase{"ru-ru", true}, FormCase{"ru", false}, FormCase{"ru-ua", false},
-                             FormCase{"RU-RU", false}, FormCase{"c", false}, FormCase{nullptr, false}})
-        EXPECT_EQ(&AboutFormFor(c.language) == &russian, c.russian) << (c.language ? c.language : "null");
+    EXPECT_STRNE(russian.maker, AboutFormFor("en-us").maker);
+    EXPECT_STRNE(russian.contributor, AboutFormFor("en-us").contributor);
+    for (const char* other : {"ru", "ru-ua", "RU-RU", "c", static_cast<const char*>(nullptr)})
+        EXPECT_NE(&AboutFormFor(other), &russian) << (other ? other : "null");
 }
+}  // namespace

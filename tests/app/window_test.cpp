@@ -1,5 +1,5 @@
 // Window wrappers, message boxes and the dialog place managers.
-#include <gtest/gtest.h>
+#include <array>
 
 #include "AppTestSupport.h"
 #include "app/StartUp.h"
@@ -10,10 +10,7 @@ using namespace apptest;
 using Quill::Rect;
 
 namespace {
-Rect Unknown()
-{
-    return Rect{0, 0, Quill::Window::kUnknownExtent, Quill::Window::kUnknownExtent};
-}
+using WindowApp = AppTest;
 
 bool ToggleActive(const char* name)
 {
@@ -23,37 +20,34 @@ bool ToggleActive(const char* name)
     return gtk_check_menu_item_get_active(GTK_CHECK_MENU_ITEM(w));
 }
 
-// What the window manager's close button sends.
-void SendDelete(GtkWidget* w)
-{
-    GdkEvent* e = gdk_event_new(GDK_DELETE);
-    e->any.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(w)));
-    e->any.send_event = TRUE;
-    gtk_main_do_event(e);
-    gdk_event_free(e);
-}
-
 bool PlacedAt(GtkWidget* w, const Rect& r)
 {
     return RunUntil([&] { return Quill::Window(w).GetPlace() == r; }, 5000);
 }
-}  // namespace
 
-TEST(Window, WithoutWidgetDoesNothing)
+// The buttons of a dialog listed by response, whatever order the theme lays them out in.
+std::vector<GtkWidget*> Buttons(GtkWidget* d)
 {
-    Quill::Window none;
-    none.Show(true);
-    none.SetSensitive(false);
-    none.SetPlace(Rect{1, 2, 3, 4});
-    none.Destroy();
-    EXPECT_FALSE(none.IsVisible());
-    EXPECT_EQ(none.GetPlace(), Unknown());
-    EXPECT_EQ(none.TopLevel(), nullptr);
-    EXPECT_EQ(none.RunModal(), GTK_RESPONSE_NONE);
+    GList* kids = gtk_container_get_children(GTK_CONTAINER(gtk_dialog_get_action_area(GTK_DIALOG(d))));
+    std::vector<GtkWidget*> buttons(g_list_length(kids));
+    for (GList* k = kids; k; k = k->next) {
+        int response = gtk_dialog_get_response_for_widget(GTK_DIALOG(d), GTK_WIDGET(k->data));
+        if (response >= 0 && response < (int)buttons.size())
+            buttons[response] = GTK_WIDGET(k->data);
+    }
+    g_list_free(kids);
+    return buttons;
 }
 
 TEST(Window, PlaceOfWindowsAndChildren)
 {
+    Quill::Window none;
+    none.Show(true);
+    none.SetPlace(Rect{1, 2, 3, 4});
+    EXPECT_FALSE(none.IsVisible());
+    EXPECT_EQ(none.GetPlace(), (Rect{0, 0, 1000, 1000}));
+    EXPECT_EQ(none.RunModal(), GTK_RESPONSE_NONE);
+
     GtkWidget* top = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     GtkWidget* fixed = gtk_fixed_new();
     GtkWidget* narrow = gtk_label_new("");
@@ -64,9 +58,8 @@ TEST(Window, PlaceOfWindowsAndChildren)
     gtk_fixed_put(GTK_FIXED(fixed), wide, 40, 50);
     gtk_container_add(GTK_CONTAINER(top), fixed);
     gtk_widget_show_all(top);
-
     Quill::Window w(top);
-    Rect r{30, 40, 330, 240};
+    const Rect r{30, 40, 330, 240};
     w.SetPlace(r);
     EXPECT_TRUE(PlacedAt(top, r));
     EXPECT_TRUE(w.IsVisible());
@@ -74,7 +67,6 @@ TEST(Window, PlaceOfWindowsAndChildren)
     EXPECT_EQ(Quill::Window(narrow).GetPlace(), (Rect{5, 6, 1000, 1000}));
     EXPECT_EQ(Quill::Window(wide).GetPlace(), (Rect{40, 50, 61, 65}));
     EXPECT_EQ(Quill::Window(wide).TopLevel(), GTK_WINDOW(top));
-
     w.Show(false);
     EXPECT_FALSE(w.IsVisible());
     w.Destroy();
@@ -83,54 +75,38 @@ TEST(Window, PlaceOfWindowsAndChildren)
 
 TEST(Window, MessageDialogFocusAndAnswers)
 {
-    struct DialogCase {
-        int defaultResponse;
-        int press;              // button to press
-        int focusedExpected;    // -1: no button has the focus
-    };
     const char* buttons[] = {GTK_STOCK_YES, GTK_STOCK_NO, GTK_STOCK_CANCEL};
-    for (const DialogCase c : {DialogCase{-1, 1, -1}, DialogCase{2, 0, 2}, DialogCase{0, 2, 0}}) {
+    // {default response, button pressed, button with the focus (-1: none)}
+    for (const auto& c : {std::array<int, 3>{-1, 1, -1}, {2, 0, 2}, {0, 2, 0}}) {
         int focused = -2;
         DialogAnswer answer(kInspectAnswers, [&](GtkWidget* d) {
             GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(d));
             focused = focus && GTK_IS_BUTTON(focus) ? gtk_dialog_get_response_for_widget(GTK_DIALOG(d), focus) : -1;
-            GtkWidget* toPress = nullptr;
-            GList* kids = gtk_container_get_children(GTK_CONTAINER(gtk_dialog_get_action_area(GTK_DIALOG(d))));
-            for (GList* k = kids; k; k = k->next)
-                if (gtk_dialog_get_response_for_widget(GTK_DIALOG(d), GTK_WIDGET(k->data)) == c.press)
-                    toPress = GTK_WIDGET(k->data);
-            g_list_free(kids);
-            gtk_button_clicked(GTK_BUTTON(toPress));
+            gtk_button_clicked(GTK_BUTTON(Buttons(d).at(c[1])));
         });
         Quill::MessageRequest request;
         request.title = "T";
         request.text = "question";
         request.kind = Quill::kMessageQuestion;
-        request.defaultResponse = c.defaultResponse;
-        int got = Quill::Window::MessageDialog(Quill::Window(), request, buttons, 3);
-        EXPECT_TRUE(answer.Seen());
-        EXPECT_EQ(got, c.press);
-        EXPECT_EQ(focused, c.focusedExpected) << c.defaultResponse;
+        request.defaultResponse = c[0];
+        EXPECT_EQ(Quill::Window::MessageDialog(Quill::Window(), request, buttons, 3), c[1]);
+        EXPECT_EQ(focused, c[2]) << c[0];
     }
 }
 
-TEST(Window, MsgBoxKindsHaveTheirButtons)
+TEST_F(WindowApp, MsgBoxKindsHaveTheirButtons)
 {
-    ProgramDir dir;
-    RunningApp run(dir);
-    ASSERT_EQ(run.StartResult(), 0);
-    struct KindCase {
+    const struct {
         int type;
         GtkMessageType look;
         std::vector<std::string> stock;
-    };
-    const KindCase cases[] = {
+    } cases[] = {
         {0, GTK_MESSAGE_INFO, {GTK_STOCK_OK}},
         {1, GTK_MESSAGE_WARNING, {GTK_STOCK_OK}},
         {2, GTK_MESSAGE_QUESTION, {GTK_STOCK_YES, GTK_STOCK_NO}},
         {3, GTK_MESSAGE_QUESTION, {GTK_STOCK_YES, GTK_STOCK_NO, GTK_STOCK_CANCEL}},
     };
-    for (const KindCase& c : cases) {
+    for (const auto& c : cases) {
         std::vector<std::string> stock;
         GtkMessageType look = GTK_MESSAGE_OTHER;
         std::string title;
@@ -139,18 +115,10 @@ TEST(Window, MsgBoxKindsHaveTheirButtons)
             g_object_get(d, "message-type", &look, nullptr);
             title = gtk_window_get_title(GTK_WINDOW(d));
             parent = gtk_window_get_transient_for(GTK_WINDOW(d));
-            // Listed by response, whatever order the theme lays the buttons out in.
-            GList* kids = gtk_container_get_children(GTK_CONTAINER(gtk_dialog_get_action_area(GTK_DIALOG(d))));
-            stock.assign(g_list_length(kids), "");
-            for (GList* k = kids; k; k = k->next) {
-                int response = gtk_dialog_get_response_for_widget(GTK_DIALOG(d), GTK_WIDGET(k->data));
-                if (response >= 0 && response < (int)stock.size())
-                    stock[response] = gtk_button_get_label(GTK_BUTTON(k->data));
-            }
-            g_list_free(kids);
+            for (GtkWidget* b : Buttons(d))
+                stock.push_back(b ? gtk_button_get_label(GTK_BUTTON(b)) : "");
         });
-        int got = run.App()->MsgBox("text", c.type, -1, Quill::Window());
-        EXPECT_EQ(got, (int)c.stock.size() - 1);
+        EXPECT_EQ(app->MsgBox("text", c.type, -1, Quill::Window()), (int)c.stock.size() - 1);
         EXPECT_EQ(stock, c.stock) << c.type;
         EXPECT_EQ(look, c.look) << c.type;
         EXPECT_EQ(title, "Pelta Flasher");
@@ -159,55 +127,45 @@ TEST(Window, MsgBoxKindsHaveTheirButtons)
     }
 }
 
-TEST(WindowPlace, CloseHidesUnticksAndReopensAtTheSamePlace)
+TEST_F(WindowApp, DialogCloseHidesUnticksAndReopensAtTheSamePlace)
 {
-    ProgramDir dir;
-    RunningApp run(dir);
-    ASSERT_EQ(run.StartResult(), 0);
-    struct DialogNames {
-        const char* dialog;
-        const char* menu;
-        const char* tool;
-        const char* close;
-    };
-    for (const DialogNames n : {DialogNames{"DLG_DevSettings", "MB_DevSettings", "TB_DevSettings", "DS_Close"},
-                                DialogNames{"DLG_DevFind", "MB_DevFind", "TB_DevFind", "DFIND_Close"}}) {
-        GtkWidget* dialog = Widget(n.dialog);
+    for (const auto& n : {std::array<const char*, 4>{"DLG_DevSettings", "MB_DevSettings", "TB_DevSettings", "DS_Close"},
+                          {"DLG_DevFind", "MB_DevFind", "TB_DevFind", "DFIND_Close"}}) {
+        SCOPED_TRACE(n[0]);
+        GtkWidget* dialog = Widget(n[0]);
         // Opening through the tool button shows the dialog and ticks the menu item too.
-        gtk_toggle_tool_button_set_active(GTK_TOGGLE_TOOL_BUTTON(Widget(n.tool)), TRUE);
+        gtk_toggle_tool_button_set_active(GTK_TOGGLE_TOOL_BUTTON(Widget(n[2])), TRUE);
         EXPECT_TRUE(gtk_widget_get_visible(dialog));
-        EXPECT_TRUE(ToggleActive(n.menu));
-
-        Rect r{60, 70, 560, 430};
+        EXPECT_TRUE(ToggleActive(n[1]));
+        const Rect r{60, 70, 560, 430};
         Quill::Window(dialog).SetPlace(r);
-        ASSERT_TRUE(PlacedAt(dialog, r)) << n.dialog;
-
-        SendDelete(dialog);
-        EXPECT_FALSE(gtk_widget_get_visible(dialog)) << n.dialog;
-        EXPECT_FALSE(ToggleActive(n.menu));
-        EXPECT_FALSE(ToggleActive(n.tool));
-
-        // Moved while hidden would not count: reopening puts it back where it was closed.
-        gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(Widget(n.menu)), TRUE);
-        EXPECT_TRUE(gtk_widget_get_visible(dialog));
-        EXPECT_TRUE(ToggleActive(n.tool));
-        EXPECT_TRUE(PlacedAt(dialog, r)) << n.dialog;
-
-        gtk_button_clicked(GTK_BUTTON(Widget(n.close)));
+        ASSERT_TRUE(PlacedAt(dialog, r));
+        // What the window manager's close button sends.
+        GdkEvent* e = gdk_event_new(GDK_DELETE);
+        e->any.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(dialog)));
+        e->any.send_event = TRUE;
+        gtk_main_do_event(e);
+        gdk_event_free(e);
         EXPECT_FALSE(gtk_widget_get_visible(dialog));
-        EXPECT_FALSE(ToggleActive(n.menu));
-        EXPECT_FALSE(ToggleActive(n.tool));
+        EXPECT_FALSE(ToggleActive(n[1]));
+        EXPECT_FALSE(ToggleActive(n[2]));
+        // Reopening puts it back where it was closed.
+        gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(Widget(n[1])), TRUE);
+        EXPECT_TRUE(gtk_widget_get_visible(dialog));
+        EXPECT_TRUE(ToggleActive(n[2]));
+        EXPECT_TRUE(PlacedAt(dialog, r));
+        gtk_button_clicked(GTK_BUTTON(Widget(n[3])));
+        EXPECT_FALSE(gtk_widget_get_visible(dialog));
+        EXPECT_FALSE(ToggleActive(n[1]));
+        EXPECT_FALSE(ToggleActive(n[2]));
     }
 }
 
-TEST(WindowPlace, UnusableRectangleLeavesPlacementToGtk)
+TEST_F(WindowApp, UnusableRectangleLeavesPlacementToGtk)
 {
-    ProgramDir dir;
-    RunningApp run(dir);
-    ASSERT_EQ(run.StartResult(), 0);
-    Quill::WindowPlaceManagement& place = run.App()->DevFindPlace();
+    Quill::WindowPlaceManagement& place = app->DevFindPlace();
     GtkWidget* dialog = place.Dialog().Widget();
-    Rect good{100, 110, 500, 410};
+    const Rect good{100, 110, 500, 410};
     place.SetVisible(true, &good);
     ASSERT_TRUE(PlacedAt(dialog, good));
     for (const Rect bad : {Rect{-5, 10, 300, 300}, Rect{50, 60, 50, 300}, Rect{50, 60, 300, 60}}) {
@@ -222,3 +180,4 @@ TEST(WindowPlace, UnusableRectangleLeavesPlacementToGtk)
         EXPECT_EQ(place.GetPlace().rect, good);
     }
 }
+}  // namespace

@@ -59,10 +59,16 @@ void SignalsSend(pid_t pid, const CliOptions& options)
 }
 }  // namespace
 
+// $PELTA_BIN_DIR/pelta-cli when set, else pelta-cli beside this test binary.
 std::string CliBinary()
 {
     const char* dir = getenv("PELTA_BIN_DIR");
-    return std::string(dir && *dir ? dir : ".") + "/pelta-cli";
+    if (dir && *dir)
+        return std::string(dir) + "/pelta-cli";
+    char self[4096];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    std::string exe = n > 0 ? std::string(self, (size_t)n) : "./cli_tests";
+    return exe.substr(0, exe.rfind('/')) + "/pelta-cli";
 }
 
 CliResult CliRun(const std::vector<std::string>& args, const std::string& interruptOn, bool terminal,
