@@ -68,7 +68,7 @@ TEST(MultiHostArguments, HostsJobsJsonAndTheOutPattern)
 {
     const std::string dir = TempDir();
     const std::string list = dir + "/units.txt";
-    std::ofstream(list) << "# batch 7\n10.0.0.1\n\n  10.0.0.2:1502  # spare\n";
+    std::ofstream(list) << "# batch 7\n10.0.0.1\r\n\n \t \n  10.0.0.2:1502\t# spare\n";
     std::ofstream(dir + "/bad.txt") << "10.0.0.1 10.0.0.2\n";
     struct Case {
         std::vector<std::string> args;
