@@ -112,6 +112,7 @@ TEST(Codepage, GetStatusRules)
         {kCodepageXSwdCyrillic, "\xC2\x41", kCodecCharacter, kRepertoireUnknown, 2},
         {kCodepageXSwdCyrillic, "\xC2", kCodecIncomplete, 0, 0},
         {kCodepageXSwdCyrillic, "\xD0\x90", kCodecCharacter, kRepertoireUnknown, 1},
+        {kCodepageXSwdCyrillic, "\x80", kCodecCharacter, kRepertoireUnknown, 1},
         {kCodepageUTF8, "\xD1\x91", kCodecCharacter, 39, 2},
         {kCodepageUTF8, "\xD0", kCodecIncomplete, 0, 0},
         {kCodepageUTF8, "\xE2\x84\x96", kCodecCharacter, kRepertoireNumero, 3},

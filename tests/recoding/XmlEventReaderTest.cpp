@@ -217,8 +217,10 @@ TEST(XmlEventReader, MalformedInputFailsCleanly)
         EXPECT_EQ(events.back(), "eod") << xml;
     }
     XmlEventReader r;
-    EXPECT_EQ(r.ParseText(nullptr), kXmlReadOk);
+    EXPECT_EQ(r.ParseText("<a"), kXmlReadMalformed);
     EXPECT_EQ(r.ParseFile(nullptr), kXmlReadOk);
+    EXPECT_STREQ(r.ErrorText(), "") << "a new parse forgets the last one's error";
+    EXPECT_EQ(r.ParseText(nullptr), kXmlReadOk);
 }
 
 TEST(XmlEventReader, ParseFileCountsLines)
