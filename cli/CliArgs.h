@@ -16,6 +16,12 @@ const int kExitAborted = 3;
 // settings-diff: the unit holds other values than the file.
 const int kExitDiffers = 4;
 
+// How an operation that ended in this state ends the process.
+inline int ExitCodeOf(AppState state)
+{
+    return state == AppState::Succeeded ? kExitOk : state == AppState::Aborted ? kExitAborted : kExitFailed;
+}
+
 // The commands that do not map one to one onto a runner operation.
 enum class CliCommand { Operation, ChangePassword, SettingsRead, SettingsWrite, SettingsCheck, SettingsDiff };
 

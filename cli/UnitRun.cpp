@@ -21,17 +21,6 @@ bool IsErrorStyle(int style)
            style == LogStyleResultAborted;
 }
 
-int ExitCodeOf(AppState state)
-{
-    switch (state) {
-    case AppState::Succeeded:
-        return kExitOk;
-    case AppState::Aborted:
-        return kExitAborted;
-    default:
-        return kExitFailed;
-    }
-}
 }  // namespace
 
 UnitRun::UnitRun(const CliRequest& request, const std::string& host, MultiOutput* out, int wakeFd)

@@ -43,17 +43,6 @@ bool OperationStart(OperationRunner& runner, const CliRequest& request, const Im
     }
 }
 
-int ExitCodeOf(AppState state)
-{
-    switch (state) {
-    case AppState::Succeeded:
-        return kExitOk;
-    case AppState::Aborted:
-        return kExitAborted;
-    default:
-        return kExitFailed;
-    }
-}
 }  // namespace
 
 int main(int argc, char** argv)
