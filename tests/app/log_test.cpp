@@ -170,26 +170,32 @@ TEST_F(LogTest, ViewFollowsWorkerLinesWhileTheyArriveAndEndsAtTheLast)
     gdk_threads_enter();
     EXPECT_TRUE(followedWhileWriting) << "the view stayed at the top while the worker wrote";
 
-    // Once the burst is over the view ends at the last line, and that line is the worker's last.
-    // A long cut gives the view a fresh buffer, so the buffer is asked for each time.
+    // Once the queue has drained into the view (the worker's last line is the buffer's last),
+    // the view ends at that line. A long cut gives the view a fresh buffer, so the buffer is
+    // asked for each time.
     GtkTextIter end, lastLine;
     GtkTextBuffer* buffer = app->LogBuffer();
+    auto lastLineText = [&] {
+        GtkTextIter lineEnd = lastLine;
+        gtk_text_iter_forward_to_line_end(&lineEnd);
+        gchar* text = gtk_text_buffer_get_text(buffer, &lastLine, &lineEnd, FALSE);
+        std::string result(text);
+        g_free(text);
+        return result;
+    };
     bool lastShown = RunUntil([&] {
         buffer = app->LogBuffer();
         gtk_text_buffer_get_end_iter(buffer, &end);
         gtk_text_buffer_get_iter_at_line(buffer, &lastLine, gtk_text_buffer_get_line_count(buffer) - 2);
-        return IterShown(view, &lastLine) && IterShown(view, &end);
+        return lastLineText().find("last worker line") != std::string::npos && IterShown(view, &lastLine) &&
+               IterShown(view, &end);
     }, 30000);
     GdkRectangle shown, where;
     gtk_text_view_get_visible_rect(view, &shown);
     gtk_text_view_get_iter_location(view, &end, &where);
     EXPECT_TRUE(lastShown) << "view y " << shown.y << " height " << shown.height << ", end at y " << where.y
                            << " height " << where.height << ", lines " << gtk_text_buffer_get_line_count(buffer);
-    GtkTextIter lineEnd = lastLine;
-    gtk_text_iter_forward_to_line_end(&lineEnd);
-    gchar* text = gtk_text_buffer_get_text(buffer, &lastLine, &lineEnd, FALSE);
-    EXPECT_TRUE(std::string(text).find("last worker line") != std::string::npos) << text;
-    g_free(text);
+    EXPECT_TRUE(lastLineText().find("last worker line") != std::string::npos) << lastLineText();
 }
 
 TEST_F(LogTest, ProgressAndStatus)
