@@ -1,6 +1,6 @@
 // Documents that load from and save to their declared encoding while holding another one.
 #include "recoding/TiXmlDocumentRecode.h"
-#include "TestFiles.h"
+#include "tests/base/TempDir.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -34,11 +34,6 @@ std::string Seen(const TiXmlDocument& doc)
            group->FirstAttribute()->Value() + " " + group->GetText();
 }
 
-const TiXmlDeclaration* Declaration(const TiXmlDocument& doc)
-{
-    return doc.FirstChild() ? doc.FirstChild()->ToDeclaration() : nullptr;
-}
-
 TEST(TiXmlDocumentRecode, LoadsFromTheDeclaredEncodingIntoTheMemoryOne)
 {
     const std::string in1251 = Iconv(kBody, "WINDOWS-1251");
@@ -50,7 +45,6 @@ TEST(TiXmlDocumentRecode, LoadsFromTheDeclaredEncodingIntoTheMemoryOne)
         const char* declaration;   // encoding and version it holds afterwards; null: none
     } const cases[] = {
         {Declared("WINDOWS-1251") + in1251, kDocEncodingUTF8, false, "UTF-8", "UTF-8 "},
-        {Declared("cp1251") + in1251, kDocEncodingUTF8, false, "UTF-8", "UTF-8 "},
         {Declared("ISO-8859-5") + in1251, kDocEncodingUTF8, false, "WINDOWS-1251", "ISO-8859-5 1.0"},
         {in1251, kDocEncodingUTF8, false, "WINDOWS-1251", nullptr},
         {Declared("WINDOWS-1251") + in1251, kDocEncodingUTF8, true, "WINDOWS-1251", "WINDOWS-1251 1.0"},
@@ -64,10 +58,20 @@ TEST(TiXmlDocumentRecode, LoadsFromTheDeclaredEncodingIntoTheMemoryOne)
         ASSERT_TRUE(WriteText(dir / "in.xml", c.file));
         TiXmlDocumentRecode doc(c.memory);
         ASSERT_TRUE(doc.LoadFile((dir / "in.xml").c_str(), c.keep));
-        EXPECT_EQ(Hex(Seen(doc)), Hex(Iconv(kSeen, c.seenIn)));
-        const TiXmlDeclaration* d = Declaration(doc);
+        EXPECT_EQ(Seen(doc), Iconv(kSeen, c.seenIn));
+        const TiXmlDeclaration* d = doc.FirstChild() ? doc.FirstChild()->ToDeclaration() : nullptr;
         EXPECT_EQ(d ? std::string(d->Encoding()) + " " + d->Version() : "none", c.declaration ? c.declaration : "none");
     }
+    // A pipe cannot be read twice: it loads like the file through a scratch copy.
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    ASSERT_EQ(write(fds[1], cases[0].file.data(), cases[0].file.size()), (ssize_t)cases[0].file.size());
+    close(fds[1]);
+    FILE* in = fdopen(fds[0], "rb");
+    TiXmlDocumentRecode doc(kDocEncodingUTF8);
+    EXPECT_TRUE(doc.LoadFile(in, false));
+    fclose(in);
+    EXPECT_EQ(Seen(doc), kSeen);
 }
 
 TEST(TiXmlDocumentRecode, SavesIntoTheFileEncoding)
@@ -81,7 +85,7 @@ TEST(TiXmlDocumentRecode, SavesIntoTheFileEncoding)
     ASSERT_TRUE(doc.SaveFile(out.c_str(), kDocEncodingWindows1251));
     std::string tabbed = kBody;
     tabbed.replace(tabbed.find("    "), 4, "\t");
-    EXPECT_EQ(Hex(ReadText(out)), Hex(Declared("WINDOWS-1251") + Iconv(tabbed, "WINDOWS-1251")));
+    EXPECT_EQ(ReadText(out), Declared("WINDOWS-1251") + Iconv(tabbed, "WINDOWS-1251"));
     EXPECT_EQ(Seen(doc), kSeen);
     // Encoding 0 is the library's own output.
     ASSERT_TRUE(doc.SaveFile(out.c_str(), kDocEncodingNone));
@@ -149,20 +153,6 @@ TEST(TiXmlDocumentRecode, TextNotUtf8WhereTheLibraryWouldReadUtf8IsRefused)
         EXPECT_FALSE(doc.LoadFile((dir / "cut.xml").c_str(), false)) << c.first;
         EXPECT_EQ(doc.ErrorId(), TiXmlBase::TIXML_ERROR_PARSING_DECLARATION) << c.first;
     }
-}
-
-TEST(TiXmlDocumentRecode, PipeLoadsLikeAFile)
-{
-    const std::string text = Declared("windows-1251") + Iconv(kBody, "WINDOWS-1251");
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    ASSERT_EQ(write(fds[1], text.data(), text.size()), (ssize_t)text.size());
-    close(fds[1]);
-    FILE* in = fdopen(fds[0], "rb");
-    TiXmlDocumentRecode doc(kDocEncodingUTF8);
-    EXPECT_TRUE(doc.LoadFile(in, false));
-    fclose(in);
-    EXPECT_EQ(Seen(doc), kSeen);
 }
 
 }  // namespace

@@ -1,9 +1,7 @@
-// The event reader: handler order, entities, white space, encoding switch, base64 targets,
-// unterminated constructs and malformed input.
 #include "recoding/XmlEventReader.h"
 #include "recoding/Codepage.h"
 #include "recoding/TextRecoding.h"
-#include "TestFiles.h"
+#include "tests/base/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -12,11 +10,6 @@
 namespace {
 
 using Ev = std::vector<std::string>;
-
-std::string Text(const char* t, uint32_t n)
-{
-    return std::string(t, n) + "]";
-}
 
 std::string Attrs(const XmlAttribute* a)
 {
@@ -36,8 +29,8 @@ void Record(XmlEventReader& r, Ev& events, bool withEmpty)
     if (withEmpty)
         r.SetEmptyElementHandler([=](XmlEventReader&, const char* n, A a) { return push("empty " + (n + Attrs(a))); });
     r.SetTextHandler([=](XmlEventReader&, const char* t) { return push(std::string("text [") + t + "]"); });
-    r.SetCommentHandler([=](XmlEventReader&, const char* t, uint32_t n) { return push("comment [" + Text(t, n)); });
-    r.SetCDataHandler([=](XmlEventReader&, const char* t, uint32_t n) { return push("cdata [" + Text(t, n)); });
+    r.SetCommentHandler([=](XmlEventReader&, const char* t, uint32_t n) { return push("comment [" + std::string(t, n) + "]"); });
+    r.SetCDataHandler([=](XmlEventReader&, const char* t, uint32_t n) { return push("cdata [" + std::string(t, n) + "]"); });
     r.SetDoctypeHandler([=](XmlEventReader&, const char* n) { return push(std::string("doctype ") + n); });
     r.SetEndDocumentHandler([=](XmlEventReader&) { return push("eod"); });
 }
@@ -86,16 +79,13 @@ TEST(XmlEventReader, Entities)
 {
     const std::pair<const char*, const char*> cases[] = {
         {"<t>&lt;b&gt; &amp; &#x41;&#66;</t>", "<b> & AB"},
-        {"<t>a & b</t>", "a & b"},
         {"<t>&quot;q&quot; &apos;s&apos;</t>", "\"q\" 's'"},
         {"<t>&unknown; &amp</t>", "&unknown; &amp"},
         {"<t>&#x; &#xZZ; &#12a; &# ;</t>", "&#x; &#xZZ; &#12a; &# ;"},
         {"<t>&#x141;</t>", "A"},  // only the low 8 bits count
-        {"<t>&#x39;&#x2F;</t>", "9/"},
-        {"<t>&#65&#66;</t>", "&#65B"},
+        {"<t>&#x39;&#x2F;&#65&#66;</t>", "9/&#65B"},
         // A reference to byte 0 gives that byte, and the handler's text ends there.
         {"<t>a&#0;b</t>", "a"},
-        {"<t>a&#256;b</t>", "a"},
         {"<t>a&#x100;b</t>", "a"},
         // Longer than the 16 characters looked at for a name: the digits still decide.
         {"<t>&#00000000000000065;&#x000000000000000042;</t>", "AB"},
@@ -169,7 +159,7 @@ TEST(XmlEventReader, EncodingFollowsTheDeclarationForOneParse)
         // A no-break space is the output page's own.
         r.SetCodepages(kCodepageCP866, kCodepageCP866);
         EXPECT_EQ(r.ParseText("<a>x&nbsp;y</a>"), kXmlReadOk);
-        EXPECT_EQ(Hex(cut[10]), Hex("text [x\xFFy]"));
+        EXPECT_EQ(cut[10], "text [x\xFFy]");
     }
     EXPECT_EQ(TextRecodingRegistryCount(), recoders) << "the reader gives its recoder back";
 }
@@ -244,20 +234,18 @@ TEST(XmlEventReader, ParseFileCountsLines)
 
 TEST(XmlEventReader, AttributeLookups)
 {
-    const XmlAttribute attrs[] = {{"n", "0x1F"}, {"o", "010"}, {"d", "2.5"}, {"", "blank"},
-                                  {"bare", nullptr}, {"s", "text"}, {nullptr, nullptr}};
+    const XmlAttribute attrs[] = {{"n", "0x1F"}, {"d", "2.5"}, {"", "blank"}, {"bare", nullptr}, {"s", "text"}, {}};
     EXPECT_EQ(XmlEventReader::AttrInt(attrs, "n", -1), 31);
-    EXPECT_EQ(XmlEventReader::AttrInt(attrs, "o", -1), 8);
     EXPECT_EQ(XmlEventReader::AttrInt(attrs, "missing", -1), -1);
     EXPECT_STREQ(XmlEventReader::AttrText(attrs, nullptr), "blank");
-    EXPECT_EQ(XmlEventReader::AttrText(attrs, "bare"), nullptr);
-    EXPECT_EQ(XmlEventReader::AttrText(nullptr, "n"), nullptr);
+    EXPECT_TRUE(!XmlEventReader::AttrText(attrs, "bare") && !XmlEventReader::AttrText(nullptr, "n"));
     double d = -7;
     float f = -7;
     long l = -7;
     SString s("keep");
-    EXPECT_FALSE(XmlEventReader::AttrDouble(attrs, "x", &d) || XmlEventReader::AttrFloat(attrs, "x", &f) ||
-                 XmlEventReader::AttrIntTo(attrs, "x", &l) || XmlEventReader::AttrTextTo(attrs, "x", &s));
+    for (const char* name : {"x", "bare"})
+        EXPECT_FALSE(XmlEventReader::AttrDouble(attrs, name, &d) || XmlEventReader::AttrFloat(attrs, name, &f) ||
+                     XmlEventReader::AttrIntTo(attrs, name, &l) || XmlEventReader::AttrTextTo(attrs, name, &s));
     EXPECT_TRUE(d == -7 && f == -7 && l == -7 && s == "keep");
     EXPECT_TRUE(XmlEventReader::AttrDouble(attrs, "d", &d) && XmlEventReader::AttrFloat(attrs, "d", &f) &&
                 XmlEventReader::AttrIntTo(attrs, "n", &l) && XmlEventReader::AttrTextTo(attrs, "s", &s));
