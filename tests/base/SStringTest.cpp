@@ -6,31 +6,27 @@
 #include "base/SString.h"
 
 namespace {
-void ExpectInvariants(const SString& s)
+void ExpectInvariants(const SString& s, const char* expected)
 {
-    if (!s.RawText())
-        EXPECT_EQ(s.Capacity() + s.Length(), 0u);
-    else
-        EXPECT_TRUE(s.Length() <= s.Capacity() && s.RawText()[s.Length()] == '\0');
+    EXPECT_STREQ(s.Text(), expected);
+    EXPECT_TRUE(s.RawText() ? s.Length() <= s.Capacity() && s.RawText()[s.Length()] == '\0' : s.Capacity() == 0);
 }
 }  // namespace
 
 TEST(SString, GrowthRule)
 {
     // {characters appended one at a time, capacity (0: not checked), step}
-    struct Case {
-        int appended;
-        uint32_t capacity, step;
-    } const cases[] = {{1, 65, 64}, {63, 65, 64}, {64, 128, 64}, {127, 191, 64}, {1000, 0, 256}};
-    for (const Case& c : cases) {
+    const uint32_t cases[][3] = {{1, 65, 64}, {63, 65, 64}, {64, 128, 64}, {127, 191, 64}, {1000, 0, 256}};
+    for (const auto& c : cases) {
         SString s;
-        for (int i = 0; i < c.appended; ++i)
+        std::string expected;
+        for (uint32_t i = 0; i < c[0]; ++i) {
             s.Append((char)('a' + i % 26));
-        ExpectInvariants(s);
-        EXPECT_EQ(s.Length(), (uint32_t)c.appended);
-        EXPECT_EQ(s.Step(), c.step) << c.appended;
-        EXPECT_TRUE(c.capacity == 0 || s.Capacity() == c.capacity) << c.appended;
-        EXPECT_EQ(s.Text()[c.appended - 1], (char)('a' + (c.appended - 1) % 26));
+            expected += (char)('a' + i % 26);
+        }
+        ExpectInvariants(s, expected.c_str());
+        EXPECT_EQ(s.Step(), c[2]) << c[0];
+        EXPECT_TRUE(c[1] == 0 || s.Capacity() == c[1]) << c[0];
     }
     SString big;
     big.Append(std::string(1000, 'x').c_str());
@@ -39,9 +35,7 @@ TEST(SString, GrowthRule)
 
 TEST(SString, AssignInsertDelete)
 {
-    SString s("abc");
-    EXPECT_EQ(s.Capacity(), 3u);
-    s.Assign("abcdefgh");
+    SString s("abcdefgh");
     s.Assign("xy");
     EXPECT_TRUE(s == "xy" && s.Capacity() == 8u);
     s.Assign("hello world");
@@ -62,17 +56,12 @@ TEST(SString, AssignInsertDelete)
         SString t("abcd");
         t.Insert(c.position, c.insert);
         t.Delete(c.position, c.count);
-        EXPECT_STREQ(t.Text(), c.expected);
-        ExpectInvariants(t);
+        ExpectInvariants(t, c.expected);
     }
 }
 
 TEST(SString, ClearResetReleaseAndCopies)
 {
-    SString empty;
-    EXPECT_STREQ(empty.Text(), "");
-    empty.Clear();
-    EXPECT_TRUE(empty.RawText() && empty.Capacity() == 0);
     SString s(std::string(500, 'z').c_str());
     s.Append('!');
     uint32_t capacity = s.Capacity();
@@ -80,6 +69,8 @@ TEST(SString, ClearResetReleaseAndCopies)
     EXPECT_TRUE(s.Length() == 0 && s.Capacity() == capacity);
     s.Reset();
     EXPECT_TRUE(!s.RawText() && s.Capacity() == 0 && s.Step() == 128);
+    s.Clear();
+    EXPECT_TRUE(s.RawText() && s.Capacity() == 0) << "a cleared string has a text";
 
     SString a("original"), copy(a);
     copy.Append("!");
@@ -87,8 +78,7 @@ TEST(SString, ClearResetReleaseAndCopies)
     EXPECT_TRUE(a == "original" && moved == "original!" && !copy.RawText());
     uint32_t length = 0;
     char* owned = a.Release(&length);
-    EXPECT_EQ(length, 8u);
+    EXPECT_TRUE(length == 8u && !a.RawText());
     EXPECT_STREQ(owned, "original");
-    EXPECT_EQ(a.RawText(), nullptr);
     free(owned);
 }
