@@ -100,8 +100,7 @@ TEST(TiXmlDocumentRecode, SavesIntoTheFileEncoding)
     std::string bytes = ReadText(out);
     EXPECT_EQ(bytes.substr(0, bytes.find('\n') + 1), Declared("X-SWD-CYRILLIC"));
     TiXmlDocumentRecode copy(named), assigned(kDocEncodingNone);
-    assigned = copy;
-    ASSERT_TRUE(assigned.LoadFile(out.c_str(), false));
+    ASSERT_TRUE((assigned = copy).LoadFile(out.c_str(), false));
     EXPECT_EQ(assigned.MemoryEncoding(), kDocEncodingUTF8);
     EXPECT_EQ(Seen(assigned), kSeen);
 

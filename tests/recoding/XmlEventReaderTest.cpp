@@ -78,12 +78,9 @@ TEST(XmlEventReader, EventSequences)
 TEST(XmlEventReader, Entities)
 {
     const std::pair<const char*, const char*> cases[] = {
-        {"<t>&lt;b&gt; &amp; &#x41;&#66;</t>", "<b> & AB"},
-        {"<t>&quot;q&quot; &apos;s&apos;</t>", "\"q\" 's'"},
-        {"<t>&unknown; &amp</t>", "&unknown; &amp"},
-        {"<t>&#x; &#xZZ; &#12a; &# ;</t>", "&#x; &#xZZ; &#12a; &# ;"},
-        {"<t>&#x141;</t>", "A"},  // only the low 8 bits count
-        {"<t>&#x39;&#x2F;&#65&#66;</t>", "9/&#65B"},
+        {"<t>&lt;b&gt; &amp; &#x41;&#66; &quot;q&quot; &apos;s&apos;</t>", "<b> & AB \"q\" 's'"},
+        {"<t>&unknown; &#x; &#xZZ; &#12a; &# ; &amp</t>", "&unknown; &#x; &#xZZ; &#12a; &# ; &amp"},
+        {"<t>&#x141;&#x39;&#x2F;&#65&#66;</t>", "A9/&#65B"},  // only the low 8 bits count
         // A reference to byte 0 gives that byte, and the handler's text ends there.
         {"<t>a&#0;b</t>", "a"},
         {"<t>a&#x100;b</t>", "a"},
@@ -213,43 +210,37 @@ TEST(XmlEventReader, MalformedInputFailsCleanly)
     EXPECT_EQ(r.ParseText(nullptr), kXmlReadOk);
 }
 
-TEST(XmlEventReader, ParseFileCountsLines)
+TEST(XmlEventReader, ParseFileCountsLinesAndHandsOutAttributes)
 {
     TempDir dir;
-    ASSERT_TRUE(WriteText(dir / "s.xml", "<a>\n<b v='1'/>\n\n<c"));
+    ASSERT_TRUE(WriteText(dir / "s.xml", "<a>\n<b n='0x1F' d='2.5' bare s='text'/>\n\n<c"));
     XmlEventReader r;
-    int bs = 0;
+    using X = XmlEventReader;
+    double d = -7;
+    float f = -7;
+    long l = -7;
+    SString s("keep");
     r.SetElementStartHandler([&](XmlEventReader&, const char* n, const XmlAttribute* a) {
-        bs += std::string(n) == "b" ? (int)XmlEventReader::AttrInt(a, "v", 0) : 0;
-        return 0;
+        if (std::string(n) != "b")
+            return 0;
+        EXPECT_EQ(X::AttrInt(a, "n", -1), 31);
+        EXPECT_EQ(X::AttrInt(a, "missing", -1), -1);
+        for (const char* name : {"x", "bare"})
+            EXPECT_FALSE(X::AttrDouble(a, name, &d) || X::AttrFloat(a, name, &f) || X::AttrIntTo(a, name, &l) ||
+                         X::AttrTextTo(a, name, &s)) << name;
+        EXPECT_TRUE(d == -7 && f == -7 && l == -7 && s == "keep");
+        return (int)!(X::AttrDouble(a, "d", &d) && X::AttrFloat(a, "d", &f) && X::AttrIntTo(a, "n", &l) &&
+                      X::AttrTextTo(a, "s", &s));
     });
     EXPECT_EQ(r.ParseFile((dir / "s.xml").c_str()), kXmlReadMalformed);
-    EXPECT_EQ(bs, 1);
+    EXPECT_TRUE(d == 2.5 && f == 2.5f && l == 31 && s == "text");
     EXPECT_EQ(r.Line(), 3u);
     EXPECT_NE(std::string(r.ErrorText()).find("line 4"), std::string::npos) << r.ErrorText();
     EXPECT_EQ(r.ParseFile((dir / "missing.xml").c_str()), kXmlReadCannotOpen);
     EXPECT_STRNE(r.ErrorText(), "");
     EXPECT_EQ(r.ParseFile(dir.Path().c_str()), kXmlReadCannotOpen) << "a directory is not a file";
-}
-
-TEST(XmlEventReader, AttributeLookups)
-{
-    const XmlAttribute attrs[] = {{"n", "0x1F"}, {"d", "2.5"}, {"", "blank"}, {"bare", nullptr}, {"s", "text"}, {}};
-    EXPECT_EQ(XmlEventReader::AttrInt(attrs, "n", -1), 31);
-    EXPECT_EQ(XmlEventReader::AttrInt(attrs, "missing", -1), -1);
-    EXPECT_STREQ(XmlEventReader::AttrText(attrs, nullptr), "blank");
-    EXPECT_TRUE(!XmlEventReader::AttrText(attrs, "bare") && !XmlEventReader::AttrText(nullptr, "n"));
-    double d = -7;
-    float f = -7;
-    long l = -7;
-    SString s("keep");
-    for (const char* name : {"x", "bare"})
-        EXPECT_FALSE(XmlEventReader::AttrDouble(attrs, name, &d) || XmlEventReader::AttrFloat(attrs, name, &f) ||
-                     XmlEventReader::AttrIntTo(attrs, name, &l) || XmlEventReader::AttrTextTo(attrs, name, &s));
-    EXPECT_TRUE(d == -7 && f == -7 && l == -7 && s == "keep");
-    EXPECT_TRUE(XmlEventReader::AttrDouble(attrs, "d", &d) && XmlEventReader::AttrFloat(attrs, "d", &f) &&
-                XmlEventReader::AttrIntTo(attrs, "n", &l) && XmlEventReader::AttrTextTo(attrs, "s", &s));
-    EXPECT_TRUE(d == 2.5 && f == 2.5f && l == 31 && s == "text");
+    const XmlAttribute blank[] = {{"", "blank"}, {}};
+    EXPECT_TRUE(X::AttrText(blank, nullptr) == blank[0].value && !X::AttrText(nullptr, "n"));
 }
 
 }  // namespace
