@@ -68,7 +68,7 @@ TEST(List, EditsMatchAVectorAndMoveTheCursor)
             Item* at = list.GetAt(i);
             ASSERT_EQ(at ? at->value : -1, inside ? model[i] : -1) << step;
             ASSERT_TRUE(list.IndexOf(at) == (inside ? i : -1) && (!inside || list.CursorIndex() == i)) << step;
-            switch (rng() % 4) {
+            switch (step == 0 ? 4 : rng() % 6) {
             case 0:
                 list.Add(new Item(next), front);
                 model.insert(front ? model.begin() : model.end(), next++);
@@ -87,6 +87,24 @@ TEST(List, EditsMatchAVectorAndMoveTheCursor)
                 if (inside)
                     model.erase(model.begin() + i);
                 ASSERT_TRUE(!inside || list.CursorIndex() == 0) << step;
+                break;
+            case 4: {  // behind the element, behind the last when absent
+                Items other;
+                Fill(other, {next, next + 1});
+                list.SpliceAfter(at, other);
+                model.insert(model.begin() + (inside ? i + 1 : n), {next, next + 1});
+                next += 2;
+                ASSERT_TRUE(other.Count() == 0 && !other.Head() && other.CursorIndex() == -1) << step;
+                break;
+            }
+            case 5:  // later occurrences are unlinked, not deleted
+                list.Add(at);
+                list.InsertAt(at, j);
+                list.RemoveDuplicates();
+                if (inside && j <= i) {
+                    model.erase(model.begin() + i);
+                    model.insert(model.begin() + j, at->value);
+                }
                 break;
             default:
                 Quill::ListNode* node = list.NodeAt(i);
@@ -123,36 +141,6 @@ TEST(List, WalksBothWaysOneStepPerElement)
     for (int i = 0; i < n; ++i)
         ASSERT_EQ(list.GetAt(i)->value, i);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
-}
-
-TEST(List, SpliceAndDuplicates)
-{
-    // {index in the target to splice after, -1 for an absent element; result}
-    const std::pair<int, Values> splices[] = {{0, {1, 7, 8, 2, 3}}, {2, {1, 2, 3, 7, 8}}, {-1, {1, 2, 3, 7, 8}}};
-    for (const auto& c : splices) {
-        Items target, other;
-        Fill(target, {1, 2, 3});
-        Fill(other, {7, 8});
-        Item absent(0);
-        target.SpliceAfter(c.first >= 0 ? target.GetAt(c.first) : &absent, other);
-        EXPECT_EQ(Walk(target), c.second);
-        EXPECT_TRUE(other.Count() == 0 && !other.Head() && other.CursorIndex() == -1);
-        EXPECT_TRUE(target.GetAt(4)->value == c.second[4] && target.GetAt(1)->value == c.second[1]) << "cursor";
-    }
-    Items empty, other;
-    Fill(other, {4});
-    empty.SpliceAfter(nullptr, other);
-    EXPECT_EQ(Walk(empty), (Values{4}));
-
-    Items list;
-    Fill(list, {1, 2, 3});
-    list.Add(list.GetAt(0));
-    list.Add(list.GetAt(1));
-    list.Add(list.GetAt(0));
-    int alive = Item::alive;
-    list.RemoveDuplicates();
-    EXPECT_EQ(Walk(list), (Values{1, 2, 3}));
-    EXPECT_EQ(Item::alive, alive) << "duplicates are unlinked, not deleted";
 }
 
 TEST(List, ElementTypesDecideDeletion)

@@ -62,22 +62,6 @@ TEST(Codepage, LettersMatchTheSystemConverter)
     EXPECT_EQ(count, 66);
 }
 
-// The numero sign, and the spare position that stands for the no-break space, have no
-// system converter to compare with.
-TEST(Codepage, NumeroAndNoBreakSpace)
-{
-    const std::tuple<int32_t, const char*, const char*> rows[] = {
-        {kCodepageCP866, "\xFC", "\xFF"},          {kCodepageKOI8R, "\xBF", "\x80"},
-        {kCodepageWindows1251, "\xB9", "\x80"},    {kCodepageXSwdCyrillic, "\xC2\xB9", "\xC2\x20"},
-        {kCodepageUTF8, "\xE2\x84\x96", "\xD0\x20"},
-    };
-    for (const auto& r : rows) {
-        EXPECT_EQ(Convert(kCodepageUTF8, std::get<0>(r), "\xE2\x84\x96"), std::get<1>(r)) << std::get<0>(r);
-        EXPECT_STREQ(TextNoBreakSpace(std::get<0>(r)).Text(), std::get<2>(r)) << std::get<0>(r);
-    }
-    EXPECT_TRUE(TextNoBreakSpace(0).IsEmpty());
-}
-
 TEST(TextRecoding, EveryPairRoundTripsTheWholeRepertoire)
 {
     // 66 letters, the numero sign and the spare position (D0 20), between ASCII.

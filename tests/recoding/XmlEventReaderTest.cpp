@@ -210,37 +210,34 @@ TEST(XmlEventReader, MalformedInputFailsCleanly)
     EXPECT_EQ(r.ParseText(nullptr), kXmlReadOk);
 }
 
-TEST(XmlEventReader, ParseFileCountsLinesAndHandsOutAttributes)
+TEST(XmlEventReader, ParseFileCountsLines)
 {
     TempDir dir;
-    ASSERT_TRUE(WriteText(dir / "s.xml", "<a>\n<b n='0x1F' d='2.5' bare s='text'/>\n\n<c"));
+    ASSERT_TRUE(WriteText(dir / "s.xml", "<a>\n<b v='1' bare/>\n\n<c"));
     XmlEventReader r;
-    using X = XmlEventReader;
-    double d = -7;
-    float f = -7;
-    long l = -7;
-    SString s("keep");
+    int bs = 0;
     r.SetElementStartHandler([&](XmlEventReader&, const char* n, const XmlAttribute* a) {
-        if (std::string(n) != "b")
-            return 0;
-        EXPECT_EQ(X::AttrInt(a, "n", -1), 31);
-        EXPECT_EQ(X::AttrInt(a, "missing", -1), -1);
-        for (const char* name : {"x", "bare"})
-            EXPECT_FALSE(X::AttrDouble(a, name, &d) || X::AttrFloat(a, name, &f) || X::AttrIntTo(a, name, &l) ||
-                         X::AttrTextTo(a, name, &s)) << name;
-        EXPECT_TRUE(d == -7 && f == -7 && l == -7 && s == "keep");
-        return (int)!(X::AttrDouble(a, "d", &d) && X::AttrFloat(a, "d", &f) && X::AttrIntTo(a, "n", &l) &&
-                      X::AttrTextTo(a, "s", &s));
+        bs += std::string(n) == "b" ? (int)XmlEventReader::AttrInt(a, "v", 0) : 0;
+        return XmlEventReader::AttrText(a, "bare") ? 1 : 0;
     });
     EXPECT_EQ(r.ParseFile((dir / "s.xml").c_str()), kXmlReadMalformed);
-    EXPECT_TRUE(d == 2.5 && f == 2.5f && l == 31 && s == "text");
+    EXPECT_EQ(bs, 1);
     EXPECT_EQ(r.Line(), 3u);
     EXPECT_NE(std::string(r.ErrorText()).find("line 4"), std::string::npos) << r.ErrorText();
     EXPECT_EQ(r.ParseFile((dir / "missing.xml").c_str()), kXmlReadCannotOpen);
     EXPECT_STRNE(r.ErrorText(), "");
     EXPECT_EQ(r.ParseFile(dir.Path().c_str()), kXmlReadCannotOpen) << "a directory is not a file";
-    const XmlAttribute blank[] = {{"", "blank"}, {}};
-    EXPECT_TRUE(X::AttrText(blank, nullptr) == blank[0].value && !X::AttrText(nullptr, "n"));
+    using X = XmlEventReader;
+    const XmlAttribute attrs[] = {{"", "blank"}, {"n", "0x1F"}, {"bare", nullptr}, {}};
+    EXPECT_TRUE(X::AttrText(attrs, nullptr) == attrs[0].value && !X::AttrText(nullptr, "n"));
+    double d = 0;
+    float f = 0;
+    long l = 0;
+    SString t;
+    EXPECT_FALSE(X::AttrDouble(attrs, "bare", &d) || X::AttrFloat(attrs, "x", &f) || X::AttrIntTo(attrs, "bare", &l) ||
+                 X::AttrTextTo(attrs, "x", &t));
+    EXPECT_TRUE(X::AttrDouble(attrs, "n", &d) && X::AttrFloat(attrs, "n", &f) && X::AttrIntTo(attrs, "n", &l) &&
+                X::AttrTextTo(attrs, "n", &t) && d == 31 && f == 31 && l == 31 && t == "0x1F");
 }
 
 }  // namespace
