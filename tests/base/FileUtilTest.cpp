@@ -28,17 +28,12 @@ TEST(FileUtil, PathsAndKinds)
     EXPECT_EQ(FullPathGet((tmp / "new.xml").c_str()).Text(), root + "new.xml");
     EXPECT_TRUE(FullPathGet((tmp / "no/such.xml").c_str()).IsEmpty() && FullPathGet("").IsEmpty());
 
-    struct Case {
-        std::string path;
-        bool dir, regular, notExists;
-    } const cases[] = {{tmp.Path(), true, false, false}, {file, false, true, false},
-                       {tmp / "absent", false, false, true}, {file + "/below", false, false, false},
-                       {"", false, false, false}};
-    for (const Case& c : cases) {
-        EXPECT_EQ(IsDirectory(c.path.c_str()), c.dir) << c.path;
-        EXPECT_EQ(IsRegularFile(c.path.c_str()), c.regular) << c.path;
-        EXPECT_EQ(FileNotExists(c.path.c_str()), c.notExists) << c.path;
-    }
+    const std::string below = file + "/below", absent = tmp / "absent";
+    EXPECT_TRUE(IsDirectory(tmp.Path().c_str()) && IsRegularFile(file.c_str()) && FileNotExists(absent.c_str()));
+    // A path below a file is neither, and not simply missing either.
+    for (const std::string& path : {below, std::string()})
+        EXPECT_FALSE(IsDirectory(path.c_str()) || IsRegularFile(path.c_str()) || FileNotExists(path.c_str())) << path;
+    EXPECT_FALSE(IsDirectory(file.c_str()) || IsRegularFile(tmp.Path().c_str()) || FileNotExists(file.c_str()));
     std::string exeDir = ProgramDirectory().Text();
     EXPECT_TRUE(IsRegularFile((exeDir + "base_tests").c_str())) << exeDir;
     EXPECT_STREQ(PathToUtf8(PathFromUtf8("Настройки.xml").Text()).Text(), "Настройки.xml");
