@@ -1,10 +1,12 @@
 // Firmware and loader writing against the simulator: the records as staged, numbering across
-// files, refusals before any request, the unit's result codes, the reboot hint.
+// files, refusals before any request, the unit's result codes, the reboot hint; and the
+// read-back check against a scripted unit (the simulator always echoes).
 #include <unistd.h>
 
 #include "base/Crc.h"
 #include "base/LogTypes.h"
 #include "operations/FirmwareRecords.h"
+#include "tests/support/RecordFrames.h"
 #include "tests/support/RunnerSim.h"
 
 namespace {
@@ -63,14 +65,16 @@ protected:
     }
 };
 
-TEST_F(FirmwareWriteTest, RecordsFollowTheImageSizeWithANewMaskEachTime)
+// Every success ends with the reboot hint; the reboot applies the last firmware image.
+TEST_F(FirmwareWriteTest, RecordsFollowTheImageWithANewMaskEachTimeAndTheRebootAppliesThem)
 {
-    StartSim();
+    StartSim({"--reboot-delay", "0"});
     uint32_t lastMask = 0;
-    for (size_t size : {0, 4, 16, 24}) {
+    std::string image;
+    for (size_t size : {0, 24, 4, 16}) {
         SCOPED_TRACE(size);
         const bool firmware = size != 24;
-        const std::string image = ImageBytes(size, (uint32_t)size);
+        image = ImageBytes(size, (uint32_t)size);
         EXPECT_EQ(AppState::Succeeded, Write(image, firmware)) << ui_->Dump();
         const uint32_t mask = runner_->TransportMask();
         EXPECT_NE(lastMask, mask);
@@ -78,8 +82,22 @@ TEST_F(FirmwareWriteTest, RecordsFollowTheImageSizeWithANewMaskEachTime)
         EXPECT_EQ(Staged(image, mask), ReadText(stateDir_ + (firmware ? "/staged-firmware.rec" : "/staged-loader.rec")));
         const std::string n = std::to_string((size + 11) / 12);
         EXPECT_EQ(size ? n + "/" + n : "0/0", ui_->ProgressText());
-        EXPECT_EQ("", ui_->Missing({"  Device talk..."}, {"Write and check", "-->"}));
+        const std::string what = firmware ? "firmware" : "loader";
+        const std::vector<LoggedLine> lines = ui_->Lines();
+        ASSERT_EQ(8u, lines.size()) << ui_->Dump();
+        EXPECT_EQ("Write " + what + " from 'image.bin' begin", lines[0].text);
+        EXPECT_EQ("  Device talk...", lines[3].text);
+        EXPECT_EQ("Write " + what + " end: OK. Elapsed time: lower one second.", lines[5].text);
+        EXPECT_EQ("", lines[6].text);
+        EXPECT_EQ(kRebootHint, lines[7].text);
+        EXPECT_EQ(LogStyleAttention, lines[7].styles.back());
+        EXPECT_FALSE(lines[7].stamped);
     }
+    ASSERT_EQ(AppState::Succeeded, Run(OperationKind::Reboot)) << ui_->Dump();
+    EXPECT_EQ(-1, ui_->Find(kRebootHint));
+    // The unit stores the applied image before it announces the reboot.
+    ASSERT_TRUE(sim_->WaitForOutput("rebooting: ", 5000)) << sim_->Output();
+    EXPECT_EQ(image, ReadText(stateDir_ + "/firmware.bin"));
 }
 
 TEST_F(FirmwareWriteTest, ImagesRefusedBeforeAnyRequest)
@@ -149,23 +167,45 @@ TEST_F(FirmwareWriteTest, RecordNumbersRunIntoTheNextFileAfter4095)
     EXPECT_EQ(Staged(image, runner_->TransportMask()), ReadText(stateDir_ + "/staged-firmware.rec"));
 }
 
-TEST_F(FirmwareWriteTest, SuccessEndsWithTheRebootHintAndTheRebootAppliesTheImage)
+// The word count and the words are compared, the unused word slots of the last record are not.
+// A 16-byte image: record 1 holds three words, record 2 one word and two unused slots.
+TEST_F(FirmwareWriteTest, ReadBackMustMatchInCountAndWordsNotInUnusedSlots)
 {
-    StartSim({"--reboot-delay", "0"});
-    std::string image = ImageBytes(1200, 13);
-    ASSERT_EQ(AppState::Succeeded, Write(image)) << ui_->Dump();
-    std::vector<LoggedLine> lines = ui_->Lines();
-    ASSERT_GE(lines.size(), 3u);
-    EXPECT_EQ("Write firmware from 'image.bin' begin", lines[0].text);
-    EXPECT_EQ("Write firmware end: OK. Elapsed time: lower one second.", lines[lines.size() - 3].text);
-    EXPECT_EQ("", lines[lines.size() - 2].text);
-    EXPECT_EQ(kRebootHint, lines.back().text);
-    EXPECT_EQ(LogStyleAttention, lines.back().styles.back());
-    EXPECT_FALSE(lines.back().stamped);
-    ASSERT_EQ(AppState::Succeeded, Run(OperationKind::Reboot)) << ui_->Dump();
-    EXPECT_EQ(-1, ui_->Find(kRebootHint));
-    // The unit stores the applied image before it announces the reboot.
-    ASSERT_TRUE(sim_->WaitForOutput("rebooting: ", 5000)) << sim_->Output();
-    EXPECT_EQ(image, ReadText(stateDir_ + "/firmware.bin"));
+    const struct {
+        const char* what;
+        uint16_t record;
+        size_t offset;
+        AppState state;
+    } cases[] = {
+        {"word count of the last record", 2, 3, AppState::Error},
+        {"second word of the first record", 1, 9, AppState::Error},
+        {"header size field", 0, 7, AppState::Error},
+        {"unused slot of the last record", 2, 10, AppState::Succeeded},
+    };
+    const std::string image(16, '\x5A');
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        RunnerStart("");
+        WriteText(scratch_ / "image.bin", image);
+        runner_->ImageSet(SString((scratch_ / "image.bin").c_str()));
+        const std::string staged = Staged(image, runner_->TransportMask());
+        ScriptedPeer::Script script;
+        for (uint16_t r = 0; r <= c.record; ++r) {  // the write stops at the record that failed
+            Bytes record(staged.begin() + 16 * r, staged.begin() + 16 * (r + 1));
+            script.insert(script.end(), {ExpectBytes(RecordWrite(3, r, record)), SendBytes(RecordWrite(3, r, record)),
+                                         ExpectBytes(RecordRead(3, r, 8))});
+            if (r == c.record)
+                record[c.offset] ^= 0xFF;
+            script.push_back(SendBytes(RecordAnswer(record)));
+        }
+        ScriptedPeer unit({script});
+        ASSERT_TRUE(unit.Start());
+        ui_->Inputs(unit.HostPort(), password_);
+        ASSERT_TRUE(runner_->WriteBegin(true));
+        EXPECT_EQ(c.state, Finish()) << ui_->Dump();
+        EXPECT_EQ(c.state == AppState::Error ? LogStyleError : -1, ui_->StyleOf("Read data not equal write one"));
+        EXPECT_TRUE(unit.Finish());
+        EXPECT_EQ(std::vector<std::string>(), unit.Problems());
+    }
 }
 }  // namespace

@@ -1,5 +1,5 @@
-// The runner: end lines and durations, abort while connecting and in the middle of a write,
-// the busy rule, kinds without a body, a worker that cannot start, the log texts.
+// The runner: end lines and durations, aborts, the busy rule, kinds without a body, a worker
+// that cannot start, the log texts.
 #include <arpa/inet.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -20,7 +20,7 @@ TEST_F(RunnerTest, EndLineCarriesTheElapsedTimeFromTheBeginLine)
     const struct {
         int64_t seconds;
         const char* text;
-    } cases[] = {{0, "lower one second"}, {1, "1 s"}, {59, "59 s"}, {60, "1 min 0 s"}, {125, "2 min 5 s"}};
+    } cases[] = {{0, "lower one second"}, {59, "59 s"}, {60, "1 min 0 s"}, {125, "2 min 5 s"}};
     StartSim({"--fault-delay", "200"});  // slow answers: the shift is set before the end line
     for (const auto& c : cases) {
         ui_->clockShift = 0;
@@ -54,8 +54,7 @@ TEST_F(RunnerTest, AbortWhileConnectingEndsAbortedAtOnce)
     options.channelFactory = nullptr;  // the standard 5 s socket time-out
     RunnerStart("127.0.0.1:" + std::to_string(port), options);
     ASSERT_TRUE(runner_->CommandBegin(OperationKind::VersionRead));
-    // A loaded, instrumented build may take seconds to get there; the connect's own 5 s
-    // time-out only starts after the line, so the bound below is measured from it.
+    // A loaded, instrumented build may take seconds to get there: the bound runs from the line.
     ASSERT_TRUE(ui_->WaitForLine("Connecting to '127.0.0.1:", 30000)) << ui_->Dump();
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(AppState::Connecting, State());
@@ -101,8 +100,7 @@ TEST_F(RunnerTest, AbortMidWriteThenTheNextOperationsSucceed)
 
 TEST_F(RunnerTest, KindsWithoutBodyAndKindsOfOtherLibraries)
 {
-    // Reading images does no work; settings bodies come from the front end, which refuses
-    // them here. (Started here, discovery would broadcast: it has its own tests.)
+    // Reading images does no work; settings bodies come from the front end, refused here.
     const struct {
         OperationKind kind;
         AppState state;

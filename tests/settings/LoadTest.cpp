@@ -71,24 +71,45 @@ TEST(SettingsLoad, GroupingCheckNamesTheOffendingPair)
     }
 }
 
-TEST(SettingsLoad, GroupsOffTheSettingsTabGoWithTheirSubgroups)
+// Groups off the settings tab go with their subgroups; a setting of a removed group stays in
+// the document but is shown nowhere. The shown settings are the current group's in order.
+TEST(SettingsLoad, GroupsAndTheShownSettings)
 {
     SettingsFixture f;
     std::string groups = Group(1, "Net", 2, Group(11, "Inner", 2, Group(111, "Deep", 1)) + Group(12, "Other", 3)) +
                          Group(2, "Hidden", 1, Group(21, "Under hidden", 2)) + "<group gid=\"3\" title=\"No tab\"/>" +
-                         Group(4, "Last");
-    ASSERT_TRUE(f.Load(Description(groups, Item("In hidden", 21, "Integer", Pos(2, 0, 1, 1)))));
+                         Group(7, "Seven") + Group(8, "Eight", 2, Group(9, "Nine"));
+    ASSERT_TRUE(f.Load(Description(groups, S("A", 7, 2, 0, 1) + S("B", 8, 2, 1, 1) + S("C", 7, 2, 2, 1) +
+                                               S("D", -1, 2, 3, 1) + S("In hidden", 21, 2, 4, 1))));
     const auto& g = f.model.Groups();
-    ASSERT_EQ(g.size(), 2u);
+    ASSERT_EQ(g.size(), 3u);
     EXPECT_STREQ(g[0].title.Text(), "Net");
     ASSERT_EQ(g[0].children.size(), 1u);
     EXPECT_EQ(g[0].children[0].gid, 11);
     EXPECT_TRUE(g[0].children[0].children.empty());
-    EXPECT_EQ(g[1].gid, 4);
-    // The setting of a removed group stays in the document but is shown nowhere.
-    EXPECT_EQ(f.Names(), std::vector<std::string>{"In hidden"});
+    EXPECT_EQ(g[1].gid, 7);
+    EXPECT_EQ(f.Names(), (std::vector<std::string>{"A", "B", "C", "D", "In hidden"}));
     EXPECT_EQ(f.model.CurrentGroup(), 1);
     EXPECT_TRUE(f.model.Shown().empty());
+    auto names = [&] {
+        std::string out;
+        for (TiXmlElement* e : f.model.Shown())
+            out += DS_Description(e);
+        return out;
+    };
+    f.model.SelectGroup(7, false);
+    EXPECT_EQ(names(), "AC");
+    EXPECT_TRUE(f.model.IsShown(f.Find("C")));
+    EXPECT_FALSE(f.model.IsShown(f.Find("B")));
+    f.model.SelectGroup(9, false);
+    EXPECT_EQ(f.model.SelectedPath(), (std::vector<int>{2, 0}));
+    EXPECT_EQ(names(), "");
+    f.model.SelectGroupAt({2});
+    EXPECT_EQ(names(), "B");
+    EXPECT_EQ(f.ui.shown, 4);
+    f.model.SelectGroup(5, false);  // no such row: nothing selected, the settings without a group shown
+    EXPECT_TRUE(f.model.SelectedPath().empty());
+    EXPECT_EQ(names(), "D");
 }
 
 TEST(SettingsLoad, DeclarationReplacedAndCommentsGone)
@@ -124,31 +145,6 @@ TEST(SettingsLoad, ALoadReplacesTheModelAndAFailedOneEmptiesIt)
     EXPECT_EQ(f.model.Records().Capacity(), 0);
     EXPECT_TRUE(f.model.Groups().empty());
     EXPECT_EQ(f.model.CurrentGroup(), -1);
-}
-
-TEST(SettingsLoad, ShownSettingsAreTheCurrentGroupsInDocumentOrder)
-{
-    SettingsFixture f;
-    ASSERT_TRUE(f.Load(Description(Group(7, "Seven") + Group(8, "Eight", 2, Group(9, "Nine")),
-                                   S("A", 7, 2, 0, 1) + S("B", 8, 2, 1, 1) + S("C", 7, 2, 2, 1) + S("D", -1, 2, 3, 1))));
-    auto names = [&] {
-        std::string out;
-        for (TiXmlElement* e : f.model.Shown())
-            out += DS_Description(e);
-        return out;
-    };
-    EXPECT_EQ(names(), "AC");
-    EXPECT_TRUE(f.model.IsShown(f.Find("C")));
-    EXPECT_FALSE(f.model.IsShown(f.Find("B")));
-    f.model.SelectGroup(9, false);
-    EXPECT_EQ(f.model.SelectedPath(), (std::vector<int>{1, 0}));
-    EXPECT_EQ(names(), "");
-    f.model.SelectGroupAt({1});
-    EXPECT_EQ(names(), "B");
-    EXPECT_EQ(f.ui.shown, 3);
-    f.model.SelectGroup(5, false);  // no such row: nothing selected, the settings without a group shown
-    EXPECT_TRUE(f.model.SelectedPath().empty());
-    EXPECT_EQ(names(), "D");
 }
 
 // The description the tool starts with must load without a single complaint.

@@ -7,24 +7,9 @@
 #include "settings/SettingsTalk.h"
 #include "tests/settings/SettingsTestSupport.h"
 #include "tests/support/RunnerSim.h"
-#include "tests/support/ScriptedPeer.h"
+#include "tests/support/RecordFrames.h"
 
 namespace {
-// Modbus TCP frames of unit 0 with the tool's transaction identifier.
-Bytes Frame(uint8_t function, const Bytes& data)
-{
-    return Concat({{0, (uint8_t)kModbusTransactionId, 0, 0, 0, (uint8_t)(data.size() + 2), 0, function}, data});
-}
-Bytes Read(uint8_t file, uint8_t registers) { return Frame(20, {7, 6, 0, file, 0, 0, 0, registers}); }
-Bytes Answer(const char* registers)
-{
-    return Frame(20, Concat({{(uint8_t)(Hex(registers).size() + 2), (uint8_t)(Hex(registers).size() + 1), 6}, Hex(registers)}));
-}
-Bytes Write(uint8_t file, uint8_t rec, const char* r)
-{
-    return Frame(21, Concat({{(uint8_t)(Hex(r).size() + 7), 6, 0, file, 0, rec, 0, (uint8_t)(Hex(r).size() / 2)}, Hex(r)}));
-}
-
 class TalkTest : public RunnerSimTest, public DS_SettingChangedI {
 protected:
     // Group 1 holds these settings, each "name type file rec offset count byte [children]"
@@ -79,29 +64,6 @@ protected:
     std::vector<TiXmlElement*> changed;
 };
 
-TEST_F(TalkTest, WriteAllThenReadAllThroughTheSimulator)
-{
-    // Two records with values of every kind, and a third whose settings were all unticked.
-    Load({"count Integer 21 0 1 2 0 =4294967295", "temp Float 21 0 3 1 0 <units>0.1</units>=2.5", "name String 21 0 4 4 0 =Дом",
-          "flags IntArray 21 1 1 1 2 <indexes>a,b,c</indexes>=1,0,1", "mode Integer 21 1 4 1 0 <units>0.5</units>=14",
-          "spare1 Integer 22 5 1 1 0", "spare2 Integer 22 5 2 2 0", "spare3 String 22 5 4 1 0"});
-    const std::string values = Values();
-    StartSim();
-    ASSERT_EQ(AppState::Succeeded, Run(OperationKind::WriteSettingsAll)) << ui_->Dump();
-    EXPECT_EQ(1, ui_->Count("Device talk..."));
-    EXPECT_EQ(4, ui_->progressCalls);  // the reset at the start and one per record
-    for (TiXmlElement* e : model.model.Scalars())
-        ValuesPut(e, {"stale"});
-    runner_->FlagsSet(RunFlags::TalkLog, true);
-    ASSERT_EQ(AppState::Succeeded, Run(OperationKind::ReadSettingsAll)) << ui_->Dump();
-    EXPECT_EQ(values, Values());
-    EXPECT_EQ(model.model.Scalars(), changed);
-    EXPECT_EQ("", ui_->Missing({"Read 'count' - 'name'", "Read 'flags' - 'mode'", "Read 'spare1' - 'spare3'"},
-                               {"Device talk..."}));
-    EXPECT_EQ("8/8", ui_->ProgressText());
-    EXPECT_EQ(8, ui_->progressCalls);
-}
-
 TEST_F(TalkTest, GroupKindsWalkTheShownSettingsAllKindsEverySetting)
 {
     ASSERT_TRUE(model.Load(Description(Group(1, "One") + Group(2, "Two"), Item("one", 1, "Integer", Pos(21, 0, 1, 1)) +
@@ -128,7 +90,11 @@ TEST_F(TalkTest, RequestsAndFailuresAgainstAScriptedUnit)
 {
     const std::string split = Item("c", 1, "Integer", "{\"r\":{\"file\":21,\"rec\":0,\"offset\":2,\"count\":1},"
                                                       "\"w\":{\"file\":23,\"rec\":0,\"offset\":1,\"count\":1}}");
-    const Bytes values = Write(24, 1, "00 01 12 34"), unticked = Write(24, 0, "80 01 00 00 00 00 00 00 00 00");
+    const Bytes values = RecordWrite(24, 1, Hex("00 01 12 34")), seven = RecordWrite(21, 0, Hex("00 01 00 07")),
+                unticked = RecordWrite(24, 0, Hex("80 01 00 00 00 00 00 00 00 00"));
+    auto Ask = [](uint16_t file, uint8_t registers) { return ExpectBytes(RecordRead(file, 0, registers)); };
+    auto Give = [](const char* registers) { return SendBytes(RecordAnswer(Hex(registers))); };
+    const PeerStep refused = SendBytes(Hex("00 7B 00 00 00 03 00 94 02"));
     const struct {
         std::vector<std::string> settings;
         OperationKind kind;
@@ -137,23 +103,17 @@ TEST_F(TalkTest, RequestsAndFailuresAgainstAScriptedUnit)
         std::string after, lines;
     } cases[] = {
         {{"a Integer 21 0 1 1 0", "b Integer 22 0 1 1 0 =1", "+"}, OperationKind::ReadSettingsAll,
-         {ExpectBytes(Read(21, 2)), SendBytes(Answer("00 01 00 05")), ExpectBytes(Read(22, 2)), SendBytes(Answer("00 00 00 06")),
-          ExpectBytes(Read(21, 3)), SendBytes(Answer("00 01 00 07 00 08"))},
+         {Ask(21, 2), Give("00 01 00 05"), Ask(22, 2), Give("00 00 00 06"), Ask(21, 3), Give("00 01 00 07 00 08")},
          AppState::Succeeded, "5 <none> 8", "Read 'a'"},
         {{"a Integer 21 0 1 1 0 =9", "b Integer 22 0 1 1 0 =9", "c Integer 23 0 1 1 0 =9"}, OperationKind::ReadSettingsAll,
-         {ExpectBytes(Read(21, 2)), SendBytes(Answer("00 01 00 05")), ExpectBytes(Read(22, 2)),
-          SendBytes(Hex("00 7B 00 00 00 03 00 94 02"))},
-         AppState::Error, "5 <none> 9", "Device answer exception '0x2'"},
+         {Ask(21, 2), Give("00 01 00 05"), Ask(22, 2), refused}, AppState::Error, "5 <none> 9", "Device answer exception '0x2'"},
         {{"a Integer 21 0 1 1 0 =9", "b Integer 22 0 1 1 0 =9"}, OperationKind::ReadSettingsAll,  // the last record
-         {ExpectBytes(Read(21, 2)), SendBytes(Answer("00 01 00 05")), ExpectBytes(Read(22, 2)),
-          SendBytes(Hex("00 7B 00 00 00 03 00 94 02"))},
-         AppState::Error, "5 <none>", "Device answer exception '0x2'"},
+         {Ask(21, 2), Give("00 01 00 05"), Ask(22, 2), refused}, AppState::Error, "5 <none>", "Device answer exception '0x2'"},
         {{"v Integer 24 1 1 1 0 =0x1234", "x Integer 24 0 1 1 0", "y Integer 24 0 2 2 0", "z String 24 0 4 1 0"},
          OperationKind::WriteSettingsAll, {ExpectBytes(values), SendBytes(values), ExpectBytes(unticked), SendBytes(unticked)},
          AppState::Succeeded, "0x1234 <none> <none> <none>", "Write 'x' - 'z'"},
         {{"a Integer 21 0 1 1 0 =7", "b IntArray 22 0 1 3 0 <indexes>p,q</indexes>=1,2", "c Integer 23 0 1 1 0 =1"},
-         OperationKind::WriteSettingsAll, {ExpectBytes(Write(21, 0, "00 01 00 07")), SendBytes(Write(21, 0, "00 01 00 07"))},
-         AppState::Error, "7 1,2 1", "Wrong value size"},
+         OperationKind::WriteSettingsAll, {ExpectBytes(seven), SendBytes(seven)}, AppState::Error, "7 1,2 1", "Wrong value size"},
         {{"a Integer 21 0 1 1 0 =1"}, OperationKind::ReadSettingsGroup, {}, AppState::Succeeded, "1", ""},
         {{"a Integer 21 0 1 1 0 =1"}, OperationKind::WriteSettingsGroup, {}, AppState::Succeeded, "1", ""},
     };
@@ -241,11 +201,20 @@ TEST_F(TalkTest, SampleSettingsRoundTripThroughTheSimulator)
         StartSim(args);
         if (!seeded) {
             ASSERT_EQ(AppState::Succeeded, Run(OperationKind::WriteSettingsAll)) << ui_->Dump();
+            EXPECT_EQ(1, ui_->Count("Device talk..."));
+            EXPECT_EQ(1 + model.model.Records().Count(), ui_->progressCalls);  // the reset, then one per record
         }
         for (TiXmlElement* e : model.model.Scalars())
             DS_ValuesRemove(e);
+        changed.clear();
+        runner_->FlagsSet(RunFlags::TalkLog, seeded);
         ASSERT_EQ(AppState::Succeeded, Run(OperationKind::ReadSettingsAll)) << ui_->Dump();
         EXPECT_EQ(expected, Values());
+        EXPECT_EQ(model.model.Scalars(), changed);
+        const std::string n = std::to_string(model.model.Scalars().size());
+        EXPECT_EQ(n + "/" + n, ui_->ProgressText());
+        EXPECT_EQ(seeded, ui_->Find("Device talk...") < 0);
+        EXPECT_EQ(seeded, ui_->Find("Read '") >= 0);
     }
 }
 }  // namespace
