@@ -33,12 +33,6 @@ public:
     }
 };
 
-template <typename F> bool WaitFor(F done)
-{
-    for (int ms = 0; !done() && ms < 10000; ms++) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    return done();
-}
-
 // The bytes of an arrival: a Read File Record answer A (MBAP header, function code, 16 bytes of
 // data), the next one B, or F: 300 bytes of anything; "A3-24" is A from byte 3 to byte 24.
 Bytes Source(const std::string& token)
@@ -66,7 +60,9 @@ std::vector<std::string> Play(TalkChannel_TCP& ch, RecordingOwner& owner, const 
     owner.Clear();   // the connect line names the port, which differs between runs
     std::vector<std::string> trace;
     std::thread late;
-    auto delivered = [&peer] { return WaitFor([&] { int q = -1; return ioctl(peer, SIOCOUTQ, &q) == 0 && q == 0; }); };
+    auto delivered = [&peer] {
+        return WaitUntil([&] { int q = -1; return ioctl(peer, SIOCOUTQ, &q) == 0 && q == 0; }, 10000);
+    };
     std::istringstream in(steps);
     for (std::string s; in >> s;) {
         if (s[0] == 'A' || s[0] == 'B' || s[0] == 'F') {
@@ -91,7 +87,7 @@ std::vector<std::string> Play(TalkChannel_TCP& ch, RecordingOwner& owner, const 
             auto closed = [&] {
                 return !getsockopt(client, IPPROTO_TCP, TCP_INFO, &info, &len) && info.tcpi_state == TCP_CLOSE;
             };
-            if (!WaitFor(closed)) trace.push_back("reset not seen");
+            if (!WaitUntil(closed, 10000)) trace.push_back("reset not seen");
         } else if (s[0] == 'r' || s == "d") {
             const int size = s == "d" ? 64 : std::stoi(s.substr(1));
             for (int i = 0; i < 100; i++) {
@@ -147,9 +143,8 @@ TEST(ReceiveAhead, SamePiecesAsOneReceiveCallPerPiece)
         RecordingOwner plainOwner, aheadOwner;
         plainOwner.talkLog = aheadOwner.talkLog = true;
         // The socket time-out ends a receive that finds nothing; a late arrival needs more.
-        const int timeoutMs = c[1][0] == '+' ? 5000 : 200;
-        OneCallChannel plain(&plainOwner, "U", timeoutMs);
-        TalkChannel_TCP ahead(&aheadOwner, "U", timeoutMs);
+        OneCallChannel plain(&plainOwner, "U", c[1][0] == '+' ? 5000 : 200);
+        TalkChannel_TCP ahead(&aheadOwner, "U", c[1][0] == '+' ? 5000 : 200);
         std::vector<std::string> want = Play(plain, plainOwner, c[1]), got = Play(ahead, aheadOwner, c[1]);
         EXPECT_GT(want.size(), 1u) << c[0];
         for (size_t i = 0; i < std::max(want.size(), got.size()); i++)

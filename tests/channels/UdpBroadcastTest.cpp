@@ -1,6 +1,5 @@
-// UDP broadcast channel on loopback: the interface list is replaced by loopback addresses so
-// the datagrams stay on 127.0.0.0/8; the host's list itself; delivery in pieces, end of stream,
-// sender, failures.
+// UDP broadcast channel on loopback (its interface list replaced by loopback addresses, so the
+// datagrams stay on 127.0.0.0/8): delivery in pieces, end of stream, sender, failures.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -62,7 +61,6 @@ TEST(IfiInfo, HostListHasLoopbackWithoutBroadcast)
     free(list);
     EXPECT_EQ(loopback, 1);
     char text[16];
-    EXPECT_STREQ(IPv4ToText(inet_addr("10.20.30.255"), text, sizeof text), "10.20.30.255");
     EXPECT_EQ(IPv4ToText(1, text, 0), nullptr);
 }
 

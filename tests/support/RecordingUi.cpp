@@ -1,38 +1,18 @@
 #include "tests/support/RecordingUi.h"
-
 #include <algorithm>
-#include <chrono>
-
 #include "base/LogTypes.h"
 #include "operations/LogLines.h"
-
-namespace {
-const int kPollMs = 5;
-
-// Polls until done() holds, at most timeoutMs.
-template <typename Done>
-bool PollUntil(Done done, int timeoutMs)
-{
-    for (int waited = 0; !done(); waited += kPollMs) {
-        if (waited > timeoutMs)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
-    }
-    return true;
-}
-}  // namespace
+#include "tests/support/ScriptedPeer.h"
 
 void RecordingUi::LockCheck(bool takeLock)
 {
-    if (takeLock == (std::this_thread::get_id() == guiThread_))
-        ++mistakes_;
+    if (takeLock == (std::this_thread::get_id() == guiThread_)) ++mistakes_;
 }
 
 void RecordingUi::Append(const std::string& text, int style, bool endLine, bool startsLine, bool stamped)
 {
     if (startsLine || !open_) {
-        if (open_)
-            lines_.back().text += "<unterminated>";
+        if (open_) lines_.back().text += "<unterminated>";
         lines_.push_back({"", {}, stamped});
     }
     lines_.back().text += text;
@@ -64,58 +44,28 @@ void RecordingUi::LogInsert(const SString& text, uint32_t lineMode, bool takeLoc
     Append(rest, style, LogModeEndsLine(lineMode), false, false);
 }
 
-void RecordingUi::LogClear(bool takeLock)
-{
-    LockCheck(takeLock);
-    std::lock_guard<std::mutex> hold(mutex_);
-    lines_.clear();
-    open_ = false;
-}
-
-void RecordingUi::ProgressSet(int64_t done, int64_t total, bool takeLock)
-{
-    LockCheck(takeLock);
-    std::lock_guard<std::mutex> hold(mutex_);
-    done_ = done;
-    total_ = total;
-    ++progressCalls;
-}
-
 void RecordingUi::RunStateChanged(bool takeLock)
 {
     LockCheck(takeLock);
     AppState state = AppState::Unknown;
-    if (runner_)
-        runner_->StateGet(&state, nullptr);
-    std::lock_guard<std::mutex> hold(mutex_);
-    states_.push_back(state);
-}
-
-void RecordingUi::FoundUnitsClear()
-{
-    std::lock_guard<std::mutex> hold(mutex_);
-    rows_.clear();
-    ++clears;
+    if (runner_) runner_->StateGet(&state, nullptr);
+    Locked([&] { states_.push_back(state); });
 }
 
 void RecordingUi::FoundUnitSet(const DFIND_DevInfo& unit, bool add)
 {
     const bool late = Find("Get extra information") >= 0;
     std::lock_guard<std::mutex> hold(mutex_);
-    if (add ? unit.row != (int)rows_.size() : unit.row < 0 || unit.row >= (int)rows_.size())
-        return (void)++mistakes_;
-    if (add)
-        rows_.push_back({"", late});
+    if (add ? unit.row != (int)rows_.size() : unit.row < 0 || unit.row >= (int)rows_.size()) return (void)++mistakes_;
+    if (add) rows_.push_back({"", late});
     rows_[(size_t)unit.row].first = std::string(unit.ipConnect.Text()) + " " + unit.ip.Text() + " " + unit.mac.Text() +
                                     " " + unit.id.Text() + " " + unit.version.Text();
 }
 
 std::vector<std::string> RecordingUi::Rows()
 {
-    std::lock_guard<std::mutex> hold(mutex_);
     std::vector<std::string> rows;
-    for (const auto& r : rows_)
-        rows.push_back(r.first + (r.second ? " (late)" : ""));
+    for (const auto& r : Locked([&] { return rows_; })) rows.push_back(r.first + (r.second ? " (late)" : ""));
     std::sort(rows.begin(), rows.end());
     return rows;
 }
@@ -123,8 +73,7 @@ std::vector<std::string> RecordingUi::Rows()
 std::vector<std::string> RecordingUi::Texts()
 {
     std::vector<std::string> texts;
-    for (const LoggedLine& l : Lines())
-        texts.push_back(l.text);
+    for (const LoggedLine& l : Lines()) texts.push_back(l.text);
     return texts;
 }
 
@@ -149,31 +98,27 @@ int RecordingUi::StyleOf(const std::string& needle)
 
 bool RecordingUi::WaitForLine(const std::string& needle, int timeoutMs)
 {
-    return PollUntil([&] { return Find(needle) >= 0; }, timeoutMs);
+    return WaitUntil([&] { return Find(needle) >= 0; }, timeoutMs);
 }
 
 std::string RecordingUi::Dump()
 {
     std::string all;
-    for (const std::string& t : Texts())
-        all += t + "\n";
+    for (const std::string& t : Texts()) all += t + "\n";
     return all;
 }
 
 std::string RecordingUi::Missing(const std::vector<std::string>& present, const std::vector<std::string>& absent)
 {
     std::string wrong;
-    for (const std::string& line : present)
-        wrong += Find(line) < 0 ? "missing '" + line + "'; " : "";
-    for (const std::string& line : absent)
-        wrong += Find(line) >= 0 ? "unexpected '" + line + "'; " : "";
+    for (const std::string& line : present) wrong += Find(line) < 0 ? "missing '" + line + "'; " : "";
+    for (const std::string& line : absent) wrong += Find(line) >= 0 ? "unexpected '" + line + "'; " : "";
     return wrong.empty() ? wrong : wrong + "log:\n" + Dump();
 }
 
 bool WaitIdle(OperationRunner& runner, int timeoutMs)
 {
-    if (!PollUntil([&] { return !runner.IsBusy(); }, timeoutMs))
-        return false;
+    if (!WaitUntil([&] { return !runner.IsBusy(); }, timeoutMs)) return false;
     runner.WorkerJoin();
     return true;
 }

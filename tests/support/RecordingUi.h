@@ -8,7 +8,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
 #include "operations/OperationRunner.h"
 
 struct LoggedLine {
@@ -23,8 +22,16 @@ public:
     void Inputs(const std::string& host, const std::string& password) { Locked([&] { host_ = host; password_ = password; }); }
     time_t LogAdd(const SString& text, uint32_t mode, bool takeLock, int style) override;
     void LogInsert(const SString& text, uint32_t lineMode, bool takeLock, int style) override;
-    void LogClear(bool takeLock) override;
-    void ProgressSet(int64_t done, int64_t total, bool takeLock) override;
+    void LogClear(bool takeLock) override
+    {
+        LockCheck(takeLock);
+        Locked([&] { lines_.clear(); open_ = false; });
+    }
+    void ProgressSet(int64_t done, int64_t total, bool takeLock) override
+    {
+        LockCheck(takeLock);
+        Locked([&] { done_ = done; total_ = total; ++progressCalls; });
+    }
     void RunStateChanged(bool takeLock) override;
     void SessionInputs(SString& host, SString& password) override
     {
@@ -37,7 +44,7 @@ public:
     {
         return body ? body(kind, talk) : RunnerUiI::OperationBody(kind, talk);
     }
-    void FoundUnitsClear() override;
+    void FoundUnitsClear() override { Locked([&] { rows_.clear(); ++clears; }); }
     void FoundUnitAdd(const DFIND_DevInfo& unit) override { FoundUnitSet(unit, true); }
     void FoundUnitUpdate(const DFIND_DevInfo& unit) override { FoundUnitSet(unit, false); }
 

@@ -1,5 +1,4 @@
 #include "tests/support/RunnerSim.h"
-
 #include "channels/TalkChannel_TCP.h"
 
 RunnerOptions FastOptions()
@@ -36,21 +35,16 @@ void RunnerSimTest::RunnerStart(const std::string& host, const RunnerOptions& op
 
 void RunnerSimTest::TearDown()
 {
-    if (runner_)
-        runner_->WorkerStop(true);
-    if (ui_) {
-        EXPECT_EQ(0, ui_->Mistakes());
-    }
+    if (runner_) runner_->WorkerStop(true);
+    if (ui_) EXPECT_EQ(0, ui_->Mistakes());
     runner_.reset();
     ui_.reset();
-    if (sim_ && HasFailure())
-        printf("simulator output:\n%s\n", sim_->Output().c_str());
+    if (sim_ && HasFailure()) printf("simulator output:\n%s\n", sim_->Output().c_str());
     sim_.reset();
 }
 
 AppState RunnerSimTest::Run(OperationKind kind)
 {
-    if (!runner_->CommandBegin(kind))
-        runner_->ThreadCreate(kind, SString("begin"));
+    if (!runner_->CommandBegin(kind)) runner_->ThreadCreate(kind, SString("begin"));
     return Finish();
 }

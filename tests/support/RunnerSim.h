@@ -2,9 +2,7 @@
 // state folder per start, and a runner with short waits talking to it through a RecordingUi.
 #pragma once
 #include <gtest/gtest.h>
-
 #include <memory>
-
 #include "tests/base/TempDir.h"
 #include "tests/support/RecordingUi.h"
 #include "tests/support/SimProcess.h"

@@ -78,9 +78,7 @@ bool ScriptedPeer::Start()
 
 bool ScriptedPeer::Finish(int timeoutMs)
 {
-    for (int waited = 0; !done_ && waited < timeoutMs; waited += 10)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return done_;
+    return WaitUntil([this] { return done_.load(); }, timeoutMs);
 }
 
 std::vector<std::string> ScriptedPeer::Problems()

@@ -4,6 +4,7 @@
 // Also the byte and loopback socket helpers the socket tests share.
 #pragma once
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -22,6 +23,13 @@ std::string HexText(const uint8_t* data, size_t size);
 // A socket of the given type (SOCK_STREAM ones listen) bound to address and *port (0: the
 // system picks one, which *port then holds); -1 on failure.
 int BindLoopback(int type, int* port, const char* address = "127.0.0.1");
+// Polls every 5 ms until done() holds, at most timeoutMs; done() at the end.
+template <typename Done> bool WaitUntil(Done done, int timeoutMs)
+{
+    for (int waited = 0; !done() && waited < timeoutMs; waited += 5)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return done();
+}
 
 struct PeerStep {
     enum Kind { Expect, Send, Delay, Close, Reset } kind;
