@@ -1,6 +1,7 @@
 #include "tests/cli/CliProcess.h"
 
 #include <fcntl.h>
+#include <ftw.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -16,26 +17,6 @@
 #include <thread>
 
 namespace {
-const int kPollMs = 50;
-
-int ExitOf(int status)
-{
-    if (WIFEXITED(status))
-        return WEXITSTATUS(status);
-    if (WIFSIGNALED(status))
-        return 128 + WTERMSIG(status);
-    return -1;
-}
-
-// A pseudo-terminal pair: master for the parent, slave path for the child.
-bool TerminalOpen(int* master, std::string* slave)
-{
-    *master = posix_openpt(O_RDWR | O_NOCTTY);
-    if (*master < 0 || grantpt(*master) != 0 || unlockpt(*master) != 0)
-        return false;
-    *slave = ptsname(*master);
-    return true;
-}
 // True while sig is pending for the whole process (sent, not yet taken by a thread).
 bool SignalPending(pid_t pid, int sig)
 {
@@ -57,48 +38,34 @@ void SignalsSend(pid_t pid, const CliOptions& options)
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
 }
-}  // namespace
 
 // $PELTA_BIN_DIR/pelta-cli when set, else pelta-cli beside this test binary.
 std::string CliBinary()
 {
-    const char* dir = getenv("PELTA_BIN_DIR");
-    if (dir && *dir)
+    if (const char* dir = getenv("PELTA_BIN_DIR"); dir && *dir)
         return std::string(dir) + "/pelta-cli";
     char self[4096];
     ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
     std::string exe = n > 0 ? std::string(self, (size_t)n) : "./cli_tests";
     return exe.substr(0, exe.rfind('/')) + "/pelta-cli";
 }
-
-CliResult CliRun(const std::vector<std::string>& args, const std::string& interruptOn, bool terminal,
-                 int timeoutMs)
-{
-    CliOptions options;
-    options.interruptOn = interruptOn;
-    options.terminal = terminal;
-    options.timeoutMs = timeoutMs;
-    return CliRun(args, options);
-}
+}  // namespace
 
 CliResult CliRun(const std::vector<std::string>& args, const CliOptions& options)
 {
-    const std::string& interruptOn = options.interruptOn;
-    const bool terminal = options.terminal;
     CliResult result;
-    int outPipe[2], errPipe[2];
-    int master = -1;
-    std::string slave;
-    if (pipe(errPipe) != 0)
-        return result;
-    if (terminal) {
-        if (!TerminalOpen(&master, &slave))
+    int out[2] = {-1, -1}, err[2];
+    std::string slave;  // the terminal's path for the child
+    if (options.terminal) {
+        out[0] = posix_openpt(O_RDWR | O_NOCTTY);
+        if (out[0] < 0 || grantpt(out[0]) != 0 || unlockpt(out[0]) != 0)
             return result;
-        outPipe[0] = master;
-        outPipe[1] = -1;
-    } else if (pipe(outPipe) != 0) {
+        slave = ptsname(out[0]);
+    } else if (pipe(out) != 0) {
         return result;
     }
+    if (pipe(err) != 0)
+        return result;
     std::vector<std::string> argv = {CliBinary()};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> cargs;
@@ -108,24 +75,22 @@ CliResult CliRun(const std::vector<std::string>& args, const CliOptions& options
 
     pid_t pid = fork();
     if (pid == 0) {
-        int out = terminal ? open(slave.c_str(), O_RDWR) : outPipe[1];
-        dup2(out, STDOUT_FILENO);
-        dup2(errPipe[1], STDERR_FILENO);
-        int devnull = open("/dev/null", O_RDONLY);
-        dup2(devnull, STDIN_FILENO);
+        dup2(options.terminal ? open(slave.c_str(), O_RDWR) : out[1], STDOUT_FILENO);
+        dup2(err[1], STDERR_FILENO);
+        dup2(open("/dev/null", O_RDONLY), STDIN_FILENO);
         execv(cargs[0], cargs.data());
         _exit(127);
     }
-    if (!terminal)
-        close(outPipe[1]);
-    close(errPipe[1]);
+    if (out[1] >= 0)
+        close(out[1]);
+    close(err[1]);
 
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(options.timeoutMs);
-    bool outOpen = true, errOpen = true;
+    bool live[2] = {true, true};
     int suspended = -1;  // the parent's own descriptor of the terminal while output is suspended
     int status = 0;
     bool reaped = false;
-    while ((outOpen || errOpen) && std::chrono::steady_clock::now() < deadline) {
+    while ((live[0] || live[1]) && std::chrono::steady_clock::now() < deadline) {
         // A suspended terminal never ends the parent's read: resume it once the child is gone.
         if (suspended >= 0 && waitpid(pid, &status, WNOHANG) == pid) {
             reaped = true;
@@ -133,24 +98,24 @@ CliResult CliRun(const std::vector<std::string>& args, const CliOptions& options
             close(suspended);
             suspended = -1;
         }
-        struct pollfd p[2] = {{outOpen ? outPipe[0] : -1, POLLIN, 0}, {errOpen ? errPipe[0] : -1, POLLIN, 0}};
-        if (poll(p, 2, kPollMs) <= 0)
+        struct pollfd p[2] = {{live[0] ? out[0] : -1, POLLIN, 0}, {live[1] ? err[0] : -1, POLLIN, 0}};
+        if (poll(p, 2, 50) <= 0)
             continue;
         char buffer[4096];
         for (int i = 0; i < 2; ++i) {
             if (!(p[i].revents & (POLLIN | POLLHUP | POLLERR)))
                 continue;
             ssize_t n = read(p[i].fd, buffer, sizeof buffer);
-            if (n <= 0) {
-                (i == 0 ? outOpen : errOpen) = false;
-                continue;
-            }
-            (i == 0 ? result.out : result.err).append(buffer, (size_t)n);
+            if (n <= 0)
+                live[i] = false;
+            else
+                (i == 0 ? result.out : result.err).append(buffer, (size_t)n);
         }
-        if (!interruptOn.empty() && !result.interrupted && result.out.find(interruptOn) != std::string::npos) {
+        const std::string& on = options.interruptOn;
+        if (!on.empty() && !result.interrupted && result.out.find(on) != std::string::npos) {
             if (options.beforeSignal)
                 options.beforeSignal(pid);
-            if (terminal && options.suspendOutput) {
+            if (options.terminal && options.suspendOutput) {
                 suspended = open(slave.c_str(), O_RDWR | O_NOCTTY);
                 tcflow(suspended, TCOOFF);
             }
@@ -162,17 +127,14 @@ CliResult CliRun(const std::vector<std::string>& args, const CliOptions& options
         tcflow(suspended, TCOON);
         close(suspended);
     }
-    if (outOpen || errOpen) {
+    if (live[0] || live[1])
         kill(pid, SIGKILL);
-        if (!reaped)
-            waitpid(pid, &status, 0);
-    } else {
-        if (!reaped)
-            waitpid(pid, &status, 0);
-        result.exitCode = ExitOf(status);
-    }
-    close(outPipe[0]);
-    close(errPipe[0]);
+    if (!reaped)
+        waitpid(pid, &status, 0);
+    if (!live[0] && !live[1])
+        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+    close(out[0]);
+    close(err[0]);
     return result;
 }
 
@@ -186,6 +148,13 @@ std::vector<std::string> CliLines(const std::string& text)
     return lines;
 }
 
+std::string FileText(const std::string& path)
+{
+    std::ostringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
+}
+
 void CliSimTest::Start(std::vector<std::string> simArgs)
 {
     if (sim_)
@@ -195,21 +164,48 @@ void CliSimTest::Start(std::vector<std::string> simArgs)
     ASSERT_TRUE(sim_->Start(&error)) << error << sim_->Output();
 }
 
+std::vector<std::unique_ptr<SimProcess>> CliSimTest::Sims(const std::vector<std::vector<std::string>>& args,
+                                                          std::vector<std::string>* cli)
+{
+    std::vector<std::unique_ptr<SimProcess>> sims;
+    for (const auto& a : args) {
+        sims.emplace_back(new SimProcess(a));
+        std::string error;
+        EXPECT_TRUE(sims.back()->Start(&error)) << error;
+        cli->insert(cli->end(), {"--host", sims.back()->HostPort()});
+    }
+    return sims;
+}
+
 void CliSimTest::TearDown()
 {
     if (sim_)
         sim_->Stop();
-    for (const std::string& f : files_)
-        unlink(f.c_str());
+    if (!dir_.empty())
+        nftw(dir_.c_str(), [](const char* path, const struct stat*, int, struct FTW*) { return remove(path); }, 16,
+             FTW_DEPTH | FTW_PHYS);
 }
 
 std::string CliSimTest::File(const std::string& name, const std::string* text)
 {
-    const char* tmp = getenv("TMPDIR");
-    files_.push_back(std::string(tmp && *tmp ? tmp : "/tmp") + "/pelta-cli-" + std::to_string(getpid()) + "-" + name);
+    if (dir_.empty()) {
+        const char* tmp = getenv("TMPDIR");
+        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/pelta-cli-XXXXXX";
+        EXPECT_NE(nullptr, mkdtemp(&pattern[0])) << pattern;
+        dir_ = pattern;
+    }
+    const std::string path = dir_ + "/" + name;
     if (text)
-        std::ofstream(files_.back(), std::ios::binary | std::ios::trunc) << *text;
-    return files_.back();
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << *text;
+    return path;
+}
+
+std::string CliSimTest::Image(size_t size, const std::string& name)
+{
+    std::string bytes;
+    for (size_t i = 0; i < size; ++i)
+        bytes += (char)(i * 7 + 3);
+    return File(name, bytes);
 }
 
 CliResult CliSimTest::Run(std::vector<std::string> args, const CliOptions& options)

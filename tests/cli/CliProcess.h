@@ -1,6 +1,6 @@
 // Runs pelta-cli as a child with its output on a pipe (or a pseudo-terminal), collects it
 // within a time limit and can signal it once a given text has appeared; CliSimTest gives each
-// test a simulator and scratch files.
+// test simulators and a scratch folder.
 #pragma once
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -28,32 +28,34 @@ struct CliOptions {
     bool terminal = false;    // standard output on a pseudo-terminal instead of a pipe
     int timeoutMs = 60000;
     int signal = SIGINT;
-    int signalCount = 1;  // each one sent after the child took the one before
-    // Called with the child's pid just before the first signal.
-    std::function<void(pid_t)> beforeSignal;
-    // On a terminal: output suspended (as by Ctrl-S) before the signals, resumed once the
-    // child ended, so that nothing the child does can finish while it is suspended.
+    int signalCount = 1;                       // each one sent after the child took the one before
+    std::function<void(pid_t)> beforeSignal;  // called with the child's pid before the first one
+    // On a terminal: output suspended (as by Ctrl-S) from before the signals until the child
+    // ended, so that nothing the child does can finish in between.
     bool suspendOutput = false;
 };
 
-CliResult CliRun(const std::vector<std::string>& args, const CliOptions& options);
-// interruptOn: when not empty, SIGINT goes to the child once its output contains this text.
-CliResult CliRun(const std::vector<std::string>& args, const std::string& interruptOn = "",
-                 bool terminal = false, int timeoutMs = 60000);
-std::string CliBinary();
+CliResult CliRun(const std::vector<std::string>& args, const CliOptions& options = {});
 // The lines of text, each "HH:MM:SS  " stamp that starts one replaced by "~ ".
 std::vector<std::string> CliLines(const std::string& text);
+std::string FileText(const std::string& path);
 
 class CliSimTest : public ::testing::Test {
 protected:
+    // sim_; a second Start replaces it.
     void Start(std::vector<std::string> simArgs = {});
+    // More simulators, started together, each "--host ADDR" appended to *cli.
+    std::vector<std::unique_ptr<SimProcess>> Sims(const std::vector<std::vector<std::string>>& args,
+                                                  std::vector<std::string>* cli);
     void TearDown() override;
-    // A scratch file removed after the test, holding text when given.
+    // name in the test's scratch folder (removed after the test), holding text when given.
     std::string File(const std::string& name, const std::string* text = nullptr);
     std::string File(const std::string& name, const std::string& text) { return File(name, &text); }
-    // The command with --host of the simulator.
+    // An image of size bytes in which neighbouring records differ.
+    std::string Image(size_t size, const std::string& name = "image.bin");
+    // The command with --host of sim_.
     CliResult Run(std::vector<std::string> args, const CliOptions& options = {});
 
     std::unique_ptr<SimProcess> sim_;
-    std::vector<std::string> files_;
+    std::string dir_;
 };

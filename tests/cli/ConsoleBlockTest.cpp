@@ -43,62 +43,54 @@ const char kLine[] = "00 7B 00 00 00 12 01 14";
 
 }  // namespace
 
-TEST(ConsoleBlock, LinesGoOutInBlocksOfWholeLines)
+TEST(ConsoleBlock, WholeLinesInBlocksUntilAChangeOfStateAQuietSpellOrTheEnd)
 {
-    PipeOut pipe;
-    ASSERT_NE(pipe.file, nullptr);
+    PipeOut pipe, at, later;
+    ASSERT_TRUE(pipe.file && at.file && later.file);
     CliRequest request;
     ConsoleUi ui(pipe.file, false, request, -1, 600000);  // no line waits that long here
-
-    for (int i = 0; i < 10; ++i)
+    std::string written;
+    for (int i = 0; i < 10; ++i) {
         ui.LogAdd(SString(kLine), LogModeLine | kLogNoTime, true, 3);
+        written += std::string(kLine) + "\n";
+    }
     EXPECT_EQ(pipe.Read(), "") << "every line was written by itself";
     // A change of state (the end of the run above all) lets everything out.
     ui.RunStateChanged(true);
-    std::string want;
-    for (int i = 0; i < 10; ++i)
-        want += std::string(kLine) + "\n";
-    EXPECT_EQ(pipe.Read(), want);
+    EXPECT_EQ(pipe.Read(), written);
 
     // A long burst goes out on its own, as whole lines, before the run ends.
-    std::string written;
+    written.clear();
     for (int i = 0; i < 5000; ++i) {
         std::string line = std::string(kLine) + " " + std::to_string(i);
         ui.LogAdd(SString(line.c_str()), LogModeLine | kLogNoTime, true, 3);
         written += line + "\n";
     }
     std::string early = pipe.Read();
-    EXPECT_GE(early.size(), 32u * 1024) << "a full block stayed behind";
+    ASSERT_GE(early.size(), 32u * 1024) << "a full block stayed behind";
     EXPECT_LT(early.size(), written.size()) << "flushed line by line";
-    ASSERT_FALSE(early.empty());
     EXPECT_EQ(early.back(), '\n');
     ui.Flush();
     EXPECT_EQ(early + pipe.Read(), written);
-}
 
-TEST(ConsoleBlock, QuietSpellLetsTheLastEndedLinesOut)
-{
-    PipeOut pipe;
-    ASSERT_NE(pipe.file, nullptr);
-    CliRequest request;
-    ConsoleUi ui(pipe.file, false, request, -1, 20);
-    // An open line waits for its end whatever the time; an ended one goes out when the main
-    // thread looks after the spell, not only with the next line.
-    ui.LogAdd(SString("Write firmware end: "), LogModeOpen | kLogNoTime, true, 0);
-    ui.LogAdd(SString("OK"), LogModeAppend, true, 5);
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    ui.FlushIfStale();
-    EXPECT_EQ(pipe.Read(), "");
-    ui.LogAdd(SString("."), LogModeClose, true, 0);
-    ui.Flush();
-    EXPECT_EQ(pipe.Read(), "Write firmware end: OK.\n");
+    // With no wait at all, an open line still waits for its end.
+    ConsoleUi now(at.file, false, request, -1, 0);
+    now.LogAdd(SString("Write firmware end: "), LogModeOpen | kLogNoTime, true, 0);
+    now.LogAdd(SString("OK"), LogModeAppend, true, 5);
+    now.FlushIfStale();
+    EXPECT_EQ(at.Read(), "");
+    now.LogAdd(SString("."), LogModeClose, true, 0);
+    EXPECT_EQ(at.Read(), "Write firmware end: OK.\n");
 
-    ui.LogAdd(SString("Retry"), LogModeLine | kLogNoTime, true, 0);
+    // An ended line goes out when the main thread looks after the spell, not only with the next
+    // line (bounded: 500 looks, 10 ms apart).
+    ConsoleUi spell(later.file, false, request, -1, 20);
+    spell.LogAdd(SString("Retry"), LogModeLine | kLogNoTime, true, 0);
     std::string late;
     for (int i = 0; i < 500 && late.empty(); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        ui.FlushIfStale();
-        late = pipe.Read();
+        spell.FlushIfStale();
+        late = later.Read();
     }
     EXPECT_EQ(late, "Retry\n");
 }

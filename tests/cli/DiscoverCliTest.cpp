@@ -7,14 +7,16 @@ class DiscoverCliTest : public CliSimTest {
 protected:
     // TCP on the discovery port, so that one --port reaches both.
     CliResult Discover(std::vector<std::string> simArgs, const std::vector<std::string>& extra = {},
-                       const std::string& interruptOn = "")
+                       const char* interruptOn = "")
     {
         simArgs.insert(simArgs.begin(), {"--udp-port", "same"});
         Start(simArgs);
         EXPECT_EQ(sim_->TcpPort(), sim_->UdpPort());
         std::vector<std::string> args = {"discover", "--broadcast", "127.0.0.1", "--port", std::to_string(sim_->UdpPort())};
         args.insert(args.end(), extra.begin(), extra.end());
-        return CliRun(args, interruptOn);
+        CliOptions options;
+        options.interruptOn = interruptOn;
+        return CliRun(args, options);
     }
 };
 

@@ -34,32 +34,16 @@ if [ "$fail" -ne 0 ]; then
   msgattrib --only-fuzzy --no-obsolete "$work/merged.po" | sed '1,/^$/d'
 fi
 
-# Placeholders: the same set of ^N on both sides, for every translated message.
-python3 - "$po" <<'PY' || fail=1
-import re, sys
-entries, entry, key = [], {}, None
-for line in open(sys.argv[1], encoding="utf-8"):
-    line = line.strip()
-    m = re.match(r'(msgid|msgstr) "(.*)"$', line)
-    if m:
-        if m.group(1) == "msgid" and entry:
-            entries.append(entry)
-            entry = {}
-        key = m.group(1)
-        entry[key] = m.group(2)
-    elif line.startswith('"') and key:
-        entry[key] += line[1:-1]
-    elif not line.startswith('"'):
-        key = None
-entries.append(entry)
-bad = 0
-for e in entries:
-    want = sorted(set(re.findall(r"\^[0-9]", e.get("msgid", ""))))
-    have = sorted(set(re.findall(r"\^[0-9]", e.get("msgstr", ""))))
-    if e.get("msgid") and e.get("msgstr") and want != have:
-        print("placeholders differ (%s in the id, %s in the translation): %s" % (want, have, e["msgid"]))
-        bad += 1
-print("%d messages, %d with other placeholders" % (len(entries), bad))
+# Placeholders: the same set of ^N on both sides of every finished translation.
+msgfmt -o "$work/ru.mo" "$po"
+python3 - "$work/ru.mo" <<'PY' || fail=1
+import gettext, re, sys
+catalogue = gettext.GNUTranslations(open(sys.argv[1], "rb"))._catalog
+marks = lambda text: sorted(set(re.findall(r"\^[0-9]", text)))
+bad = [(i, s) for i, s in catalogue.items() if i and marks(i) != marks(s)]
+for i, s in bad:
+    print("placeholders differ (%s in the id, %s in the translation): %s" % (marks(i), marks(s), i))
+print("%d messages, %d with other placeholders" % (len(catalogue) - 1, len(bad)))
 sys.exit(1 if bad else 0)
 PY
 exit "$fail"

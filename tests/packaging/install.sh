@@ -1,12 +1,8 @@
 #!/usr/bin/env bash
-# The installed tree: cmake --install into a temporary DESTDIR under a prefix of its own, then
-# every program runs from there with no build tree beside it: pelta-sim --help, pelta-cli
-# version against that pelta-sim in Russian (so the catalogue was found), and pelta-flasher
-# under Xvfb (interface and settings description found, user settings written on quit into
-# a temporary XDG_CONFIG_HOME).
+# Every program runs from a tree installed under a temporary DESTDIR, with no build tree beside
+# it; pelta-cli answers in Russian, so its catalogue was found there.
 set -euo pipefail
 build=$1 smoke=$2
-listen_wait_s=30
 work=$(mktemp -d)
 sim_pid=""
 cleanup() {
@@ -26,7 +22,7 @@ prefix=$work/root/opt/pelta
 coproc SIM { exec "$prefix/bin/pelta-sim" --listen 127.0.0.1 --port 0 --udp-port 0 2>&1; }
 sim_pid=$SIM_PID
 host=""
-while IFS= read -r -t "$listen_wait_s" line <&"${SIM[0]}"; do
+while IFS= read -r -t 30 line <&"${SIM[0]}"; do
   case "$line" in
     "pelta-sim: listening tcp "*) host=${line#pelta-sim: listening tcp }; host=${host%% *}; break ;;
   esac

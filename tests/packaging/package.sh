@@ -1,9 +1,6 @@
 #!/usr/bin/env bash
-# The Debian package.
-#   contents: cpack -G DEB makes it; its name, version and computed dependencies, the paths it
-#             lays out, and lintian without errors (warnings are printed).
-#   install:  as root on a machine without the package, dpkg -i, pelta-cli --help from the
-#             installed program, dpkg -r leaves nothing behind; skipped otherwise.
+# The Debian package. contents: made by cpack, what it holds, lintian without errors.
+# install: as root on a machine without the package, it installs, runs and leaves no trace.
 set -euo pipefail
 mode=$1 build=$2 out=$3 version=$4
 fail() { echo "FAIL: $*"; exit 1; }
