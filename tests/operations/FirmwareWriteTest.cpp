@@ -100,51 +100,39 @@ TEST_F(FirmwareWriteTest, RecordsFollowTheImageWithANewMaskEachTimeAndTheRebootA
     EXPECT_EQ(image, ReadText(stateDir_ + "/firmware.bin"));
 }
 
-TEST_F(FirmwareWriteTest, ImagesRefusedBeforeAnyRequest)
+TEST_F(FirmwareWriteTest, FailedWritesEndWithTheirLineAndNoHint)
 {
-    StartSim();
     // A file far larger than memory is refused by its size, never loaded.
     ASSERT_EQ(0, truncate((WriteText(scratch_ / "huge.bin", ""), scratch_ / "huge.bin").c_str(), (off_t)1 << 40));
     WriteText(scratch_ / "ten.bin", ImageBytes(10, 3));
     WriteText(scratch_ / "big.bin", std::string(kMaxImageBytes + 4, '\0'));
+    WriteText(scratch_ / "largest.bin", ImageBytes(kMaxImageBytes, 5));
+    WriteText(scratch_ / "36.bin", ImageBytes(36, 5));
     const struct {
-        const char* file;
-        const char* line;
+        const char *fault, *file, *line, *progress;  // fault "": refused before any request
     } cases[] = {
-        {"ten.bin", "Wrong file size (size must be multiple 4)"},
-        {"big.bin", "Image too big: 786424 bytes (at most 786420 bytes)"},
-        {"huge.bin", "Image too big: 1099511627776 bytes (at most 786420 bytes)"},
-        {"none.bin", "Can't open file"},
+        {"", "ten.bin", "Wrong file size (size must be multiple 4)", "0/0"},
+        {"", "big.bin", "Image too big: 786424 bytes (at most 786420 bytes)", "0/0"},
+        {"", "huge.bin", "Image too big: 1099511627776 bytes (at most 786420 bytes)", "0/0"},
+        {"", "none.bin", "Can't open file", "0/0"},
+        // Result codes other than one; the largest image the header can describe is taken.
+        {"0:2", "largest.bin", "Read record result not ok: 2 - 'CRC error'", "0/0"},
+        {"2:0", "36.bin", "Read record result not ok: 0 - 'Block is empty'", "1/3"},
+        {"1:7", "36.bin", "Read record result not ok: 7 - 'Unknown return code'", "0/0"},
     };
     for (const auto& c : cases) {
-        runner_->FlagsSet(RunFlags::TalkLog, true);
-        EXPECT_EQ(AppState::Error, WriteFile(scratch_ / c.file)) << c.file;
+        SCOPED_TRACE(c.line);
+        StartSim(*c.fault ? std::vector<std::string>{"--fault-result", c.fault} : std::vector<std::string>{});
+        runner_->FlagsSet(RunFlags::TalkLog, !*c.fault);
+        EXPECT_EQ(AppState::Error, WriteFile(scratch_ / c.file));
         EXPECT_EQ(LogStyleError, ui_->StyleOf(c.line)) << ui_->Dump();
-        EXPECT_EQ("", ui_->Missing({"Write firmware end: ERROR."}, {"-->", "Write and check", kRebootHint}));
-    }
-}
-
-TEST_F(FirmwareWriteTest, ResultCodesOtherThanOneEndTheWrite)
-{
-    const struct {
-        const char* fault;
-        size_t size;
-        const char* line;
-        const char* progress;
-    } cases[] = {
-        // The largest image the header can describe is taken: the unit refuses its header.
-        {"0:2", kMaxImageBytes, "Read record result not ok: 2 - 'CRC error'", "0/0"},
-        {"2:0", 36, "Read record result not ok: 0 - 'Block is empty'", "1/3"},
-        {"1:7", 36, "Read record result not ok: 7 - 'Unknown return code'", "0/0"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.fault);
-        StartSim({"--fault-result", c.fault});
-        EXPECT_EQ(AppState::Error, Write(ImageBytes(c.size, 5)));
-        EXPECT_EQ(LogStyleError, ui_->StyleOf(c.line)) << ui_->Dump();
-        EXPECT_EQ(1, ui_->Count("Read record result not ok"));
         EXPECT_EQ(c.progress, ui_->ProgressText());
         EXPECT_EQ(0u, EndLine().find("Write firmware end: ERROR.")) << ui_->Dump();
+        EXPECT_EQ(*c.fault ? 1 : 0, ui_->Count("Read record result not ok"));
+        EXPECT_EQ(-1, ui_->Find(kRebootHint));
+        if (!*c.fault) {
+            EXPECT_EQ("", ui_->Missing({}, {"-->", "Write and check"}));  // nothing sent
+        }
     }
 }
 
