@@ -2,8 +2,6 @@
 
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
 #include <string>
 
 #include "base/FileUtil.h"
@@ -98,18 +96,6 @@ TEST(FileUtil, CopiesAndTheirFailures)
     rewind(from);
     EXPECT_EQ(FileCopyStream(from, from), -1) << "a stream opened for reading cannot take the copy";
     fclose(from);
-}
-
-TEST(FileUtil, ErrnoTextNeedsTheLock)
-{
-    char buffer[64] = "untouched";
-    EXPECT_TRUE(ErrnoText(ENOENT, buffer, sizeof buffer)[0] == '\0' && std::string(buffer) == "untouched");
-    ErrnoTextInit();
-    EXPECT_STREQ(ErrnoText(ENOENT, buffer, sizeof buffer), strerror(ENOENT));
-    EXPECT_EQ(ErrnoText(ENOENT, buffer, 6), buffer);
-    EXPECT_EQ(std::string(buffer), std::string(strerror(ENOENT)).substr(0, 5));
-    EXPECT_STREQ(ErrnoText(ENOENT, nullptr, 10), "");
-    ErrnoTextDone();
 }
 
 // Which layout a program's folder gets: res/ beside it wins, ../share/pelta means installed,

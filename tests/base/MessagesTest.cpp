@@ -82,10 +82,16 @@ TEST(Messages, TranslatesThroughCatalogue)
 
 TEST(Messages, ConcurrentTranslationAndErrorTexts)
 {
+    const std::string message = "Wrong function code '0x83'", error = strerror(ENOENT);
+    char buffer[64] = "untouched";
+    EXPECT_TRUE(ErrnoText(ENOENT, buffer, sizeof buffer)[0] == '\0' && std::string(buffer) == "untouched")
+        << "no error text without the lock";
     Messages::Init();
     Messages::Init();
     ErrnoTextInit();
-    const std::string message = "Wrong function code '0x83'", error = strerror(ENOENT);
+    EXPECT_EQ(ErrnoText(ENOENT, buffer, 6), buffer);
+    EXPECT_EQ(std::string(buffer), error.substr(0, 5));
+    EXPECT_STREQ(ErrnoText(ENOENT, nullptr, 10), "");
     std::atomic<int> mismatches{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t)

@@ -14,11 +14,7 @@ public:
         path_ = dir ? dir : "";
         g_free(dir);
     }
-    ~TempDir()
-    {
-        if (!path_.empty())
-            RemoveRecurs(path_.c_str());
-    }
+    ~TempDir() { RemoveRecurs(path_.c_str()); }  // an empty path fails harmlessly
     std::string operator/(const std::string& name) const { return path_ + "/" + name; }
     const std::string& Path() const { return path_; }
 
@@ -35,9 +31,7 @@ inline std::string ReadText(const std::string& path)
 {
     gchar* data = nullptr;
     gsize size = 0;
-    if (!g_file_get_contents(path.c_str(), &data, &size, nullptr))
-        return "<unreadable>";
-    std::string text(data, size);
+    std::string text = g_file_get_contents(path.c_str(), &data, &size, nullptr) ? std::string(data, size) : "<unreadable>";
     g_free(data);
     return text;
 }
