@@ -43,23 +43,21 @@ TEST(Codepage, NamesInAnyCaseAndCanonicalNames)
 // code point of its CP866 byte (Ё and ё excepted), encoded as in UTF-8.
 TEST(Codepage, LettersMatchTheSystemConverter)
 {
-    const char* letters = "АБВГДЕЁЖЗИЙКЛМНОПРСТУФХЦЧШЩЪЫЬЭЮЯабвгдеёжзийклмнопрстуфхцчшщъыьэюя";
-    int count = 0;
-    for (const char* p = letters; *p; p = g_utf8_next_char(p), ++count) {
-        std::string letter(p, (size_t)(g_utf8_next_char(p) - p));
-        for (const char* page : {"CP866", "KOI8-R", "WINDOWS-1251"}) {
-            gsize n = 0;
-            gchar* system = g_convert(letter.data(), -1, page, "UTF-8", nullptr, &n, nullptr);
-            ASSERT_TRUE(system);
-            EXPECT_EQ(Convert(kCodepageUTF8, CodepageFromName(page), letter), std::string(system, n)) << page << letter;
-            gunichar swd = letter == "Ё" ? 0xF8 : letter == "ё" ? 0xB8 : (uint8_t)system[0];
-            char expected[8];
-            std::string swdBytes(expected, (size_t)g_unichar_to_utf8(swd, expected));
-            EXPECT_TRUE(page[0] != 'C' || Convert(kCodepageUTF8, kCodepageXSwdCyrillic, letter) == swdBytes) << letter;
-            g_free(system);
+    const std::string letters = "АБВГДЕЁЖЗИЙКЛМНОПРСТУФХЦЧШЩЪЫЬЭЮЯабвгдеёжзийклмнопрстуфхцчшщъыьэюя";
+    std::string swd;
+    for (const char* page : {"WINDOWS-1251", "KOI8-R", "CP866"}) {
+        gsize n = 0;
+        gchar* system = g_convert(letters.data(), -1, page, "UTF-8", nullptr, &n, nullptr);
+        ASSERT_TRUE(system);
+        EXPECT_EQ(Convert(kCodepageUTF8, CodepageFromName(page), letters), std::string(system, n)) << page;
+        for (gsize i = 0; i < n && page[0] == 'C'; ++i) {
+            const uint8_t b = (uint8_t)system[i];
+            char bytes[8];
+            swd.append(bytes, (size_t)g_unichar_to_utf8(b == 0xF0 ? 0xF8 : b == 0xF1 ? 0xB8 : b, bytes));
         }
+        g_free(system);
     }
-    EXPECT_EQ(count, 66);
+    EXPECT_EQ(Convert(kCodepageUTF8, kCodepageXSwdCyrillic, letters), swd);
 }
 
 TEST(TextRecoding, EveryPairRoundTripsTheWholeRepertoire)
