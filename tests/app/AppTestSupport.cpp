@@ -5,7 +5,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -67,7 +69,7 @@ std::string FileText(const std::string& path)
     return s.str();
 }
 
-std::string BuiltResFile(const char* name)
+std::string BuiltResFile(const std::string& name)
 {
     return BuiltRes() + "/" + name;
 }
@@ -89,17 +91,9 @@ ProgramDir::~ProgramDir()
         RemoveRecurs(path_.c_str());
 }
 
-void ProgramDir::WriteRes(const char* name, const std::string& text) const
+void ProgramDir::WriteRes(const std::string& name, const std::string& text) const
 {
     std::ofstream(Res(name), std::ios::binary | std::ios::trunc) << text;
-}
-
-void ProgramDir::EditGlade(const std::string& from, const std::string& to) const
-{
-    std::string text = FileText(Res("UI/Main.glade"));
-    for (size_t p = text.find(from); p != std::string::npos; p = text.find(from, p + to.size()))
-        text.replace(p, from.size(), to);
-    WriteRes("UI/Main.glade", text);
 }
 
 bool RunUntil(const std::function<bool()>& done, int timeoutMs)
@@ -126,6 +120,11 @@ void Drain()
 {
     for (int i = 0; i < 10000 && gtk_events_pending(); ++i)
         gtk_main_iteration_do(FALSE);
+}
+
+bool PlacedAt(GtkWidget* w, const Quill::Rect& r)
+{
+    return RunUntil([&] { return Quill::Window(w).GetPlace() == r; });
 }
 
 DialogAnswer::DialogAnswer(int response, std::function<void(GtkWidget*)> inspect, int timeoutMs)
@@ -169,17 +168,9 @@ void LogCapture::Handler(const gchar* domain, GLogLevelFlags level, const gchar*
 {
     LogCapture* self = static_cast<LogCapture*>(p);
     if (level & self->levels_)
-        self->lines_.push_back(message ? message : "");
+        self->lines.push_back(message ? message : "");
     else
         g_log_default_handler(domain, level, message, nullptr);
-}
-
-int LogCapture::Count(const std::string& part) const
-{
-    int n = 0;
-    for (const std::string& l : lines_)
-        n += l.find(part) != std::string::npos;
-    return n;
 }
 
 void DiscoveryOnLoopback(GUIApp* app, int port, int receiveMs)
@@ -259,6 +250,23 @@ std::string AppTest::ProgressTip()
     return Tooltip(GTK_WIDGET(app->Object(W_Progress)));
 }
 
+TiXmlElement* AppTest::Setting(const char* description)
+{
+    for (TiXmlElement* e : app->Settings().Scalars())
+        if (!strcmp(DS_Description(e), description))
+            return e;
+    ADD_FAILURE() << "no setting " << description;
+    return nullptr;
+}
+
+const DS_SettingWidgets& AppTest::W(const char* description)
+{
+    static const DS_SettingWidgets none;
+    const DS_SettingWidgets* w = app->Editor().WidgetsOf(Setting(description));
+    EXPECT_NE(w, nullptr) << description << " is not shown";
+    return w ? *w : none;
+}
+
 namespace {
 // A save chooser selects only existing files; a new name is typed into its folder instead.
 void ChooserSet(GtkWidget* dialog, const std::string& path)
@@ -279,7 +287,9 @@ void ChooserSet(GtkWidget* dialog, const std::string& path)
 struct ChooserPick {
     std::string path;
     GtkWidget* dialog = nullptr;
-    int triesLeft = 1500;  // 30 s: the chooser loads the folder slowly on a busy machine
+    // Picked again every second: under CPU load the chooser can drop a pick asked for while it
+    // still loads the folder, and it loads slowly on a busy machine.
+    int triesLeft = 1500;
     bool taken = false;
 
     static gboolean Poll(gpointer p)
@@ -315,6 +325,40 @@ std::string ChooseFile(void (*handler)(GtkWidget*, gpointer), const std::string&
     }
     EXPECT_TRUE(pick.taken) << "the chooser never took " << path;
     return pick.taken ? title : std::string();
+}
+
+// The buffer as "{tags}text" runs, one per stretch of equal tags; clock times are masked
+// because the compared runs are made at different seconds.
+std::string Snapshot(GtkTextBuffer* buffer)
+{
+    std::string out;
+    GtkTextIter at, next;
+    gtk_text_buffer_get_start_iter(buffer, &at);
+    while (!gtk_text_iter_is_end(&at)) {
+        next = at;
+        gtk_text_iter_forward_to_tag_toggle(&next, nullptr);
+        out += "{";
+        GSList* tags = gtk_text_iter_get_tags(&at);
+        for (GSList* t = tags; t; t = t->next) {
+            gchar* name = nullptr;
+            g_object_get(t->data, "name", &name, nullptr);
+            out += std::string(name ? name : "?") + (t->next ? "," : "");
+            g_free(name);
+        }
+        g_slist_free(tags);
+        gchar* text = gtk_text_iter_get_text(&at, &next);
+        out += "}";
+        out += text;
+        g_free(text);
+        at = next;
+    }
+    for (size_t i = 0; i + 8 <= out.size(); ++i) {
+        const char* p = out.c_str() + i;
+        auto digits = [p](int a) { return isdigit((unsigned char)p[a]) && isdigit((unsigned char)p[a + 1]); };
+        if (digits(0) && p[2] == ':' && digits(3) && p[5] == ':' && digits(6))
+            out.replace(i, 8, "hh:mm:ss");
+    }
+    return out;
 }
 
 std::string LogText(GUIApp* app)

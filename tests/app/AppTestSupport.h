@@ -11,22 +11,20 @@
 #include <vector>
 
 #include "app/GUIApp.h"
+#include "app/SettingsEditor.h"
 #include "tests/support/SimProcess.h"
 
 namespace apptest {
 
-// A temporary program folder holding res/UI/Main.glade (optionally edited), the default
-// settings description res/Pelta.xml and the catalogues.
+// A temporary program folder holding res/UI/Main.glade, the default settings description
+// res/Pelta.xml and the catalogues.
 class ProgramDir {
 public:
     ProgramDir();
     ~ProgramDir();
     const std::string& Path() const { return path_; }
-    std::string Res(const char* name) const { return path_ + "/res/" + name; }
-    // Writes a file under res/ (e.g. "settings.xml" or the default description "Pelta.xml").
-    void WriteRes(const char* name, const std::string& text) const;
-    // Replaces every occurrence of from in the interface file.
-    void EditGlade(const std::string& from, const std::string& to) const;
+    std::string Res(const std::string& name) const { return path_ + "/res/" + name; }
+    void WriteRes(const std::string& name, const std::string& text) const;
 
 private:
     std::string path_;
@@ -34,17 +32,18 @@ private:
 
 std::string FileText(const std::string& path);
 // Runs the main loop until done() holds or timeoutMs passes; returns done().
-bool RunUntil(const std::function<bool()>& done, int timeoutMs = 10000);
+bool RunUntil(const std::function<bool()>& done, int timeoutMs = 30000);
 // Handles pending events until none is left (bounded).
 void Drain();
+// Waits until the window w stands at r (the window manager places it a little later).
+bool PlacedAt(GtkWidget* w, const Quill::Rect& r);
 
 // Answers the next modal dialog that appears: inspect(dialog) runs first, then the dialog
-// gets the response (kInspectAnswers: inspect answers it itself, e.g. by clicking a button).
-// Gives up after timeoutMs; Seen() tells whether a dialog came.
+// gets the response (kInspectAnswers: inspect answers it itself). Seen() tells whether one came.
 const int kInspectAnswers = -1000000;
 class DialogAnswer {
 public:
-    DialogAnswer(int response, std::function<void(GtkWidget*)> inspect = nullptr, int timeoutMs = 10000);
+    DialogAnswer(int response, std::function<void(GtkWidget*)> inspect = nullptr, int timeoutMs = 30000);
     ~DialogAnswer();
     bool Seen() const { return seen_; }
 
@@ -62,21 +61,19 @@ class LogCapture {
 public:
     explicit LogCapture(GLogLevelFlags levels = GLogLevelFlags(G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING));
     ~LogCapture();
-    const std::vector<std::string>& Lines() const { return lines_; }
-    int Count(const std::string& part) const;
+    std::vector<std::string> lines;
 
 private:
     static void Handler(const gchar* domain, GLogLevelFlags level, const gchar* message, gpointer self);
     GLogLevelFlags levels_;
     GLogFunc previous_;
-    std::vector<std::string> lines_;
 };
 
 // Aims the application's discovery at 127.0.0.1:port alone with the given receive time-out.
 void DiscoveryOnLoopback(GUIApp* app, int port, int receiveMs);
 
-// Starts the application on dir; stops it (saving the user settings) when destroyed. Its
-// discovery asks a silent loopback port, so that no window test ever broadcasts.
+// Starts the application on dir, its discovery on a silent loopback port so that no window
+// test ever broadcasts; stops it (saving the user settings) when destroyed.
 class RunningApp {
 public:
     explicit RunningApp(const ProgramDir& dir);
@@ -103,6 +100,9 @@ protected:
     std::string Status() { return gtk_label_get_label(GTK_LABEL(app->Object(W_SB_Main))); }
     std::string ProgressTip();
     double Fraction() { return gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(app->Object(W_Progress))); }
+    // The setting of the loaded description so described, and its widgets while shown.
+    TiXmlElement* Setting(const char* description);
+    const DS_SettingWidgets& W(const char* description);
 
     ProgramDir dir;
     std::unique_ptr<RunningApp> run;
@@ -110,16 +110,15 @@ protected:
     std::unique_ptr<SimProcess> sim;
 };
 
-// Picks the file in the chooser, then presses OK once the chooser reports it as chosen (the
-// chooser selects a file only after it has loaded the folder). The pick is repeated every second
-// while it has not taken: under CPU load the chooser can drop a selection asked for while it is
-// still loading the folder it opened on. Works for a new file in a save chooser as well.
-// Returns the chooser's title, empty when no chooser came or it never took the file.
+// Picks the file in the chooser that handler opens, then presses OK once the chooser reports it
+// as chosen. Returns the chooser's title, empty when no chooser came or it never took the file.
 std::string ChooseFile(void (*handler)(GtkWidget*, gpointer), const std::string& path);
 
 // A file of the resources built beside the test executables (e.g. "samples/Pelta-ru.xml").
-std::string BuiltResFile(const char* name);
+std::string BuiltResFile(const std::string& name);
 
+// The log as "{tags}text" runs, one per stretch of equal tags, clock times as "hh:mm:ss".
+std::string Snapshot(GtkTextBuffer* buffer);
 std::string LogText(GUIApp* app);
 std::string EntryText(GUIApp* app, WidgetId id);
 void EntrySet(GUIApp* app, WidgetId id, const char* text);

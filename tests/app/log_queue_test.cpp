@@ -14,40 +14,6 @@ using namespace apptest;
 
 namespace {
 
-// The buffer as "{tags}text" runs, one per stretch of equal tags; clock times are masked
-// because the compared runs are made at different seconds.
-std::string Snapshot(GtkTextBuffer* buffer)
-{
-    std::string out;
-    GtkTextIter at, next;
-    gtk_text_buffer_get_start_iter(buffer, &at);
-    while (!gtk_text_iter_is_end(&at)) {
-        next = at;
-        gtk_text_iter_forward_to_tag_toggle(&next, nullptr);
-        out += "{";
-        GSList* tags = gtk_text_iter_get_tags(&at);
-        for (GSList* t = tags; t; t = t->next) {
-            gchar* name = nullptr;
-            g_object_get(t->data, "name", &name, nullptr);
-            out += std::string(name ? name : "?") + (t->next ? "," : "");
-            g_free(name);
-        }
-        g_slist_free(tags);
-        gchar* text = gtk_text_iter_get_text(&at, &next);
-        out += "}";
-        out += text;
-        g_free(text);
-        at = next;
-    }
-    for (size_t i = 0; i + 8 <= out.size(); ++i) {
-        const char* p = out.c_str() + i;
-        auto digits = [p](int a) { return isdigit((unsigned char)p[a]) && isdigit((unsigned char)p[a + 1]); };
-        if (digits(0) && p[2] == ':' && digits(3) && p[5] == ':' && digits(6))
-            out.replace(i, 8, "hh:mm:ss");
-    }
-    return out;
-}
-
 struct Call {
     enum Kind { Add, Insert, Clear } kind;
     std::string text;
@@ -269,8 +235,9 @@ TEST_F(LogQueueTest, GuiLinesStatusAndProgressKeepTheirPlace)
         app->RunStateChanged(true);
     });
     // The GUI thread writes its line while the worker's lines are still queued.
-    for (int i = 0; i < 100000 && phase != 1; ++i)
-        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (phase != 1 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
     app->LogAdd("abort", LogModeLine | kLogNoTime, false, LogStyleError);
     phase = 2;
     gdk_threads_leave();

@@ -28,20 +28,25 @@ pid=$!
 win=$(timeout 30 xdotool search --sync --onlyvisible --name '^Pelta Flasher$' | head -1)
 [ -n "$win" ] || { echo "no window"; exit 1; }
 
-import -window "$win" "$work/shot.png"
-colours=$(convert "$work/shot.png" -format '%k' info:)
+# The window paints a little after it maps: shoot again until it is not blank (bounded).
+for _ in $(seq 60); do
+  import -window "$win" "$work/shot.png"
+  colours=$(convert "$work/shot.png" -format '%k' info:)
+  [ "$colours" -gt 20 ] && break
+  sleep 0.5
+done
 echo "screenshot colours: $colours"
 [ "$colours" -gt 20 ] || { echo "blank window"; exit 1; }
 
 # Quit through the File menu by mouse: GTK names its popup after the program,
 # and Quit is its only item.
 xdotool mousemove --window "$win" 20 12 click 1
-menu=$(timeout 10 xdotool search --sync --onlyvisible --maxdepth 1 --name '^pelta-flasher$' | head -1)
+menu=$(timeout 30 xdotool search --sync --onlyvisible --maxdepth 1 --name '^pelta-flasher$' | head -1)
 [ -n "$menu" ] || { echo "File menu did not open"; exit 1; }
 eval "$(xdotool getwindowgeometry --shell "$menu")"
 xdotool mousemove --window "$menu" $((WIDTH / 2)) $((HEIGHT / 2)) click 1
 rc=0
-timeout 20 bash -c "while kill -0 $pid 2>/dev/null; do sleep 0.1; done" || { echo "did not quit"; exit 1; }
+timeout 60 bash -c "while kill -0 $pid 2>/dev/null; do sleep 0.1; done" || { echo "did not quit"; exit 1; }
 wait "$pid" || rc=$?
 pid=""
 [ "$rc" -eq 0 ] || { echo "exit code $rc"; cat "$work/stderr"; exit 1; }

@@ -1,4 +1,4 @@
-// Window wrappers, message boxes and the dialog place managers.
+// Message boxes and the dialog place managers.
 #include <array>
 
 #include "AppTestSupport.h"
@@ -20,11 +20,6 @@ bool ToggleActive(const char* name)
     return gtk_check_menu_item_get_active(GTK_CHECK_MENU_ITEM(w));
 }
 
-bool PlacedAt(GtkWidget* w, const Rect& r)
-{
-    return RunUntil([&] { return Quill::Window(w).GetPlace() == r; }, 5000);
-}
-
 // The buttons of a dialog listed by response, whatever order the theme lays them out in.
 std::vector<GtkWidget*> Buttons(GtkWidget* d)
 {
@@ -39,88 +34,41 @@ std::vector<GtkWidget*> Buttons(GtkWidget* d)
     return buttons;
 }
 
-TEST(Window, PlaceOfWindowsAndChildren)
-{
-    Quill::Window none;
-    none.Show(true);
-    none.SetPlace(Rect{1, 2, 3, 4});
-    EXPECT_FALSE(none.IsVisible());
-    EXPECT_EQ(none.GetPlace(), (Rect{0, 0, 1000, 1000}));
-    EXPECT_EQ(none.RunModal(), GTK_RESPONSE_NONE);
-
-    GtkWidget* top = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-    GtkWidget* fixed = gtk_fixed_new();
-    GtkWidget* narrow = gtk_label_new("");
-    GtkWidget* wide = gtk_label_new("");
-    gtk_widget_set_size_request(narrow, 20, 15);
-    gtk_widget_set_size_request(wide, 21, 15);
-    gtk_fixed_put(GTK_FIXED(fixed), narrow, 5, 6);
-    gtk_fixed_put(GTK_FIXED(fixed), wide, 40, 50);
-    gtk_container_add(GTK_CONTAINER(top), fixed);
-    gtk_widget_show_all(top);
-    Quill::Window w(top);
-    const Rect r{30, 40, 330, 240};
-    w.SetPlace(r);
-    EXPECT_TRUE(PlacedAt(top, r));
-    EXPECT_TRUE(w.IsVisible());
-    // Children report their allocation; narrower than 21 pixels counts as not laid out.
-    EXPECT_EQ(Quill::Window(narrow).GetPlace(), (Rect{5, 6, 1000, 1000}));
-    EXPECT_EQ(Quill::Window(wide).GetPlace(), (Rect{40, 50, 61, 65}));
-    EXPECT_EQ(Quill::Window(wide).TopLevel(), GTK_WINDOW(top));
-    w.Show(false);
-    EXPECT_FALSE(w.IsVisible());
-    w.Destroy();
-    EXPECT_EQ(w.Widget(), nullptr);
-}
-
-TEST(Window, MessageDialogFocusAndAnswers)
-{
-    const char* buttons[] = {GTK_STOCK_YES, GTK_STOCK_NO, GTK_STOCK_CANCEL};
-    // {default response, button pressed, button with the focus (-1: none)}
-    for (const auto& c : {std::array<int, 3>{-1, 1, -1}, {2, 0, 2}, {0, 2, 0}}) {
-        int focused = -2;
-        DialogAnswer answer(kInspectAnswers, [&](GtkWidget* d) {
-            GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(d));
-            focused = focus && GTK_IS_BUTTON(focus) ? gtk_dialog_get_response_for_widget(GTK_DIALOG(d), focus) : -1;
-            gtk_button_clicked(GTK_BUTTON(Buttons(d).at(c[1])));
-        });
-        Quill::MessageRequest request;
-        request.title = "T";
-        request.text = "question";
-        request.kind = Quill::kMessageQuestion;
-        request.defaultResponse = c[0];
-        EXPECT_EQ(Quill::Window::MessageDialog(Quill::Window(), request, buttons, 3), c[1]);
-        EXPECT_EQ(focused, c[2]) << c[0];
-    }
-}
-
-TEST_F(WindowApp, MsgBoxKindsHaveTheirButtons)
+TEST_F(WindowApp, MsgBoxKindsButtonsAndFocus)
 {
     const struct {
         int type;
         GtkMessageType look;
         std::vector<std::string> stock;
+        int defaultResponse, pressed, focused;  // focused -1: no button has the focus
     } cases[] = {
-        {0, GTK_MESSAGE_INFO, {GTK_STOCK_OK}},
-        {1, GTK_MESSAGE_WARNING, {GTK_STOCK_OK}},
-        {2, GTK_MESSAGE_QUESTION, {GTK_STOCK_YES, GTK_STOCK_NO}},
-        {3, GTK_MESSAGE_QUESTION, {GTK_STOCK_YES, GTK_STOCK_NO, GTK_STOCK_CANCEL}},
+        {0, GTK_MESSAGE_INFO, {GTK_STOCK_OK}, -1, 0, -1},
+        {1, GTK_MESSAGE_WARNING, {GTK_STOCK_OK}, 0, 0, 0},
+        {2, GTK_MESSAGE_QUESTION, {GTK_STOCK_YES, GTK_STOCK_NO}, -1, 1, -1},
+        {3, GTK_MESSAGE_QUESTION, {GTK_STOCK_YES, GTK_STOCK_NO, GTK_STOCK_CANCEL}, 2, 0, 2},
+        {3, GTK_MESSAGE_QUESTION, {GTK_STOCK_YES, GTK_STOCK_NO, GTK_STOCK_CANCEL}, 0, 2, 0},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.type * 10 + c.defaultResponse);
         std::vector<std::string> stock;
         GtkMessageType look = GTK_MESSAGE_OTHER;
         std::string title;
         GtkWindow* parent = nullptr;
-        DialogAnswer answer((int)c.stock.size() - 1, [&](GtkWidget* d) {
+        int focused = -2;
+        DialogAnswer answer(kInspectAnswers, [&](GtkWidget* d) {
             g_object_get(d, "message-type", &look, nullptr);
             title = gtk_window_get_title(GTK_WINDOW(d));
             parent = gtk_window_get_transient_for(GTK_WINDOW(d));
             for (GtkWidget* b : Buttons(d))
                 stock.push_back(b ? gtk_button_get_label(GTK_BUTTON(b)) : "");
+            GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(d));
+            focused = focus && GTK_IS_BUTTON(focus) ? gtk_dialog_get_response_for_widget(GTK_DIALOG(d), focus) : -1;
+            gtk_button_clicked(GTK_BUTTON(Buttons(d).at(c.pressed)));
         });
-        EXPECT_EQ(app->MsgBox("text", c.type, -1, Quill::Window()), (int)c.stock.size() - 1);
-        EXPECT_EQ(stock, c.stock) << c.type;
-        EXPECT_EQ(look, c.look) << c.type;
+        EXPECT_EQ(app->MsgBox("text", c.type, c.defaultResponse, Quill::Window()), c.pressed);
+        EXPECT_EQ(stock, c.stock);
+        EXPECT_EQ(look, c.look);
+        EXPECT_EQ(focused, c.focused);
         EXPECT_EQ(title, "Pelta Flasher");
         // A parent without a widget stands for the main window.
         EXPECT_EQ(parent, GTK_WINDOW(g_form1));
