@@ -1,6 +1,6 @@
 // pelta-cli end to end against the simulator: arguments, exit codes, the log lines it prints,
-// the progress bar on a terminal and Ctrl-C.
-#include <dirent.h>
+// the progress bar on a terminal, discovery and Ctrl-C.
+#include <glob.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -47,7 +47,6 @@ TEST_F(CliArguments, BadArgumentsExitWithTwoTheReasonAndTheUsage)
         {{"settings-read", "o.xml", "--host", h, "--group", "1x"}, "--group needs a whole number, not '1x'"},
         {{"settings-read", "o.xml", "--host", h, "--group="}, "--group needs a whole number, not ''"},
         {{"settings-write", "i.xml", "--host", h, "--description", "d.xml"}, "--description does not apply to"},
-        {{"settings-diff", "i.xml"}, "--host ADDR[:PORT] is required"},
         {{"settings-diff", "i.xml", "--host", ""}, "--host ADDR[:PORT] is required"},
         {{"settings-check", "i.xml", "--host", h}, "settings-check works on the file alone, without --host"},
         {{"settings-check", "i.xml", "--group", "10"}, "--group does not apply to settings-check"},
@@ -63,7 +62,6 @@ TEST_F(CliArguments, BadArgumentsExitWithTwoTheReasonAndTheUsage)
         {{"version", "--host", h, "--jobs", "0"}, "--jobs needs a number from 1"},
         {{"version", "--hosts", File("bad.txt", "127.0.0.1 127.0.0.2\n")}, "line 1: one address per line"},
         {{"version", "--hosts", File("none.txt")}, "Cannot read the host list"},
-        {{"version", "--log", "x.log"}, "--host ADDR[:PORT] is required"},
         {{"settings-check", "f.xml", "--log", "x.log"}, "do not apply to settings-check"},
         {{"settings-check", "f.xml", "--json"}, "--json does not apply"},
     };
@@ -155,41 +153,88 @@ TEST_F(CliTest, FailuresExitWithOne)
         Args sim, cli;
         const char* line;
     } cases[] = {
-        {{"--fault-result", "0:2"}, {"write-loader", "IMAGE"}, "Read record result not ok: 2 - 'CRC error'"},
+        {{"--fault-result", "0:2"}, {"write-loader", Image(48)}, "Read record result not ok: 2 - 'CRC error'"},
         {{"--fault-tamrin", "check"}, {"test-gateway"}, "Wrong Tamrin CRC (want '0x"},
         {{}, {"reboot", "--password", "0x7"}, "Device answer exception '0x"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
         Start(c.sim);
-        Args cli = c.cli;
-        for (std::string& a : cli)
-            a = a == "IMAGE" ? Image(48) : a;
-        CliResult r = Run(cli);
+        CliResult r = Run(c.cli);
         EXPECT_EQ(kFailed, r.exitCode) << r.out << r.err;
         EXPECT_THAT(r.out, HasSubstr(c.line));
         EXPECT_THAT(r.out, HasSubstr(" end: ERROR. Elapsed time: "));
     }
 }
 
+// discover against the simulator on loopback: the request goes to 127.0.0.1 alone, with the
+// real receive time-out.
+class DiscoverCliTest : public CliSimTest {
+protected:
+    // TCP on the discovery port, so that one --port reaches both.
+    CliResult Discover(std::vector<std::string> simArgs, const std::vector<std::string>& extra = {},
+                       const char* interruptOn = "")
+    {
+        simArgs.insert(simArgs.begin(), {"--udp-port", "same"});
+        Start(simArgs);
+        EXPECT_EQ(sim_->TcpPort(), sim_->UdpPort());
+        std::vector<std::string> args = {"discover", "--broadcast", "127.0.0.1", "--port", std::to_string(sim_->UdpPort())};
+        args.insert(args.end(), extra.begin(), extra.end());
+        CliOptions options;
+        options.interruptOn = interruptOn;
+        return CliRun(args, options);
+    }
+};
+
+TEST_F(DiscoverCliTest, TableOfTheUnitWhenTheSearchEnds)
+{
+    CliResult r = Discover({"--mac", "00:1A:2B:3C:4D:5E", "--version", "1.2.0.15"});
+    ASSERT_EQ(kOk, r.exitCode) << r.out << r.err;
+    const std::string table =
+        "IP (connect)  IP         MAC                ID      Version\n"
+        "127.0.0.1     127.0.0.1  00:1A:2B:3C:4D:5E  \xD0\x9F\xD0\xB5\xD0\xBB\xD1\x82\xD0\xB0" "1  1.2.0.15\n";
+    ASSERT_GE(r.out.size(), table.size());
+    EXPECT_EQ(table, r.out.substr(r.out.size() - table.size())) << r.out;
+    EXPECT_THAT(r.out, HasSubstr("Device founded on address 127.0.0.1\n"));
+    EXPECT_THAT(r.out, HasSubstr("Find devices end: OK."));
+}
+
+TEST_F(DiscoverCliTest, JsonLinesOnStandardOutputAndTheFailureExitCode)
+{
+    // Two answers from one address: both listed without details, and the search fails.
+    CliResult r = Discover({"--fault-discovery-duplicate"}, {"--json"});
+    EXPECT_EQ(kFailed, r.exitCode) << r.out << r.err;
+    const std::string row =
+        "{\"ip_connect\":\"127.0.0.1\",\"ip\":\"127.0.0.1\",\"mac\":\"02:50:45:4C:54:41\",\"id\":\"\",\"version\":\"\"}\n";
+    EXPECT_EQ(row + row, r.out);
+    EXPECT_THAT(r.err, HasSubstr("Received some responses with one IP address"));
+    EXPECT_THAT(r.err, HasSubstr("Find devices end: ERROR."));
+}
+
+TEST_F(DiscoverCliTest, CtrlCStopsTheSearch)
+{
+    CliResult r = Discover({}, {}, "Device founded on address");
+    EXPECT_EQ(kAborted, r.exitCode) << r.out << r.err;
+    EXPECT_THAT(r.out, HasSubstr("Find devices end: ABORTED."));
+}
 // The threads of pid other than its main thread whose signal mask lets SIGINT or SIGTERM through.
 Args ThreadsTakingSignals(pid_t pid)
 {
-    Args taking = {"no worker thread"};
-    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
-    DIR* dir = opendir(tasks.c_str());
-    while (struct dirent* e = dir ? readdir(dir) : nullptr) {
-        if (e->d_name[0] == '.' || std::to_string(pid) == e->d_name)
-            continue;
-        if (taking[0] == "no worker thread")
-            taking.clear();
-        std::ifstream status(tasks + "/" + e->d_name + "/status");
-        for (std::string line; std::getline(status, line);)
-            if (line.compare(0, 7, "SigBlk:") == 0 && (~std::stoull(line.substr(7), nullptr, 16) & 0x4002))
-                taking.push_back(std::string("thread ") + e->d_name);  // bits of SIGINT (2) and SIGTERM (15)
+    const std::string task = "/proc/" + std::to_string(pid) + "/task/", main = task + std::to_string(pid) + "/status";
+    glob_t found;
+    if (glob((task + "*/status").c_str(), 0, nullptr, &found) != 0)
+        return {"no " + task};
+    Args taking;
+    if (found.gl_pathc < 2)
+        taking.push_back("no worker thread");
+    for (size_t i = 0; i < found.gl_pathc; ++i) {
+        std::ifstream status(found.gl_pathv[i]);
+        for (std::string line; std::getline(status, line);)  // the bits of SIGINT (2) and SIGTERM (15)
+            if (main != found.gl_pathv[i] && line.compare(0, 7, "SigBlk:") == 0 &&
+                (~std::stoull(line.substr(7), nullptr, 16) & 0x4002))
+                taking.push_back(found.gl_pathv[i]);
     }
-    if (dir)
-        closedir(dir);
+    globfree(&found);
     return taking;
 }
 
