@@ -6,12 +6,14 @@
 #include "tests/settings/SettingsTestSupport.h"
 
 namespace {
+// With comments everywhere and a declaration of its own: a load drops the first, replaces the second.
 std::string Sample(const std::string& net = "Net")
 {
-    return Description(Group(1, net, 2, Group(3, "Sub")) + Group(2, "Misc") + Group(4, "Gone", 3),
-                       Item("Ip", 1, "String", Pos(2, 0, 1, 2), "", "format=\"u.u.u.u\"") +
+    return Description(Group(1, net, 2, Group(3, "Sub") + "<!-- in group -->") + Group(2, "Misc") + Group(4, "Gone", 3),
+                       "<!-- top -->" + Item("Ip", 1, "String", Pos(2, 0, 1, 2), "", "format=\"u.u.u.u\"") +
                            Item("Port", 1, "Integer", Pos(2, 0, 3, 1)) + Item("Name", 2, "String", Pos(2, 1, 1, 4)) +
-                           Item("Bits", 1, "IntArray", Pos(2, 2, 1, 1), "<indexes>a,b</indexes><hint>two</hint>"));
+                           Item("Bits", 1, "IntArray", Pos(2, 2, 1, 1), "<indexes>a,b</indexes><hint>two<!-- in --></hint>"),
+                       "<?xml version=\"1.0\" standalone=\"yes\"?>\n<!-- head -->\n");
 }
 
 TEST(SettingsFiles, WholeAndGroupExportsLoadBackWithTheirValues)
@@ -23,6 +25,9 @@ TEST(SettingsFiles, WholeAndGroupExportsLoadBackWithTheirValues)
     ValuesPut(f.Find("Bits"), {"1", "0"});
     const std::string path = f.dir / "out.xml";
     ASSERT_TRUE(f.model.DS_Export(true, path.c_str()));
+    EXPECT_EQ(ReadText(path).find("<!--"), std::string::npos) << ReadText(path);
+    EXPECT_EQ(ReadText(path).rfind("<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<device>", 0), 0u) << ReadText(path);
+    EXPECT_STREQ(f.model.Document().FirstChild()->ToDeclaration()->Standalone(), "");
     ASSERT_TRUE(whole.model.DS_Load(path.c_str()));
     EXPECT_EQ(whole.Names(), (std::vector<std::string>{"Ip", "Port", "Name", "Bits"}));
     EXPECT_EQ(ValuesOf(whole.Find("Name")), std::vector<std::string>{"k<&>\"x"});

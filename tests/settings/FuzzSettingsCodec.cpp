@@ -4,16 +4,12 @@
 #include <cstring>
 #include <string>
 
-#include "settings/DeviceSettings.h"
 #include "settings/SettingsCodec.h"
-#include "settings/SettingsXml.h"
+#include "tests/settings/SettingsTestSupport.h"
 
 namespace {
-struct QuietUi : SettingsUiI {
-    void MsgBox(const SString&) override {}
-};
 
-// type, offset, count, byte, then attributes and children.
+// type, offset, count, byte, then children, or attributes after a colon.
 const char* const kShapes[] = {
     "Integer 1 1 0", "Integer 2 2 0 <units>0.1</units>", "Integer 1 4 0", "Integer 60 4 0 <units>-2.5</units>",
     "IntArray 1 3 0 <indexes>a,b</indexes>", "IntArray 5 1 2 <indexes>0,1,2,3,4,5,6,7,8,9</indexes>",
@@ -24,22 +20,18 @@ const char* const kShapes[] = {
 
 DeviceSettings* Model()
 {
-    static QuietUi ui;
+    static RecordingSettingsUi ui;
     static DeviceSettings model(&ui);
     static const bool loaded = [] {
-        std::string text = "<device><sygnals><groups><group gid=\"1\" tab=\"2\" title=\"g\"/></groups>";
+        std::string scalars;
         for (size_t i = 0; i < sizeof kShapes / sizeof kShapes[0]; ++i) {
             char type[16];
             int offset, count, byte, used = 0;
             sscanf(kShapes[i], "%15s %d %d %d %n", type, &offset, &count, &byte, &used);
-            const std::string rest = kShapes[i] + used, at = "{\"file\":21,\"rec\":" + std::to_string(i) + ",\"offset\":" +
-                                                           std::to_string(offset) + ",\"count\":" + std::to_string(count) +
-                                                           ",\"byte\":" + std::to_string(byte) + "}";
-            text += std::string("<scalar gid=\"1\" type=\"") + type + "\" " + (rest[0] == ':' ? rest.substr(1) : "") +
-                    " position='{\"r\":" + at + ",\"w\":" + at + "}'><access>readwrite</access><description>s</description>" +
-                    (rest[0] == ':' ? "" : rest) + "</scalar>";
+            const std::string rest = kShapes[i] + used, pos = Pos(21, (int)i, offset, count, byte);
+            scalars += rest[0] == ':' ? Item("s", 1, type, pos, "", rest.substr(1)) : Item("s", 1, type, pos, rest);
         }
-        text += "</sygnals></device>";
+        std::string text = Description(Group(1, "g"), scalars);
         FILE* file = fmemopen(&text[0], text.size(), "rb");
         const bool ok = file && model.DS_LoadStream(file, "shapes.xml");
         if (file)

@@ -112,19 +112,6 @@ TEST(SettingsLoad, GroupsAndTheShownSettings)
     EXPECT_EQ(names(), "D");
 }
 
-TEST(SettingsLoad, DeclarationReplacedAndCommentsGone)
-{
-    SettingsFixture f;
-    std::string scalars = "<!-- top -->" + Item("A", 1, "Integer", Pos(2, 0, 1, 1), "<!-- deep --><hint>h<!-- in --></hint>");
-    ASSERT_TRUE(f.Load(Description(Group(1, "G", 2, "<!-- in group -->"), scalars,
-                                   "<?xml version=\"1.0\" standalone=\"yes\"?>\n<!-- head -->\n")));
-    ASSERT_TRUE(f.model.DS_Export(true, (f.dir / "out.xml").c_str()));
-    std::string saved = ReadText(f.dir / "out.xml");
-    EXPECT_EQ(saved.find("<!--"), std::string::npos) << saved;
-    EXPECT_EQ(saved.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<device>", 0), 0u) << saved;
-    EXPECT_STREQ(f.model.Document().FirstChild()->ToDeclaration()->Standalone(), "");
-}
-
 TEST(SettingsLoad, ALoadReplacesTheModelAndAFailedOneEmptiesIt)
 {
     SettingsFixture f;

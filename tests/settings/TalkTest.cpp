@@ -1,6 +1,7 @@
 // Reading and writing settings through the runner with the model's walks: against the
 // simulator for the whole path, against a scripted unit for exact requests and failures, and
 // the record bodies' own checks.
+#include <sstream>
 #include <thread>
 
 #include "base/LogTypes.h"
@@ -25,13 +26,11 @@ protected:
         }
         ASSERT_TRUE(model.Load(Description(Group(1, "G") + Group(2, "H"), scalars + more)));
         for (size_t i = 0; i < settings.size(); ++i) {
-            std::vector<std::string> values(1);
-            for (size_t at = settings[i].find('='); at != std::string::npos && ++at < settings[i].size();)
-                if (settings[i][at] == ',')
-                    values.emplace_back();
-                else
-                    values.back() += settings[i][at];
-            if (settings[i].find('=') != std::string::npos)
+            std::vector<std::string> values;
+            std::istringstream list(settings[i].substr(std::min(settings[i].find('='), settings[i].size() - 1) + 1));
+            for (std::string v; std::getline(list, v, ',');)
+                values.push_back(v);
+            if (!values.empty())
                 ValuesPut(model.model.Scalars()[i], values);
         }
     }
