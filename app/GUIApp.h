@@ -203,7 +203,7 @@ private:
     static int LogQueue_cb(void* self);
     static bool LogStyleHasText(int style, void* self);
     void LogQueueFlush(bool byFlush);
-    void LogInsertBatch(const LogEntry* entries, size_t count);
+    void LogInsertBatch(LogEntryAt entries, size_t count);
     void LogClearLocked();
     // Deletes the log's first `lines` lines (all of it when negative); a long stretch by
     // giving the view a fresh buffer and freeing the old one a piece at a time.
@@ -238,7 +238,7 @@ private:
     LogQueue logQueue_{&GUIApp::LogQueue_cb, this, kLogFrameMs};
     // Entries taken from the queue but not inserted yet (from logPendingAt_ on): a frame
     // inserts only what fits in its time.
-    std::vector<LogEntry> logPending_;
+    LogEntries logPending_;
     size_t logPendingAt_ = 0;
     // The log's buffer once the view got a fresh one (our reference), and the old buffers
     // still being freed.

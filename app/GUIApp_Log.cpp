@@ -151,13 +151,9 @@ bool GUIApp::LogStyleHasText(int style, void* self)
 void GUIApp::LogQueueFlush(bool byFlush)
 {
     std::vector<LogEntry> taken = logQueue_.Take(byFlush);
-    if (logPendingAt_ == logPending_.size()) {
-        logPending_.swap(taken);
-        logPendingAt_ = 0;
-    } else {
-        logPending_.insert(logPending_.end(), std::make_move_iterator(taken.begin()),
-                           std::make_move_iterator(taken.end()));
-    }
+    logPending_.erase(logPending_.begin(), logPending_.begin() + (long)logPendingAt_);
+    logPendingAt_ = 0;
+    logPending_.insert(logPending_.end(), std::make_move_iterator(taken.begin()), std::make_move_iterator(taken.end()));
     // The frame's own flush stops when its time is up and goes on in the next frame; any
     // other caller is about to show something after these lines and inserts them all.
     const gint64 deadline = g_get_monotonic_time() + kLogFrameBudgetUs;
@@ -179,11 +175,11 @@ void GUIApp::LogQueueFlush(bool byFlush)
             ++end;
         size_t piece = i;
         if (logBuffer_)
-            piece += LogLastCut(gtk_text_buffer_get_line_count(logBuffer_), kLogLineLimit, &logPending_[i], end - i,
-                                &GUIApp::LogStyleHasText, this);
+            piece += LogLastCut(gtk_text_buffer_get_line_count(logBuffer_), kLogLineLimit,
+                                logPending_.cbegin() + (long)i, end - i, &GUIApp::LogStyleHasText, this);
         while (i < end && !(byFlush && inserted && g_get_monotonic_time() >= deadline)) {
             size_t stop = std::min(end, piece + kLogPieceEntries);
-            LogInsertBatch(&logPending_[i], stop - i);
+            LogInsertBatch(logPending_.cbegin() + (long)i, stop - i);
             for (size_t k = stop; k-- > i;) {
                 if (logPending_[k].kind == LogEntry::Progress) {
                     ProgressShow(logPending_[k].done, logPending_[k].total);
@@ -199,10 +195,6 @@ void GUIApp::LogQueueFlush(bool byFlush)
         logPendingAt_ = 0;
     } else {
         logPendingAt_ = i;
-        if (i > n / 2) {
-            logPending_.erase(logPending_.begin(), logPending_.begin() + (long)i);
-            logPendingAt_ = 0;
-        }
         // Leave the rest of the frame to drawing and input, then go on.
         logQueue_.Arm(kLogFrameMs / 4);
     }
@@ -210,7 +202,7 @@ void GUIApp::LogQueueFlush(bool byFlush)
         LogFollowUpdate();
 }
 
-void GUIApp::LogInsertBatch(const LogEntry* entries, size_t count)
+void GUIApp::LogInsertBatch(LogEntryAt entries, size_t count)
 {
     if (!logBuffer_)
         return;

@@ -82,7 +82,7 @@ struct CutWalk {
     long cuts = 0;
 };
 
-CutWalk WalkCuts(int lineCount, int limit, const LogEntry* entries, size_t count,
+CutWalk WalkCuts(int lineCount, int limit, LogEntryAt entries, size_t count,
                  bool (*styleHasText)(int style, void* context), void* context)
 {
     CutWalk walk;
@@ -111,13 +111,13 @@ void LogMeasure(LogEntry* entries, size_t count)
             Feeds(entries[i]);
 }
 
-size_t LogLastCut(int lineCount, int limit, const LogEntry* entries, size_t count,
+size_t LogLastCut(int lineCount, int limit, LogEntryAt entries, size_t count,
                   bool (*styleHasText)(int style, void* context), void* context)
 {
     return WalkCuts(lineCount, limit, entries, count, styleHasText, context).last;
 }
 
-LogBatchPlan LogPlanBatch(int lineCount, int limit, const LogEntry* entries, size_t count,
+LogBatchPlan LogPlanBatch(int lineCount, int limit, LogEntryAt entries, size_t count,
                           bool (*styleHasText)(int style, void* context), void* context)
 {
     LogBatchPlan plan;

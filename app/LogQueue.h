@@ -4,6 +4,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -69,17 +70,23 @@ struct LogBatchPlan {
     bool lineByLine = false;
 };
 
+// What the GUI thread holds of the queue's entries until they are in: appending a frame's take
+// to a deque moves only that take, never what is still waiting (a vector moved all of it on
+// every regrowth, tens of milliseconds a frame once the window fell behind).
+using LogEntries = std::deque<LogEntry>;
+using LogEntryAt = LogEntries::const_iterator;
+
 // Counts the line feeds of the insertions' texts (their `feeds`).
 void LogMeasure(LogEntry* entries, size_t count);
 
 // The index of the insertion before which the line-by-line rule makes its last cut in this
 // run of insertions (0: none). Everything before it is cut, but for the unended tail of its
 // last line, so planning up to there costs no insertion.
-size_t LogLastCut(int lineCount, int limit, const LogEntry* entries, size_t count,
+size_t LogLastCut(int lineCount, int limit, LogEntryAt entries, size_t count,
                   bool (*styleHasText)(int style, void* context), void* context);
 
-// Entries other than insertions are passed over. lineCount: the buffer's line count (line feeds + 1). styleHasText(style): whether an
-// insertion of that style inserts its text (else only its line feed); text that is not valid
-// UTF-8 is not inserted either.
-LogBatchPlan LogPlanBatch(int lineCount, int limit, const LogEntry* entries, size_t count,
+// Entries other than insertions are passed over. lineCount: the buffer's line count (line
+// feeds + 1). styleHasText(style): whether an insertion of that style inserts its text (else
+// only its line feed); text that is not valid UTF-8 is not inserted either.
+LogBatchPlan LogPlanBatch(int lineCount, int limit, LogEntryAt entries, size_t count,
                           bool (*styleHasText)(int style, void* context), void* context);
