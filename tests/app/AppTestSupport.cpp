@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cctype>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -22,13 +21,10 @@ const int kDialogPollMs = 50;
 const int kUnexpectedDialogMs = 15000;
 const int kSilentReceiveMs = 500;
 
-// The resources are built beside the test executables, so a test binary run by hand finds them
-// as well as one run by ctest (which names the folder).
+// The resources are built beside the test executables: a test binary run by hand finds them
+// as well as one run by ctest.
 std::string BuiltRes()
 {
-    const char* bin = getenv("PELTA_BIN_DIR");
-    if (bin)
-        return std::string(bin) + "/res";
     gchar* exe = g_file_read_link("/proc/self/exe", nullptr);
     gchar* dir = exe ? g_path_get_dirname(exe) : g_strdup(".");
     std::string res = std::string(dir) + "/res";
@@ -243,11 +239,6 @@ bool AppTest::WaitIdle(int timeoutMs)
     bool idle = RunUntil([&] { return !app->Runner().IsBusy(); }, timeoutMs);
     app->Runner().WorkerJoin();
     return idle;
-}
-
-std::string AppTest::ProgressTip()
-{
-    return Tooltip(GTK_WIDGET(app->Object(W_Progress)));
 }
 
 TiXmlElement* AppTest::Setting(const char* description)

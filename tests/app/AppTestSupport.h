@@ -69,6 +69,8 @@ private:
     GLogFunc previous_;
 };
 
+std::string Tooltip(GtkWidget* w);
+
 // Aims the application's discovery at 127.0.0.1:port alone with the given receive time-out.
 void DiscoveryOnLoopback(GUIApp* app, int port, int receiveMs);
 
@@ -98,7 +100,7 @@ protected:
     // The state turns idle before the worker's last window update; joining waits for that.
     bool WaitIdle(int timeoutMs = 30000);
     std::string Status() { return gtk_label_get_label(GTK_LABEL(app->Object(W_SB_Main))); }
-    std::string ProgressTip();
+    std::string ProgressTip() { return Tooltip(GTK_WIDGET(app->Object(W_Progress))); }
     double Fraction() { return gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(app->Object(W_Progress))); }
     // The setting of the loaded description so described, and its widgets while shown.
     TiXmlElement* Setting(const char* description);
@@ -125,6 +127,5 @@ void EntrySet(GUIApp* app, WidgetId id, const char* text);
 GtkWidget* Widget(const char* name);
 // The visible text of a message dialog.
 std::string MessageText(GtkWidget* dialog);
-std::string Tooltip(GtkWidget* w);
 
 }  // namespace apptest
