@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <algorithm>
+#include <chrono>
 #include <memory>
 #include <random>
 #include <vector>

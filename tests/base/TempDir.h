@@ -31,7 +31,8 @@ inline std::string ReadText(const std::string& path)
 {
     gchar* data = nullptr;
     gsize size = 0;
-    std::string text = g_file_get_contents(path.c_str(), &data, &size, nullptr) ? std::string(data, size) : "<unreadable>";
+    const bool read = g_file_get_contents(path.c_str(), &data, &size, nullptr);
+    std::string text = read ? std::string(data, size) : "<unreadable>";
     g_free(data);
     return text;
 }

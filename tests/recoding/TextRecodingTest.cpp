@@ -30,6 +30,7 @@ TEST(Codepage, NamesInAnyCaseAndCanonicalNames)
     const std::pair<const char*, int32_t> cases[] = {
         {"IBM866", 1}, {"csKOI8-r", 2}, {"ms-cyrl", 3}, {"Cp1251", 3}, {"x-swd-cyrillic", 4}, {"utf-8", 5},
         {"UTF8", 0},   {"", 0},         {" UTF-8", 0},  {"WINDOWS-1251-AND-A-VERY-LONG-TAIL-THAT-GOES-ON", 0},
+        {"WINDOWS-1251-AND-A-TAIL-OF-32-CH", 0},  // one more than the longest the name buffer takes
     };
     for (const auto& c : cases)
         EXPECT_EQ(CodepageFromName(c.first), c.second) << c.first;

@@ -115,11 +115,12 @@ TEST(XmlStreamWriter, Base64AndWrappedTextKeepTheirLines)
         words += "word" + std::to_string(i) + "   ";
         single += "word" + std::to_string(i) + " ";
     }
-    std::vector<std::string> lines = Inner([](XmlStreamWriter& w, const std::string& t) { w.Text(t.c_str(), -1, true); }, words);
+    auto wrapped = [](XmlStreamWriter& w, const std::string& t) { w.Text(t.c_str(), -1, true); };
+    std::vector<std::string> lines = Inner(wrapped, words);
     std::string joined;
     for (size_t i = 0; i < lines.size(); ++i) {
-        EXPECT_TRUE(lines[i].size() < kXmlWrapColumn + 10 && (i + 1 == lines.size() || lines[i].size() >= kXmlWrapColumn))
-            << lines[i];
+        const bool last = i + 1 == lines.size();
+        EXPECT_TRUE(lines[i].size() < kXmlWrapColumn + 10 && (last || lines[i].size() >= kXmlWrapColumn)) << lines[i];
         joined += (i ? " " : "") + lines[i];
     }
     EXPECT_EQ(joined, single);
