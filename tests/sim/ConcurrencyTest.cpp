@@ -6,39 +6,32 @@
 #include <chrono>
 #include <thread>
 
-#include "tests/sim/SimFixture.h"
+#include "tests/sim/SimTestClient.h"
 
 namespace {
 
 using ConcurrencyTest = SimTest;
 
-const int kClients = 4;
-const int kRoundsPerClient = 150;
-
 TEST_F(ConcurrencyTest, ClientsWorkSideBySide) {
     StartSim();
     std::atomic<int> failures{0};
     std::vector<std::thread> threads;
-    for (int i = 0; i < kClients; ++i) {
+    for (int i = 0; i < 4; ++i) {
         threads.emplace_back([&, i] {
             RawClient c;
-            if (!c.Connect(sim_->TcpPort())) {
-                failures++;
-                return;
-            }
-            for (int round = 0; round < kRoundsPerClient; ++round) {
+            failures += !c.Connect(sim_->TcpPort());
+            for (int round = 0; round < 150; ++round) {
                 Bytes values = {0x00, 0x01, (uint8_t)i, (uint8_t)round};
                 Bytes write = WriteRecordFrame((uint16_t)(200 + i), (uint16_t)round, values);
-                if (c.Transact(write) != write) failures++;
-                if (RecordData(c.Transact(ReadRecordFrame((uint16_t)(200 + i), (uint16_t)round, 2))) != values)
-                    failures++;
+                failures += c.Transact(write) != write;
+                failures += RecordData(c.Transact(ReadRecordFrame((uint16_t)(200 + i), (uint16_t)round, 2))) != values;
             }
         });
     }
     threads.emplace_back([&] {
         RawClient c;
-        Bytes image = PatternImage(6000, 3);
-        if (!c.Connect(sim_->TcpPort()) || !WriteImage(c, 3, image, 42).ok) failures++;
+        Bytes image = PatternImage(6008, 3);
+        if (!c.Connect(sim_->TcpPort()) || WriteImage(c, 3, image, 42) != "") failures++;
     });
     threads.emplace_back([&] {
         // Fewer than the listen backlog: a burst beyond it waits for SYN retransmits, not for the unit.

@@ -1,8 +1,6 @@
 // libFuzzer entry for the simulator's description reader: the input is a whole description or
-// settings file. What it yields is pushed through everything the unit does with it (start-up
-// values coded into records, stored, and every read record the description names assembled),
-// and the results are checked for what the unit promises; a violation aborts so libFuzzer
-// keeps the input.
+// settings file, pushed through everything the unit does with it (start-up values coded into
+// records and stored, every named read record assembled); a broken promise aborts.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>

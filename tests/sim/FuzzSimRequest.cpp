@@ -1,8 +1,7 @@
-// libFuzzer entry for the request side of the simulator: the input is what one client sends on
-// a TCP connection. Frames are cut out of it as the connection does and handled against a fresh
-// unit with one request context, so a gateway send and its read, or an upload and the reboot it
-// asks for, are reachable. Every answer is checked for what a client relies on; a violation
-// aborts so libFuzzer keeps the input.
+// libFuzzer entry for the simulator's request side: the input is what one client sends on a TCP
+// connection, cut into frames as the connection does and handled against a fresh unit with one
+// request context (so a gateway send and its read, or an upload and its reboot, are reachable).
+// Every answer is checked for what a client relies on; a violation aborts.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -21,11 +20,8 @@ namespace {
 // Far more frames than any sequence the unit remembers; keeps a run short whatever -max_len is.
 const int kMaxFramesPerInput = 256;
 
-#define CHECK(cond)                                                    \
-    if (!(cond)) {                                                     \
-        fprintf(stderr, "invariant broken: %s\n", #cond);              \
-        abort();                                                       \
-    }
+#define CHECK(cond) \
+    if (!(cond)) fprintf(stderr, "invariant broken: %s\n", #cond), abort()
 
 void CheckAnswer(const std::vector<uint8_t>& frame, const uint8_t* answer, const RequestOutcome& outcome) {
     size_t n = outcome.answerSize;

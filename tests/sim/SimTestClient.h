@@ -1,17 +1,20 @@
 // A deliberately small, independent Modbus TCP client for the simulator's tests: raw bytes in,
 // raw bytes out, every receive bounded in time. Frame builders follow the public Modbus layouts.
 #pragma once
+#include <gtest/gtest.h>
+
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
-using Bytes = std::vector<uint8_t>;
+#include "tests/support/ScriptedPeer.h"
+#include "tests/support/SimProcess.h"
 
 const int kIoTimeoutMs = 3000;
 const uint16_t kSimPassword = 1;
 
-Bytes Hex(const char* text);   // "00 7B 00 00" -> bytes
-std::string ToHex(const Bytes& bytes);
+std::string ToHex(const Bytes& bytes);   // "00 7B 00"
 
 class RawClient {
 public:
@@ -22,15 +25,11 @@ public:
 
     bool Connect(int port);
     void Close();
-    // Leaves with a reset instead of an orderly close.
-    void Abort();
+    void Abort();   // leaves with a reset instead of an orderly close
     bool Send(const Bytes& bytes);
-    // Exactly n bytes, or fewer when the peer closed or the time-out passed.
-    Bytes Receive(size_t n, int timeoutMs = kIoTimeoutMs);
-    // One MBAP answer: header, then as many bytes as its length field says.
-    Bytes ReceiveFrame(int timeoutMs = kIoTimeoutMs);
-    // True when the peer closes (EOF or reset) within timeoutMs without sending anything.
-    bool WaitClosed(int timeoutMs = kIoTimeoutMs);
+    Bytes Receive(size_t n, int timeoutMs = kIoTimeoutMs);   // fewer on a close or time-out
+    Bytes ReceiveFrame();                                    // the MBAP header, then its length
+    bool WaitClosed();   // the peer closes (EOF or reset) in time, sending nothing
     Bytes Transact(const Bytes& request) { return Send(request) ? ReceiveFrame() : Bytes(); }
 
 private:
@@ -40,7 +39,7 @@ private:
 // One datagram to 127.0.0.1:port; the answers that arrive within timeoutMs, at most `want`.
 std::vector<Bytes> UdpExchange(int port, const Bytes& request, size_t want, int timeoutMs);
 
-// Request frames with transaction 123 and unit 0.
+// Request frames with unit 0.
 Bytes FrameOf(uint8_t function, const Bytes& data, uint16_t tid = 123);
 Bytes ReadRegistersFrame(uint16_t start, uint16_t count);
 Bytes WriteKeyedFrame(uint16_t start, uint16_t value, uint16_t password = kSimPassword);
@@ -52,17 +51,33 @@ Bytes RecordData(const Bytes& answer);
 uint16_t ResultOf(RawClient& client, uint16_t file, uint16_t record);
 
 // Writes an image through the firmware or loader contract (header, then 12-byte code records)
-// and reads every record back. Ten records travel in one frame and several frames are sent
-// before their answers are read, so that the largest image takes seconds, not minutes.
-struct ImageWriteResult {
-    bool ok = false;
-    std::string failure;       // first problem, for test messages: "file F record R: ..."
-    uint16_t lastResult = 0;   // result code of the last record read back
-    uint32_t records = 0;      // code records written
-};
-// crcXor spoils the header's CRC on purpose.
-ImageWriteResult WriteImage(RawClient& client, uint16_t firstFile, const Bytes& image, uint32_t mask,
-                            uint16_t password = kSimPassword, uint32_t crcXor = 0);
-// Only the read-back of an image written before.
-ImageWriteResult VerifyImage(RawClient& client, uint16_t firstFile, const Bytes& image, uint32_t mask);
+// and reads every record back; write=false only reads back an image written before. Ten
+// records travel in one frame and several frames are sent before their answers are read, so
+// that the largest image takes seconds, not minutes. Empty, or the first problem: "file F
+// record R: ...". crcXor spoils the header's CRC on purpose.
+std::string WriteImage(RawClient& client, uint16_t firstFile, const Bytes& image, uint32_t mask,
+                       uint16_t password = kSimPassword, uint32_t crcXor = 0, bool write = true);
 Bytes PatternImage(size_t size, uint32_t seed);
+
+// One simulator per test, which must stop cleanly (exit 0: no sanitizer report, no leak).
+class SimTest : public ::testing::Test {
+protected:
+    void StartSim(const std::vector<std::string>& args = {}) {
+        StopSim();
+        sim_ = std::make_unique<SimProcess>(args);
+        std::string error;
+        ASSERT_TRUE(sim_->Start(&error)) << error;
+    }
+    void StopSim() {
+        client_.Close();
+        if (!sim_) return;
+        sim_->Stop();
+        EXPECT_EQ(0, sim_->ExitCode()) << sim_->Output();
+        sim_.reset();
+    }
+    void Connect() { ASSERT_TRUE(client_.Connect(sim_->TcpPort())); }
+    void TearDown() override { StopSim(); }
+
+    std::unique_ptr<SimProcess> sim_;
+    RawClient client_;
+};
