@@ -1,19 +1,18 @@
-// Settings descriptions in the simulator: reads follow the "r" positions, register 0 tells whether
-// the feeding writes carried values, start-up values coded as the tool codes them, refusals. That
-// the sample settings file's values come out of the unit as the tool reads them is the settings
-// talk test's part; here the edges that file does not reach.
+// Settings descriptions in the simulator: reads follow the "r" positions, register 0 marks values,
+// start-up values and refusals; the sample file's round trip is the settings talk test's part.
 #include <gtest/gtest.h>
-#include <glib.h>
 
 #include <algorithm>
-#include <cstring>
+#include <filesystem>
 
 #include "sim/SettingsSeed.h"
-#include "sim/SimDescription.h"
+#include "sim/Unit.h"
 #include "tests/base/TempDir.h"
 #include "tests/sim/SimTestClient.h"
 
 namespace {
+
+namespace fs = std::filesystem;
 
 std::string Position(int rFile, int rRec, int rOffset, int count, int wFile, int wRec, int wOffset, int byte = 0) {
     auto at = [&](int file, int rec, int offset) {
@@ -31,8 +30,6 @@ std::string Scalar(const std::string& type, const std::string& position, const s
 
 std::string Document(const std::string& scalars) { return "<device><sygnals>" + scalars + "</sygnals></device>"; }
 
-// Steps against a running unit: a write of `registers` (expect "ok" or "exception N"), or,
-// with registers null, a read of `length` registers (expect their hex).
 struct Step {
     const char* name;
     uint16_t file, record;
@@ -79,20 +76,14 @@ TEST_F(DescriptionTest, ReadsFollowTheReadPositionsAndMarkValues) {
         {"feeding record not written: the image record", 3, 1, nullptr, 2, "00 01 00 03"},
         {"write the feeding record", 25, 0, "00 01 12 34", 0, "ok"},
         {"now the settings", 3, 1, nullptr, 2, "00 01 12 34"},
-        {"an unnamed image record stays", 3, 2, nullptr, 1, "00 01"},
-        {"never written", 22, 0, nullptr, 3, "00 00 00 00 00 00"},
         {"write 21/0", 21, 0, "00 01 11 11 22 22 33 33", 0, "ok"},
         {"24/0 not written yet", 22, 0, nullptr, 3, "00 00 00 00 11 11"},
         {"other record; unnamed registers 0", 21, 64, nullptr, 5, "00 01 22 22 33 33 00 00 00 00"},
         {"short read", 21, 64, nullptr, 2, "00 01 22 22"},
-        {"unnamed record as written", 21, 0, nullptr, 4, "00 01 11 11 22 22 33 33"},
         {"write 24/0", 24, 0, "00 01 00 00 00 00 44 44", 0, "ok"},
         {"both feeders hold values", 22, 0, nullptr, 3, "00 01 44 44 11 11"},
         {"write 24/0 without values", 24, 0, "80 01 00 00 00 00 00 00", 0, "ok"},
         {"one feeder without values", 22, 0, nullptr, 3, "00 00 00 00 11 11"},
-        {"write 21/0 without values", 21, 0, "80 01 00 00 00 00 00 00", 0, "ok"},
-        {"other record without values", 21, 64, nullptr, 3, "00 00 00 00 00 00"},
-        {"unnamed record without values", 21, 0, nullptr, 2, "00 00 00 00"},
         {"write an unnamed record", 100, 2, "00 01 12 34 56 78", 0, "ok"},
         {"read back zero-padded", 100, 2, nullptr, 5, "00 01 12 34 56 78 00 00 00 00"},
         {"a later settings write at 3/0 wins again", 3, 0, "00 01 00 2A", 0, "ok"},
@@ -111,14 +102,9 @@ TEST(DescriptionReader, BadDescriptionsAreRefusedWithOneLine) {
         {Document(std::string(4u << 20, ' ')), "larger than 4 MiB"},
         {"<device><sygnals/></device>\xF3", "not valid UTF-8"},
     };
-    auto openFiles = [] {
-        GDir* fds = g_dir_open("/proc/self/fd", 0, nullptr);
-        int n = 0;
-        while (fds && g_dir_read_name(fds)) ++n;
-        if (fds) g_dir_close(fds);
-        return n;
-    };
-    int before = openFiles(), i = 0;
+    auto openFiles = [] { return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()); };
+    auto before = openFiles();
+    int i = 0;
     for (const auto& c : cases) {
         std::string path = dir / std::to_string(i++), error;
         if (!c.first.empty()) WriteText(path, c.first);
@@ -140,12 +126,8 @@ TEST(DescriptionReader, SettingsTheUnitCannotPlaceAreSkippedWithAReason) {
     const std::string at1 = "{\"file\":2,\"rec\":0,\"offset\":1,\"count\":1}";
     auto raw = [](const std::string& r, const std::string& w) { return "{\"r\":" + r + ",\"w\":" + w + "}"; };
     const std::pair<std::string, const char*> cases[] = {
-        {"<scalar type=\"Integer\" position='" + Position(2, 0, 1, 1, 2, 0, 1) + "'><access>read</access></scalar>",
-         "not readwrite"},
         {Scalar("Double", Position(2, 0, 1, 1, 2, 0, 1)), "unsupported type 'Double'"},
         {Scalar("Integer", "{\"r\":"), "position is no JSON"},
-        {Scalar("Integer", raw(at1, "{\"file\":2,\"rec\":0,\"offset\":1}")), "lacks r or w"},
-        {Scalar("Integer", raw(at1, "{\"file\":2,\"rec\":0,\"offset\":1,\"count\":1.5}")), "lacks r or w"},
         {Scalar("Integer", raw("5", at1)), "lacks r or w"},
         {Scalar("Integer", raw("{\"file\":2,\"rec\":0,\"offset\":1,\"count\":2}", at1)), "counts differ"},
         {Scalar("Integer", Position(2, 0, 63, 2, 2, 0, 1)), "outside a 64-register record"},
@@ -167,63 +149,66 @@ TEST(DescriptionReader, SettingsTheUnitCannotPlaceAreSkippedWithAReason) {
     }
 }
 
-// The start-up coder's edges, over a record prefilled with FF. Expect: the setting's registers,
-// or "fails".
-TEST(DescriptionReader, ValuesAreCodedAsTheToolWritesThem) {
+// Start-up values coded as the tool writes them into whole records with the password; a record is
+// left out when any of its settings cannot be coded or lacks values. Expect: the record, or why.
+TEST(DescriptionReader, StartUpValuesAreCodedIntoWholeWriteRecords) {
     struct Case {
         const char* type;
-        int count;
-        const char* inner;   // units, indexes
-        std::vector<const char*> values;
+        int file, offset, count;
+        const char* inner;   // units, indexes, values
         const char* expect;
     } cases[] = {
-        {"Integer", 2, "", {"0x10"}, "00 00 00 10"},
-        {"Integer", 4, "", {"-1"}, "FF FF FF FF FF FF FF FF"},
-        {"Float", 1, "<units>0.5</units>", {"-1.25"}, "FF FD"},
-        {"IntArray", 2, "<indexes>a,b</indexes>", {"513", "2"}, "02 01 00 02"},
-        {"IntArray", 2, "<indexes>a,b</indexes>", {"1"}, "fails"},
-        {"String", 1, "", {"abc"}, "61 62"},
-        {"StringArray", 2, "<indexes>a,b</indexes>", {"ab", "c"}, "61 62 63 00"},
-        {"Integer", 3, "", {"1"}, "fails"},
+        {"Integer", 30, 1, 2, "<values><value>0x10</value></values>", "12 34 00 00 00 10"},
+        {"Integer", 31, 1, 4, "<values><value>-1</value></values>", "12 34 FF FF FF FF FF FF FF FF"},
+        {"Float", 32, 1, 1, "<units>0.5</units><values><value>-1.25</value></values>", "12 34 FF FD"},
+        {"IntArray", 33, 1, 2, "<indexes>a,b</indexes><values><value>513</value><value>2</value></values>",
+         "12 34 02 01 00 02"},
+        {"IntArray", 34, 1, 2, "<indexes>a,b</indexes><values><value>1</value></values>", "'34': no value 2"},
+        {"String", 35, 1, 1, "<values><value>abc</value></values>", "12 34 61 62"},
+        {"StringArray", 36, 1, 2, "<indexes>a,b</indexes><values><value>ab</value><value>c</value></values>",
+         "12 34 61 62 63 00"},
+        {"Integer", 37, 1, 3, "<values><value>1</value></values>", "'37': values of 6 bytes cannot be coded"},
+        // Two settings of one record: as long as the furthest.
+        {"Integer", 38, 3, 1, "<values><value>7</value></values>", "12 34 00 08 00 00 00 07"},
+        {"Integer", 38, 1, 1, "<values><value>8</value></values>", "12 34 00 08 00 00 00 07"},
+        {"Integer", 39, 1, 1, "<values><value>1</value></values>", "some of its settings have no values"},
+        {"Integer", 39, 2, 1, "", "some of its settings have no values"},
+        {"Integer", 40, 1, 1, "", "no record"},   // a record without any values is not mentioned
     };
+    std::string scalars;
     for (const Case& c : cases) {
-        std::string values = "<values>";
-        for (const char* v : c.values) values += std::string("<value><![CDATA[") + v + "]]></value>";
-        std::string scalar = Scalar(c.type, Position(30, 0, 1, c.count, 30, 0, 1), c.inner + values + "</values>");
-        SimDescription d;
-        std::string error, why;
-        ASSERT_TRUE(ParseDescription(Document(scalar), &d, &error)) << error;
-        ASSERT_EQ(1u, d.settings.size()) << c.type << " " << c.expect;
-        uint8_t record[kRecordRegisterLimit * 2];
-        memset(record, 0xFF, sizeof record);
-        bool ok = EncodeSetting(d.settings[0], record, &why);
-        EXPECT_EQ(c.expect, ok ? ToHex(Bytes(record + 2, record + 2 + c.count * 2)) : "fails")
-            << c.type << " " << c.values[0] << " " << why;
+        std::string position = Position(c.file, 0, c.offset, c.count, c.file, 0, c.offset);
+        scalars += Scalar(c.type, position, "<description>" + std::to_string(c.file) + "</description>" + c.inner);
+    }
+    SimDescription d;
+    std::string error;
+    ASSERT_TRUE(ParseDescription(Document(scalars), &d, &error)) << error;
+    std::vector<std::string> skipped;
+    std::vector<SeedRecord> records = SeedRecords(d, 0x1234, &skipped);
+    for (const Case& c : cases) {
+        std::string got = "no record", where = "file " + std::to_string(c.file) + " record 0: ";
+        for (const SeedRecord& r : records)
+            if (r.file == c.file) got = ToHex(r.registers);
+        for (const std::string& s : skipped)
+            if (s.compare(0, where.size(), where) == 0) got = s.substr(where.size());
+        EXPECT_EQ(c.expect, got) << c.type << " in file " << c.file;
     }
 }
 
-TEST(DescriptionReader, StartUpRecordsAreWholeWriteRecordsWithThePassword) {
-    auto valued = [](const char* name, const std::string& position, const char* value) {
-        return Scalar("Integer", position,
-                      std::string("<description>") + name + "</description><values><value>" + value + "</value></values>");
-    };
-    SimDescription d;
-    std::string error;
-    ASSERT_TRUE(ParseDescription(
-        Document(valued("a", Position(2, 0, 3, 1, 22, 0, 3), "7") + valued("b", Position(2, 0, 1, 1, 22, 0, 1), "8") +
-                 Scalar("Integer", Position(2, 1, 1, 1, 23, 0, 1)) + valued("c", Position(2, 2, 1, 1, 24, 0, 1), "1") +
-                 Scalar("Integer", Position(2, 2, 2, 1, 24, 0, 2)) + valued("e", Position(2, 4, 1, 3, 26, 5, 1), "1")),
-        &d, &error))
-        << error;
+// More start-up records than the unit holds: a clear error, not a unit that lost some of them.
+TEST(DescriptionReader, StartUpValuesBeyondTheStoreAreRefused) {
+    TempDir dir;
+    std::string scalars;
+    for (int file = 1; file <= (int)kMaxSettingsRecords + 1; ++file)
+        scalars += Scalar("Integer", Position(file, 0, 1, 1, file, 0, 1), "<values><value>1</value></values>");
+    WriteText(dir / "many.xml", Document(scalars));
+    const uint8_t version[4] = {1, 0, 0, 1};
+    Unit unit(UnitIdentity(), version, kDefaultPassword);
+    size_t seeded = 0;
     std::vector<std::string> skipped;
-    std::vector<SeedRecord> records = SeedRecords(d, 0x1234, &skipped);
-    ASSERT_EQ(1u, records.size());
-    EXPECT_EQ(22, records[0].file);
-    EXPECT_EQ("12 34 00 08 00 00 00 07", ToHex(records[0].registers)) << "both settings, as long as the furthest";
-    // 23/0 has no values at all and is not mentioned.
-    EXPECT_EQ((std::vector<std::string>{"file 24 record 0: some of its settings have no values",
-                                        "file 26 record 5: 'e': values of 6 bytes cannot be coded"}),
-              skipped);
+    std::string error;
+    EXPECT_FALSE(SeedUnit(unit, dir / "many.xml", &seeded, &skipped, &error));
+    EXPECT_EQ(dir / "many.xml" + ": the unit's settings store is full", error);
 }
 
 }  // namespace

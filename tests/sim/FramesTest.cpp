@@ -1,5 +1,4 @@
-// Byte-exact exchanges with the simulator over loopback: the requests the tool sends, the
-// answers the contract fixes, and what malformed or unknown requests get.
+// Byte-exact exchanges: the answers the contract fixes, and what malformed or unknown requests get.
 #include <gtest/gtest.h>
 
 #include "tests/sim/SimTestClient.h"
@@ -9,7 +8,7 @@ namespace {
 using FramesTest = SimTest;
 
 TEST_F(FramesTest, ContractRequestsGetTheirExactAnswers) {
-    StartSim({"--version", "1.2.0.15", "--mac", "00:1A:2B:3C:4D:5E", "--ip", "10.1.2.3"});
+    StartSim({"--version", "1.2.0.15", "--mac", "00:1A:2B:3C:4D:5E", "--ip", "10.1.2.3", "--id", "\xD0\x81\xD0\xB6"});
     Connect();
     struct Case {
         const char* what;
@@ -17,15 +16,10 @@ TEST_F(FramesTest, ContractRequestsGetTheirExactAnswers) {
         const char* answer;
     } cases[] = {
         {"version read", "00 7B 00 00 00 06 00 03 00 02 00 02", "00 7B 00 00 00 07 00 03 04 01 02 00 0F"},
-        {"loader header never written: block is empty", "00 7B 00 00 00 0A 00 14 07 06 00 05 00 00 00 08",
-         "00 7B 00 00 00 15 00 14 12 11 06 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"},
         {"identifier in WINDOWS-1251", "00 7B 00 00 00 0A 00 14 07 06 00 01 00 01 00 04",
-         "00 7B 00 00 00 0D 00 14 0A 09 06 00 01 CF E5 EB F2 E0 31"},
+         "00 7B 00 00 00 0D 00 14 0A 09 06 00 01 A8 E6 00 00 00 00"},
         {"discovery record over TCP", "00 7B 00 00 00 0A 00 14 07 06 00 01 00 00 00 08",
          "00 7B 00 00 00 15 00 14 12 11 06 00 01 00 1A 2B 3C 4D 5E 00 00 00 00 0A 01 02 03"},
-        {"gateway send", "00 7B 00 00 00 05 00 43 03 60 63", "00 7B 00 00 00 04 00 43 00 00"},
-        {"gateway read: 55, payload, check byte", "00 7B 00 00 00 02 00 41",
-         "00 7B 00 00 00 08 00 41 55 03 60 63 03 1E"},
         {"password change to 7 with password 1", "00 7B 00 00 00 0B 00 64 00 02 00 01 02 00 01 00 07",
          "00 7B 00 00 00 06 00 64 00 02 00 01"},
     };
@@ -60,11 +54,9 @@ TEST_F(FramesTest, BadRequestsGetTheModbusException) {
         {"write record: byte count disagrees", "00 7B 00 00 00 0C 00 15 0A 06 00 64 00 01 00 01 00 01", 3},
         {"write record: data shorter than length", "00 7B 00 00 00 0C 00 15 09 06 00 64 00 01 00 02 00 01", 3},
         {"write record: reference type 7", "00 7B 00 00 00 0C 00 15 09 07 00 64 00 01 00 01 00 01", 2},
-        {"write record: wrong password", "00 7B 00 00 00 0C 00 15 09 06 00 64 00 01 00 01 00 02", 3},
         {"write record: header count disagrees with size",
          "00 7B 00 00 00 1A 00 15 17 06 00 03 00 00 00 08 00 01 00 02 00 00 00 04 00 00 00 00 00 00 00 00", 3},
         {"keyed write: register 5", "00 7B 00 00 00 0B 00 64 00 05 00 01 02 00 01 00 01", 2},
-        {"keyed write: wrong password", "00 7B 00 00 00 0B 00 64 00 0E 00 01 02 00 09 00 01", 3},
         {"keyed write: password above 32767", "00 7B 00 00 00 0B 00 64 00 02 00 01 02 00 01 9C 40", 3},
         {"keyed write: command 2", "00 7B 00 00 00 0B 00 64 00 0E 00 01 02 00 01 00 02", 3},
         {"keyed write: byte count disagrees", "00 7B 00 00 00 0B 00 64 00 0E 00 01 04 00 01 00 01", 3},
@@ -85,25 +77,18 @@ TEST_F(FramesTest, BadRequestsGetTheModbusException) {
 
 TEST_F(FramesTest, UnparseableStreamsCloseTheConnectionOnly) {
     StartSim();
+    // Protocol 1, lengths 0, 1 and 300, and text.
     for (const char* bytes : {"00 7B 00 01 00 06 00 03 00 02 00 02", "00 7B 00 00 00 00 00 03", "00 7B 00 00 00 01 00",
-                              "00 7B 00 00 01 2C 00 03 00 02 00 02"}) {
+                              "00 7B 00 00 01 2C 00 03 00 02 00 02", "47 45 54 20 2F 0D 0A 0D 0A"}) {
         Connect();
         ASSERT_TRUE(client_.Send(Hex(bytes)));
         EXPECT_TRUE(client_.WaitClosed()) << bytes;
     }
-    Connect();
-    ASSERT_TRUE(client_.Send(Bytes{'G', 'E', 'T', ' ', '/', '\r', '\n', '\r', '\n'}));
-    EXPECT_TRUE(client_.WaitClosed()) << "text";
-    // A client that leaves in the middle of a frame, and one that sends a frame in pieces.
-    Connect();
-    ASSERT_TRUE(client_.Send(Hex("00 7B 00 00 00 06 00")));
+    // A frame in pieces, then two requests in one segment get two answers, in order.
     Connect();
     for (uint8_t b : ReadRegistersFrame(2, 2)) ASSERT_TRUE(client_.Send(Bytes{b}));
     EXPECT_EQ(13u, client_.ReceiveFrame().size());
-    // Two requests in one segment get two answers, in order.
-    Bytes two = ReadRegistersFrame(2, 1), second = FrameOf(3, Hex("00 03 00 01"), 124);
-    two.insert(two.end(), second.begin(), second.end());
-    ASSERT_TRUE(client_.Send(two));
+    ASSERT_TRUE(client_.Send(Concat({ReadRegistersFrame(2, 1), FrameOf(3, Hex("00 03 00 01"), 124)})));
     EXPECT_EQ("00 7B 00 00 00 05 00 03 02 01 00", ToHex(client_.ReceiveFrame()));
     EXPECT_EQ("00 7C 00 00 00 05 00 03 02 00 01", ToHex(client_.ReceiveFrame()));
 }

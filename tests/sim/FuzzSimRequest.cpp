@@ -1,7 +1,6 @@
-// libFuzzer entry for the simulator's request side: the input is what one client sends on a TCP
-// connection, cut into frames as the connection does and handled against a fresh unit with one
-// request context (so a gateway send and its read, or an upload and its reboot, are reachable).
-// Every answer is checked for what a client relies on; a violation aborts.
+// libFuzzer entry for the simulator's request side: what one client sends on a connection, cut into
+// frames and handled against one unit and request context (so an upload and its reboot are
+// reachable); every answer is checked for what a client relies on, a violation aborts.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <random>
 
 #include "base/Crc.h"
@@ -26,15 +25,8 @@ Bytes Be16(std::initializer_list<size_t> words) {
 }
 uint16_t Get16(const uint8_t* p) { return (uint16_t)((p[0] << 8) | p[1]); }
 
-sockaddr_in Loopback(int port) {
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_port = htons((uint16_t)port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
-}
+sockaddr_in Loopback(int port) { return sockaddr_in{AF_INET, htons((uint16_t)port), {htonl(INADDR_LOOPBACK)}, {}}; }
 
-// Every receive of the tests' sockets ends within timeoutMs.
 int Bounded(int fd, int timeoutMs) {
     timeval tv = {timeoutMs / 1000, timeoutMs % 1000 * 1000};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
@@ -65,7 +57,6 @@ std::vector<Planned> PlanImage(uint16_t firstFile, const Bytes& image, uint32_t 
     return plan;
 }
 
-// Sends the frames a window at a time and returns their answers in order.
 std::vector<Bytes> Pipeline(RawClient& client, const std::vector<Bytes>& frames) {
     std::vector<Bytes> answers;
     for (size_t i = 0; i < frames.size(); i += kFramesInFlight) {
@@ -139,14 +130,8 @@ bool RawClient::Connect(int port) {
     return false;
 }
 
-bool RawClient::Send(const Bytes& bytes) {
-    for (size_t done = 0; done < bytes.size();) {
-        ssize_t n = send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += (size_t)n;
-    }
-    return true;
+bool RawClient::Send(const Bytes& bytes) {   // a blocking send returns once all is queued
+    return send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == (ssize_t)bytes.size();
 }
 
 Bytes RawClient::Receive(size_t n, int timeoutMs) {

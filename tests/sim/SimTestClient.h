@@ -50,11 +50,9 @@ Bytes RecordData(const Bytes& answer);
 // Result register of an image record (0xFFFF when the read fails).
 uint16_t ResultOf(RawClient& client, uint16_t file, uint16_t record);
 
-// Writes an image through the firmware or loader contract (header, then 12-byte code records)
-// and reads every record back; write=false only reads back an image written before. Ten
-// records travel in one frame and several frames are sent before their answers are read, so
-// that the largest image takes seconds, not minutes. Empty, or the first problem: "file F
-// record R: ...". crcXor spoils the header's CRC on purpose.
+// Writes an image through the firmware or loader contract (header, then 12-byte code records), ten
+// records a frame and frames pipelined, and reads every record back (only that when write=false).
+// Empty, or the first problem: "file F record R: ...". crcXor spoils the header's CRC on purpose.
 std::string WriteImage(RawClient& client, uint16_t firstFile, const Bytes& image, uint32_t mask,
                        uint16_t password = kSimPassword, uint32_t crcXor = 0, bool write = true);
 Bytes PatternImage(size_t size, uint32_t seed);
