@@ -1,5 +1,5 @@
-// Start-up: the defaults of a first start, every failure path, translated titles, the
-// keyboard's reach, and the About and Help dialogs.
+// Start-up: every failure path, translated titles, the keyboard's reach, and the About and
+// Help dialogs.
 #include <gdk/gdkkeysyms.h>
 #include <sys/stat.h>
 
