@@ -75,7 +75,7 @@ TEST(UdpChannel, BroadcastsOnceAndHandsOutEachAnswerInPieces)
     const Bytes request = Hex("01 02");
     ASSERT_TRUE(ch.Open() && ch.Send(request.data(), 2));
     EXPECT_TRUE(u1.Take() == request && u2.Take() == request && u1.Take().empty());
-    EXPECT_EQ(owner.Lines().at(2).mode, (int)(LogModeLine | kLogNoTime));
+    EXPECT_EQ(owner.Modes().at(2), (int)(LogModeLine | kLogNoTime));
     EXPECT_EQ(owner.Styled(), (Lines{"0|Open UDP socket", "0|Send to broadcast addresses:", "0|\t\t127.0.0.1",
                                      "0|\t\t127.1.2.3", "1|--> 2 bytes:", "3|01 02                  "}));
     owner.Clear();

@@ -8,18 +8,13 @@
 #include "base/Messages.h"
 #include "channels/TalkChannel.h"
 
-struct LoggedLine {
-    std::string text;
-    int style;
-    int mode;
-};
-
 class RecordingOwner : public TalkChannelExtI {
 public:
     void LogMessage(const SString& message, int style, int mode) override
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        lines_.push_back({message.Text(), style, mode});
+        lines_.push_back(std::to_string(style) + "|" + message.Text());
+        modes_.push_back(mode);
     }
     SString MessageText(const char* msgid, const char* a0, const char* a1, const char* a2,
                         const char* a3) override
@@ -36,22 +31,14 @@ public:
     }
     bool IsTalkLog() override { return talkLog; }
 
-    std::vector<LoggedLine> Lines()
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return lines_;
-    }
-    // Every line as "<style>|<text>", the form the tests compare against.
-    std::vector<std::string> Styled()
-    {
-        std::vector<std::string> out;
-        for (const LoggedLine& l : Lines()) out.push_back(std::to_string(l.style) + "|" + l.text);
-        return out;
-    }
+    // Every line as "<style>|<text>", the form the tests compare against; the lines' modes.
+    std::vector<std::string> Styled() { return Locked(lines_); }
+    std::vector<int> Modes() { return Locked(modes_); }
     void Clear()
     {
         std::lock_guard<std::mutex> lock(mutex_);
         lines_.clear();
+        modes_.clear();
     }
 
     std::atomic<bool> talkLog{false};
@@ -59,6 +46,12 @@ public:
     std::atomic<bool> stopped{false};   // once IsRunning has answered false
 
 private:
+    template <typename T> T Locked(const T& field)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return field;
+    }
     std::mutex mutex_;
-    std::vector<LoggedLine> lines_;
+    std::vector<std::string> lines_;
+    std::vector<int> modes_;
 };
