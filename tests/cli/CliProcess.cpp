@@ -1,7 +1,6 @@
 #include "tests/cli/CliProcess.h"
 
 #include <fcntl.h>
-#include <ftw.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -10,7 +9,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstring>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -148,17 +146,8 @@ std::vector<std::string> CliLines(const std::string& text)
     return lines;
 }
 
-std::string FileText(const std::string& path)
-{
-    std::ostringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
-}
-
 void CliSimTest::Start(std::vector<std::string> simArgs)
 {
-    if (sim_)
-        sim_->Stop();
     sim_.reset(new SimProcess(simArgs));
     std::string error;
     ASSERT_TRUE(sim_->Start(&error)) << error << sim_->Output();
@@ -177,27 +166,11 @@ std::vector<std::unique_ptr<SimProcess>> CliSimTest::Sims(const std::vector<std:
     return sims;
 }
 
-void CliSimTest::TearDown()
-{
-    if (sim_)
-        sim_->Stop();
-    if (!dir_.empty())
-        nftw(dir_.c_str(), [](const char* path, const struct stat*, int, struct FTW*) { return remove(path); }, 16,
-             FTW_DEPTH | FTW_PHYS);
-}
-
 std::string CliSimTest::File(const std::string& name, const std::string* text)
 {
-    if (dir_.empty()) {
-        const char* tmp = getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/pelta-cli-XXXXXX";
-        EXPECT_NE(nullptr, mkdtemp(&pattern[0])) << pattern;
-        dir_ = pattern;
-    }
-    const std::string path = dir_ + "/" + name;
-    if (text)
-        std::ofstream(path, std::ios::binary | std::ios::trunc) << *text;
-    return path;
+    if (text && !WriteText(scratch_ / name, *text))
+        ADD_FAILURE() << "cannot write " << name;
+    return scratch_ / name;
 }
 
 std::string CliSimTest::Image(size_t size, const std::string& name)

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/base/TempDir.h"
 #include "tests/support/SimProcess.h"
 
 enum CliExit { kOk = 0, kFailed = 1, kUsage = 2, kAborted = 3, kDiffers = 4 };
@@ -38,7 +39,6 @@ struct CliOptions {
 CliResult CliRun(const std::vector<std::string>& args, const CliOptions& options = {});
 // The lines of text, each "HH:MM:SS  " stamp that starts one replaced by "~ ".
 std::vector<std::string> CliLines(const std::string& text);
-std::string FileText(const std::string& path);
 
 class CliSimTest : public ::testing::Test {
 protected:
@@ -47,7 +47,6 @@ protected:
     // More simulators, started together, each "--host ADDR" appended to *cli.
     std::vector<std::unique_ptr<SimProcess>> Sims(const std::vector<std::vector<std::string>>& args,
                                                   std::vector<std::string>* cli);
-    void TearDown() override;
     // name in the test's scratch folder (removed after the test), holding text when given.
     std::string File(const std::string& name, const std::string* text = nullptr);
     std::string File(const std::string& name, const std::string& text) { return File(name, &text); }
@@ -56,6 +55,6 @@ protected:
     // The command with --host of sim_.
     CliResult Run(std::vector<std::string> args, const CliOptions& options = {});
 
+    TempDir scratch_;  // before sim_, so that it outlives the simulator
     std::unique_ptr<SimProcess> sim_;
-    std::string dir_;
 };

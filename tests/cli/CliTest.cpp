@@ -85,7 +85,7 @@ TEST_F(CliArguments, ImageFileProblemsExitWithTwoBeforeAnyConnection)
     ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
     ASSERT_EQ(0, chmod(locked.c_str(), 0));
     std::vector<std::pair<std::string, std::string>> cases = {{File("missing.bin"), "No such file or directory"},
-                                                              {dir_, "not a regular file"},
+                                                              {scratch_.Path(), "not a regular file"},
                                                               {fifo, "not a regular file"},
                                                               {"/dev/null", "not a regular file"}};
     if (geteuid() != 0)  // the super-user reads every file

@@ -79,7 +79,7 @@ TEST_F(MultiHost, EightUnitsFourFaultsSayWhichFailedAndWhy)
         g_object_unref(parser);
     }
     EXPECT_EQ(summaryExit, kFailed);
-    const std::string log = FileText(File("run.log"));
+    const std::string log = ReadText(File("run.log"));
     for (size_t i = 0; i < sims.size(); ++i) {
         const std::string host = sims[i]->HostPort();
         const bool good = why.count((int)i) == 0;
@@ -93,7 +93,7 @@ TEST_F(MultiHost, EightUnitsFourFaultsSayWhichFailedAndWhy)
         ASSERT_NE(at, std::string::npos) << row << "\n" << log;
         EXPECT_NE(log.substr(at + 1, log.find('\n', at + 1) - at - 1).find(error), std::string::npos);
         if (good) {  // header and ten records
-            EXPECT_EQ(FileText(File("good" + std::to_string(i) + "/staged-firmware.rec")).size(), 11u * 16) << host;
+            EXPECT_EQ(ReadText(File("good" + std::to_string(i) + "/staged-firmware.rec")).size(), 11u * 16) << host;
         }
     }
 }

@@ -96,7 +96,7 @@ TEST_F(SettingsCliTest, RoundTripAndDiffAgainstAUnitChangedBehindTheFile)
     ASSERT_EQ(kOk, r.exitCode) << r.out << r.err;
     EXPECT_EQ("Settings saved to '" + b + "'\n", AfterEndLine(r.out));
     for (const char* value : {"192.168.0.10", "502", "Pelta", "14", "2.5", "1", "0", "2"})
-        EXPECT_THAT(FileText(b), HasSubstr(std::string("<![CDATA[") + value + "]]>"));
+        EXPECT_THAT(ReadText(b), HasSubstr(std::string("<![CDATA[") + value + "]]>"));
     r = Run({"settings-diff", b});
     EXPECT_EQ(kOk, r.exitCode) << r.out << r.err;
     EXPECT_EQ("Settings compared: 7, differing: 0\n", AfterEndLine(r.out));
@@ -124,8 +124,8 @@ TEST_F(SettingsCliTest, RoundTripAndDiffAgainstAUnitChangedBehindTheFile)
     ASSERT_EQ(kOk, Run({"settings-write", a, "--group", "20"}).exitCode);
     std::string g = File("g.xml");
     ASSERT_EQ(kOk, Run({"settings-read", g, "--description", a, "--group", "10"}).exitCode);
-    EXPECT_THAT(FileText(g), HasSubstr("<group gid=\"10\" tab=\"2\" title=\"Network\" />"));
-    EXPECT_THAT(FileText(g), ::testing::Not(HasSubstr("Service")));
+    EXPECT_THAT(ReadText(g), HasSubstr("<group gid=\"10\" tab=\"2\" title=\"Network\" />"));
+    EXPECT_THAT(ReadText(g), ::testing::Not(HasSubstr("Service")));
     r = Run({"settings-diff", a});
     EXPECT_EQ(kDiffers, r.exitCode) << r.out << r.err;
     EXPECT_EQ("Port\n  unit: '503'\n  file: '502'\nSettings compared: 7, differing: 1\n", AfterEndLine(r.out));
