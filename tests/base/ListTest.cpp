@@ -62,7 +62,7 @@ TEST(List, EditsMatchAVectorAndMoveTheCursor)
         Values model;
         list.Add(nullptr);
         list.InsertAt(nullptr, 0);
-        for (int step = 0, next = 0; step < 2000; ++step) {
+        for (int step = 0, next = 0; step < 400; ++step) {
             const int n = (int)model.size(), i = (int)(rng() % (n + 3)) - 1, j = (int)(rng() % (n + 1));
             const bool inside = i >= 0 && i < n, front = rng() % 2;
             Item* at = list.GetAt(i);
