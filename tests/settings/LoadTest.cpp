@@ -132,6 +132,10 @@ TEST(SettingsLoad, ALoadReplacesTheModelAndAFailedOneEmptiesIt)
     EXPECT_EQ(f.model.Records().Capacity(), 0);
     EXPECT_TRUE(f.model.Groups().empty());
     EXPECT_EQ(f.model.CurrentGroup(), -1);
+    // A file of nothing but a declaration loads as an empty model that still has one, in UTF-8.
+    ASSERT_TRUE(f.Load("<?xml version=\"1.0\" encoding=\"WINDOWS-1251\"?>\n"));
+    ASSERT_NE(f.model.Document().FirstChild(), nullptr);
+    EXPECT_STREQ(f.model.Document().FirstChild()->ToDeclaration()->Encoding(), "UTF-8");
 }
 
 // The description the tool starts with must load without a single complaint.
