@@ -428,6 +428,9 @@ TEST(ConsoleBlock, WholeLinesInBlocksUntilAChangeOfStateAQuietSpellOrTheEnd)
     EXPECT_EQ(at.Read(), "");
     now.LogAdd(SString("."), LogModeClose, true, 0);
     EXPECT_EQ(at.Read(), "Write firmware end: OK.\n");
+    // A style outside the table of styles shows no text, as in the window.
+    now.LogAdd(SString("hidden"), LogModeLine | kLogNoTime, true, LogStyleResultAborted + 1);
+    EXPECT_EQ(at.Read().find("hidden"), std::string::npos);
 
     // An ended line goes out when the main thread looks after the spell, not only with the next
     // line (bounded: 500 looks, 10 ms apart).

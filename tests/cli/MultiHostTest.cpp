@@ -119,6 +119,9 @@ TEST_F(MultiHost, CtrlCStopsTheRunningUnitsAndStartsNoMore)
         const std::string result = table.substr(row + host.size() + 3, 7);
         EXPECT_TRUE(result == "ABORTED" || result == "OK     ") << host << ": " << result;
     }
+    // Each running unit has its state line (no time stamp) under the log while it runs.
+    const std::string log = r.out.substr(0, r.out.find("\nHost "));
+    EXPECT_TRUE(std::regex_search(log, std::regex("\n" + sims[0]->HostPort() + "  [^0-9]"))) << log;
     const std::string third = sims[2]->HostPort();
     EXPECT_NE(table.find(third + "  ABORTED"), std::string::npos) << table;
     // Its only line is its table row: no connection was ever opened.
