@@ -157,9 +157,11 @@ TEST_F(SettingsEditorTest, GroupBuildsRowsColoursAndTooltips)
                                                "3-4@3", "0-2@4", "2-3@4", "3-4@4", "0-2@5"}));
     const DS_SettingWidgets &gain = W("Gain"), &flags = W("Flags");
     EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(Child(gain.widgets[3]))), "dB");
-    // Only the name is cut short when the window is narrow.
+    // Only the name is cut short, and not below its width of 32 characters: an ellipsized label
+    // without a width shrinks to its ellipsis.
     EXPECT_EQ(gtk_label_get_ellipsize(GTK_LABEL(Child(gain.widgets[3]))), PANGO_ELLIPSIZE_NONE);
     EXPECT_EQ(gtk_label_get_ellipsize(GTK_LABEL(Child(gain.widgets[0]))), PANGO_ELLIPSIZE_END);
+    EXPECT_EQ(gtk_label_get_max_width_chars(GTK_LABEL(Child(gain.widgets[0]))), 32);
     EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(Child(flags.widgets[8]))), "\tc");
     EXPECT_EQ(Tooltip(Child(flags.widgets[8])), "c");
     ASSERT_EQ(flags.values.size(), 3u);
