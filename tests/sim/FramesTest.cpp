@@ -10,11 +10,7 @@ using FramesTest = SimTest;
 TEST_F(FramesTest, ContractRequestsGetTheirExactAnswers) {
     StartSim({"--version", "1.2.0.15", "--mac", "00:1A:2B:3C:4D:5E", "--ip", "10.1.2.3", "--id", "\xD0\x81\xD0\xB6"});
     Connect();
-    struct Case {
-        const char* what;
-        const char* request;
-        const char* answer;
-    } cases[] = {
+    const char* cases[][3] = {   // what, request, answer
         {"version read", "00 7B 00 00 00 06 00 03 00 02 00 02", "00 7B 00 00 00 07 00 03 04 01 02 00 0F"},
         {"identifier in WINDOWS-1251", "00 7B 00 00 00 0A 00 14 07 06 00 01 00 01 00 04",
          "00 7B 00 00 00 0D 00 14 0A 09 06 00 01 A8 E6 00 00 00 00"},
@@ -23,7 +19,7 @@ TEST_F(FramesTest, ContractRequestsGetTheirExactAnswers) {
         {"password change to 7 with password 1", "00 7B 00 00 00 0B 00 64 00 02 00 01 02 00 01 00 07",
          "00 7B 00 00 00 06 00 64 00 02 00 01"},
     };
-    for (const Case& c : cases) EXPECT_EQ(ToHex(Hex(c.answer)), ToHex(client_.Transact(Hex(c.request)))) << c.what;
+    for (auto& c : cases) EXPECT_EQ(ToHex(Hex(c[2])), ToHex(client_.Transact(Hex(c[1])))) << c[0];
 }
 
 TEST_F(FramesTest, BadRequestsGetTheModbusException) {

@@ -8,8 +8,7 @@ namespace {
 
 using ImageTest = SimTest;
 
-const uint16_t kFirmware = 3;
-const uint16_t kLoader = 5;
+const uint16_t kFirmware = 3, kLoader = 5;
 
 TEST_F(ImageTest, BadCrcPasswordOrWordCountIsRefused) {
     StartSim();
@@ -64,7 +63,6 @@ TEST_F(ImageTest, FirmwareRunsOnIntoTheLoaderFilesAndARebootAppliesBoth) {
     EXPECT_EQ(1, ResultOf(client_, kFirmware, 1));
     EXPECT_EQ("00 7B 00 00 00 06 00 64 00 0E 00 01", ToHex(client_.Transact(WriteKeyedFrame(14, 1))));
     EXPECT_TRUE(client_.WaitClosed());
-    // Refused while away (coming back is the concurrency test's part).
     EXPECT_FALSE(client_.Connect(sim_->TcpPort()));
     EXPECT_TRUE(sim_->WaitForOutput(
         "applied firmware of 98400 bytes and loader of 40 bytes, version 2.1.0.10; back in 1000 ms", kIoTimeoutMs))
@@ -99,8 +97,7 @@ TEST_F(ImageTest, LargestImageSurvivesRestartAndReboot) {
     Connect();
     EXPECT_EQ("00 7B 00 00 00 07 00 03 04 01 00 00 02", ToHex(client_.Transact(ReadRegistersFrame(2, 2))));
     EXPECT_EQ(0, ResultOf(client_, kFirmware, 0)) << "the applied image is no longer staged";
-    EXPECT_TRUE(ReadText(dir / "firmware.bin") == std::string(image.begin(), image.end()))
-        << "the applied image is the unmasked file";
+    EXPECT_TRUE(ReadText(dir / "firmware.bin") == std::string(image.begin(), image.end())) << "unmasked";
     StopSim();
 }
 

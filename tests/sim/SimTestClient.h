@@ -39,7 +39,6 @@ private:
 // One datagram to 127.0.0.1:port; the answers that arrive within timeoutMs, at most `want`.
 std::vector<Bytes> UdpExchange(int port, const Bytes& request, size_t want, int timeoutMs);
 
-// Request frames with unit 0.
 Bytes FrameOf(uint8_t function, const Bytes& data, uint16_t tid = 123);
 Bytes ReadRegistersFrame(uint16_t start, uint16_t count);
 Bytes WriteKeyedFrame(uint16_t start, uint16_t value, uint16_t password = kSimPassword);
