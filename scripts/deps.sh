@@ -3,7 +3,7 @@
 set -euo pipefail
 PKGS=(g++ make cmake pkg-config libgtk2.0-dev libtinyxml-dev libjson-glib-dev gettext
       libgtest-dev libgmock-dev xvfb xauth xdotool imagemagick x11-utils iproute2 locales
-      fonts-dejavu-core clang-14 libclang-rt-14-dev python3 python3-pymodbus python3-serial python3-serial-asyncio libmodbus-dev
+      fonts-dejavu-core clang-14 libclang-rt-14-dev python3 libmodbus-dev
       dpkg-dev file lintian)
 missing=()
 for p in "${PKGS[@]}"; do
