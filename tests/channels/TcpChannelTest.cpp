@@ -1,5 +1,5 @@
-// The channel base and the TCP channel: dump and error lines, the socket error texts, address
-// parsing, and the results and lines of open, connect, send, close and shutdown.
+// The channel base and the TCP channel: dump lines, the socket error texts, address parsing,
+// and the results and lines of open, connect, send, close and shutdown.
 #include <cerrno>
 #include <fcntl.h>
 #include <future>
@@ -15,70 +15,45 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-TEST(ChannelLines, DumpsAndErrorReports)
+// What the user reads for each errno a socket call may end with; host[:port] split at the last colon.
+TEST(ChannelTexts, SocketErrorsAndAddresses)
 {
-    const uint8_t data[10] = {0x00, 0x1A, 0xFF, 0x03, 0x00, 0x00, 0x00, 0x06, 0x01, 0x02};
-    RecordingOwner owner;
-    TalkChannel_TCP unnamed(&owner, ""), named(&owner, "Dev");
-    named.TrafficLog(data, 10, true);
-    named.TrafficLog(data, 8, false);
-    named.TrafficLog(data, -1, true);
-    named.TrafficLog(data, -1, false);
-    unnamed.TrafficLog(nullptr, 5, true);   // no data counts as nothing
-    named.Log("abcdef", 2, false, kStyleError);
-    named.ReportError("Sending error", 10061, "Not all data was send");
-    named.ReportError("Connection error", 10061, nullptr, "Check the cable");
-    named.ReportError("Receiving error", 12345);
-    EXPECT_EQ(owner.Styled(), (Lines{"1|Dev: --> 10 bytes:", "3|00 1A FF 03 00 00 00 06", "3|01 02                  ",
-                                     "1|Dev: <-- 8 bytes:", "3|00 1A FF 03 00 00 00 06", "0|Dev: --> ERROR",
-                                     "0|Dev: <-- ERROR", "1|--> 0 bytes", "4|ab",
-                                     "4|Dev: Sending error: 'Not all data was send'",
-                                     "4|Dev: Connection error: 'Connection refused'. Check the cable.",
-                                     "4|Dev: Receiving error: 'Unknown ERROR'"}));
-}
-
-// What the user reads for each errno a socket call may end with.
-TEST(SocketErrors, TextOfEveryErrno)
-{
-    const char* timedOut = "Connection timed out", *sendAfter = "Cannot send after socket shutdown";
-    const struct { int err; const char* text; } cases[] = {{ECONNREFUSED, "Connection refused"}, {ETIMEDOUT, timedOut},
-        {EAGAIN, timedOut}, {EWOULDBLOCK, timedOut}, {EHOSTUNREACH, "No route to host"}, {ENETDOWN, "Network is down"},
-        {ENETUNREACH, "Network is unreachable"}, {ECONNRESET, "Connection reset by peer"}, {EPIPE, sendAfter},
-        {ESHUTDOWN, sendAfter}, {ENOTCONN, "Socket is not connected"}, {EADDRINUSE, "Address already in use"},
-        {EADDRNOTAVAIL, "Cannot assign requested address"}, {EACCES, "Permission denied"}, {EINVAL, "Invalid argument"},
-        {EINTR, "Interrupted function call"}, {EMSGSIZE, "Message too long"}, {EBADF, "Socket operation on nonsocket"},
-        {ENOTSOCK, "Socket operation on nonsocket"}, {ECONNABORTED, "Software caused connection abort"},
-        {EHOSTDOWN, "Host is down"}, {EMFILE, "Too many open files"}, {ENOBUFS, "No buffer space available"},
-        {EISCONN, "Socket is already connected"}, {EALREADY, "Operation already in progress"}, {EFAULT, "Bad address"},
-        {EINPROGRESS, "Operation now in progress"}, {EDESTADDRREQ, "Destination address required"},
-        {EPROTOTYPE, "Protocol wrong type for socket"}, {ENOPROTOOPT, "Bad protocol option"},
-        {EPROTONOSUPPORT, "Protocol not supported"}, {ESOCKTNOSUPPORT, "Socket type not supported"},
-        {EOPNOTSUPP, "Operation not supported"}, {EPFNOSUPPORT, "Protocol family not supported"},
-        {EAFNOSUPPORT, "Address family not supported by protocol family"},
-        {ENETRESET, "Network dropped connection on reset"}, {ENOENT, "Unknown ERROR"}};
-    for (const auto& c : cases) EXPECT_STREQ(SocketErrorText(SocketErrorFromErrno(c.err)), c.text) << c.err;
+    std::string texts;
+    for (int e : {ECONNREFUSED, ETIMEDOUT, EAGAIN, EHOSTUNREACH, ENETDOWN, ENETUNREACH, ECONNRESET, EPIPE, ESHUTDOWN,
+                  ENOTCONN, EADDRINUSE, EADDRNOTAVAIL, EACCES, EINVAL, EINTR, EMSGSIZE, EBADF, ENOTSOCK, ECONNABORTED,
+                  EHOSTDOWN, EMFILE, ENOBUFS, EISCONN, EALREADY, EFAULT, EINPROGRESS, EDESTADDRREQ, EPROTOTYPE,
+                  ENOPROTOOPT, EPROTONOSUPPORT, ESOCKTNOSUPPORT, EOPNOTSUPP, EPFNOSUPPORT, EAFNOSUPPORT, ENETRESET})
+        texts += std::string(SocketErrorText(SocketErrorFromErrno(e))) + ", ";
+    EXPECT_EQ(texts, "Connection refused, Connection timed out, Connection timed out, No route to host, Network is "
+                     "down, Network is unreachable, Connection reset by peer, Cannot send after socket shutdown, "
+                     "Cannot send after socket shutdown, Socket is not connected, Address already in use, Cannot "
+                     "assign requested address, Permission denied, Invalid argument, Interrupted function call, "
+                     "Message too long, Socket operation on nonsocket, Socket operation on nonsocket, Software caused "
+                     "connection abort, Host is down, Too many open files, No buffer space available, Socket is "
+                     "already connected, Operation already in progress, Bad address, Operation now in progress, "
+                     "Destination address required, Protocol wrong type for socket, Bad protocol option, Protocol not "
+                     "supported, Socket type not supported, Operation not supported, Protocol family not supported, "
+                     "Address family not supported by protocol family, Network dropped connection on reset, ");
     EXPECT_EQ(SocketErrorFromErrno(ENOENT), ENOENT);
+    EXPECT_STREQ(SocketErrorText(ENOENT), "Unknown ERROR");
     EXPECT_STREQ(SocketErrorText(11004), "Valid name, no data record of requested type");
-}
-
-TEST(SplitHostPort, LastColonAndLeadingDigits)
-{
-    const struct { const char* address; const char* host; int port; } cases[] = {{"192.168.0.10", "192.168.0.10", 502},
-        {"192.168.0.10:1502", "192.168.0.10", 1502}, {"a:b:503", "a:b", 503}, {"10.0.0.1:", "10.0.0.1", 0},
-        {"10.0.0.1:80x", "10.0.0.1", 80}, {"", "", 502}};
-    for (const auto& c : cases) {
+    std::string split;
+    for (const char* address : {"192.168.0.10", "192.168.0.10:1502", "a:b:503", "10.0.0.1:", "10.0.0.1:80x", ""}) {
         SString host;
         int port = -7;
-        SplitHostPort(c.address, &host, &port);
-        EXPECT_EQ(std::string(host.Text()) + ":" + std::to_string(port), c.host + (":" + std::to_string(c.port)));
+        SplitHostPort(address, &host, &port);
+        split += std::string(host.Text()) + " " + std::to_string(port) + ", ";
     }
+    EXPECT_EQ(split, "192.168.0.10 502, 192.168.0.10 1502, a:b 503, 10.0.0.1 0, 10.0.0.1 80,  502, ");
 }
 
+// Every call on a channel that is not open, connects that fail, a send that goes out in part,
+// the dump of a named channel, and the socket of a destroyed channel.
 TEST(TcpChannel, FailuresOfEveryCallAndTheirLines)
 {
     RecordingOwner owner;
     TalkChannel_TCP ch(&owner, "", 200);
-    uint8_t b[4] = {1, 2, 3, 4};
+    uint8_t b[10] = {0x00, 0x1A, 0xFF, 0x03, 0x00, 0x00, 0x00, 0x06, 0x01, 0x02};
     int got = 5, port = 0;
     bool end = true;
     EXPECT_FALSE(ch.Connect("127.0.0.1") || ch.Send(b, 4) || ch.Receive(b, 4, &got, &end) || end || got != -1);
@@ -95,16 +70,25 @@ TEST(TcpChannel, FailuresOfEveryCallAndTheirLines)
     Bytes huge(64u << 20, 0xA5);
     EXPECT_TRUE(ch.Connect(silent.c_str()) && !ch.Send(huge.data(), (int)huge.size()) && ch.Close() && !ch.IsOpened());
     close(listener);
+    TalkChannel_TCP named(&owner, "Dev");
+    named.TrafficLog(b, 10, true);
+    named.TrafficLog(b, -1, false);
+    ch.TrafficLog(nullptr, 5, true);   // no data counts as nothing
+    named.Log("abcdef", 2, false, kStyleError);
     EXPECT_EQ(owner.Styled(), (Lines{"4|Connection error: 'Channel not opened'", "4|Sending error: 'Socket not opened'",
                                      "4|Receiving error: 'Socket not opened'", "0|Open TCP socket",
                                      "0|Connecting to '" + refused + "'", "4|Connection error: 'Connection refused'",
                                      "0|Connecting to 'localhost'",
                                      "4|Connection error: 'Cannot assign requested address'",
                                      "0|Connecting to '" + silent + "'", "4|Sending error: 'Not all data was send'",
-                                     "0|Close socket"}));
+                                     "0|Close socket", "1|Dev: --> 10 bytes:", "3|00 1A FF 03 00 00 00 06",
+                                     "3|01 02                  ", "0|Dev: <-- ERROR", "1|--> 0 bytes", "4|ab"}));
+    int fd = -1;
+    if (TalkChannel_TCP left(&owner, ""); left.Open()) fd = left.Socket();
+    EXPECT_TRUE(fd != -1 && fcntl(fd, F_GETFD) == -1) << "the destroyed channel's socket is still open";
 }
 
-TEST(Channels, OpenWithoutAFreeDescriptorAndTheSocketOfADestroyedChannel)
+TEST(Channels, OpenWithoutAFreeDescriptor)
 {
     RecordingOwner owner;
     TalkChannel_TCP tcp(&owner, "T");
@@ -123,11 +107,6 @@ TEST(Channels, OpenWithoutAFreeDescriptorAndTheSocketOfADestroyedChannel)
     EXPECT_FALSE(tcp.IsOpened() || udp.IsOpened());
     EXPECT_EQ(owner.Styled(), (Lines{"0|T: Open TCP socket", "4|T: TCP socket open error: 'Too many open files'",
                                      "0|U: Open UDP socket", "4|U: UDP socket open error: 'Too many open files'"}));
-    auto left = std::make_unique<TalkChannel_TCP>(&owner, "");
-    ASSERT_TRUE(left->Open());
-    const int fd = left->Socket();
-    left.reset();
-    EXPECT_EQ(fcntl(fd, F_GETFD), -1) << "the destroyed channel's socket is still open";
 }
 
 // Shutdown from another thread at varying moments of a receive loop, on a TCP and on a UDP
@@ -160,11 +139,11 @@ TEST(ChannelShutdown, EndsABlockedReceiveAtOnce)
         EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(2500));
         uint8_t one = 1;   // (a broadcast channel's send would go to the host's interfaces)
         EXPECT_TRUE(ch.Shutdown() && (&ch == &udp || !ch.Send(&one, 1)) && ch.IsOpened() && ch.Close());
+        EXPECT_TRUE(ch.Open() && !ch.IsShut() && ch.Close());
         Lines want = {"0|Shutdown/close socket", "4|Receiving error: 'Interrupted function call'"};
         if (&ch == &tcp) want.push_back("4|Sending error: 'Interrupted function call'");
+        want.insert(want.end(), {&ch == &tcp ? "0|Open TCP socket" : "0|Open UDP socket", "0|Close socket"});
         EXPECT_EQ(owner.Styled(), want);
-        EXPECT_TRUE(ch.Open() && !ch.IsShut() && ch.Close());
-        EXPECT_EQ(owner.Styled().back(), "0|Close socket");
     }
 }
 

@@ -7,21 +7,17 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include "channels/TalkChannel_TCP.h"
 #include "modbus/Modbus.h"
 #include "tests/support/RecordingOwner.h"
 
 namespace {
 
-// A channel without a socket: Send only counts; Receive hands out the answer in pieces, then
-// (when asked) one time-out, then end of stream.
-struct MemoryChannel : TalkChannel {
+// A channel without a socket (the socket calls it inherits are never made): Send only counts;
+// Receive hands out the answer in pieces, then (when asked) one time-out, then end of stream.
+struct MemoryChannel : TalkChannel_TCP {
     MemoryChannel(RecordingOwner* owner, const uint8_t* answer, size_t size, size_t piece, bool timeout)
-        : TalkChannel(owner, ""), user(owner), answer(answer), size(size), piece(piece), timeout(timeout) {}
-    bool Open() override { return true; }
-    bool Close() override { return true; }
-    bool Shutdown() override { return true; }
-    bool IsOpened() override { return true; }
-    void ReportError(const char*, int, const char*, const char*) override {}
+        : TalkChannel_TCP(owner, ""), user(owner), answer(answer), size(size), piece(piece), timeout(timeout) {}
     bool Send(const void* data, int count) override
     {
         sends++;

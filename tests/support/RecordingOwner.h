@@ -1,5 +1,6 @@
-// Test owner of a channel: keeps every log line with its style and mode, translates with the
-// program's own message builders and answers the stop and talk-log polls from flags.
+// Test owner of a channel: keeps every log line with its style (and mode, when not a plain
+// line), translates with the program's own message builders and answers the stop and talk-log
+// polls from flags.
 #pragma once
 #include <atomic>
 #include <mutex>
@@ -13,8 +14,8 @@ public:
     void LogMessage(const SString& message, int style, int mode) override
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        lines_.push_back(std::to_string(style) + "|" + message.Text());
-        modes_.push_back(mode);
+        lines_.push_back(std::to_string(style) + (mode ? "/" + std::to_string((uint32_t)mode) : "") + "|" +
+                         message.Text());
     }
     SString MessageText(const char* msgid, const char* a0, const char* a1, const char* a2,
                         const char* a3) override
@@ -31,14 +32,16 @@ public:
     }
     bool IsTalkLog() override { return talkLog; }
 
-    // Every line as "<style>|<text>", the form the tests compare against; the lines' modes.
-    std::vector<std::string> Styled() { return Locked(lines_); }
-    std::vector<int> Modes() { return Locked(modes_); }
+    // Every line as "<style>[/<mode>]|<text>", the form the tests compare against.
+    std::vector<std::string> Styled()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return lines_;
+    }
     void Clear()
     {
         std::lock_guard<std::mutex> lock(mutex_);
         lines_.clear();
-        modes_.clear();
     }
 
     std::atomic<bool> talkLog{false};
@@ -46,12 +49,6 @@ public:
     std::atomic<bool> stopped{false};   // once IsRunning has answered false
 
 private:
-    template <typename T> T Locked(const T& field)
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return field;
-    }
     std::mutex mutex_;
     std::vector<std::string> lines_;
-    std::vector<int> modes_;
 };
