@@ -38,13 +38,11 @@ struct Step {
     std::string expect;
 };
 
-void RunSteps(RawClient& client, const std::vector<Step>& steps) {
-    for (const Step& s : steps) {
-        Bytes a = client.Transact(s.registers ? WriteRecordFrame(s.file, s.record, Hex(s.registers))
-                                              : ReadRecordFrame(s.file, s.record, s.length));
-        std::string got = a.size() < 9 ? "no answer" : a[7] > 0x80 ? "exception " + std::to_string(a[8]) : "ok";
-        EXPECT_EQ(s.expect, s.registers || a.size() < 9 || a[7] > 0x80 ? got : ToHex(RecordData(a))) << s.name;
-    }
+void RunSteps(SimClient& client, const std::vector<Step>& steps) {
+    for (const Step& s : steps)
+        EXPECT_EQ(s.expect, s.registers ? client.Write(s.file, s.record, Hex(s.registers))
+                                        : client.Read(s.file, s.record, s.length))
+            << s.name;
 }
 
 using DescriptionTest = SimTest;
@@ -90,8 +88,12 @@ TEST_F(DescriptionTest, ReadsFollowTheReadPositionsAndMarkValues) {
     });
 }
 
+// Refused files, and more start-up records than the unit holds: a clear error, not a unit that lost some.
 TEST(DescriptionReader, BadDescriptionsAreRefusedWithOneLine) {
     TempDir dir;
+    std::string many;
+    for (int file = 1; file <= (int)kMaxSettingsRecords + 1; ++file)
+        many += Scalar("Integer", Position(file, 0, 1, 1, file, 0, 1), "<values><value>1</value></values>");
     const std::pair<std::string, const char*> cases[] = {
         {"", "0: No such file"},
         {"<device><sygnals>", "not XML"},
@@ -100,15 +102,19 @@ TEST(DescriptionReader, BadDescriptionsAreRefusedWithOneLine) {
         {"<?xml version=\"1.0\" encoding=\"no-such-code\"?><device/>", "cannot read it as no-such-code"},
         {Document(std::string(4u << 20, ' ')), "larger than 4 MiB"},
         {"<device><sygnals/></device>\xF3", "not valid UTF-8"},
+        {Document(many), "7: the unit's settings store is full"},
     };
+    const uint8_t version[4] = {1, 0, 0, 1};
+    Unit unit(UnitIdentity(), version, kDefaultPassword);
     auto openFiles = [] { return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()); };
     auto before = openFiles();
     int i = 0;
     for (const auto& c : cases) {
         std::string path = dir / std::to_string(i++), error;
         if (!c.first.empty()) WriteText(path, c.first);
-        SimDescription d;
-        EXPECT_FALSE(LoadDescription(path, &d, &error)) << c.second;
+        size_t seeded = 0;
+        std::vector<std::string> skipped;
+        EXPECT_FALSE(SeedUnit(unit, path, &seeded, &skipped, &error)) << c.second;
         EXPECT_NE(std::string::npos, error.find(c.second)) << error;
     }
     EXPECT_EQ(before, openFiles()) << "a refused file is closed";
@@ -202,22 +208,6 @@ TEST(DescriptionReader, AShortDescribedReadStaysWithinItsLength) {
     Bytes out(16, 0xEE);
     SettingsLayout(d).Read(records, 21, 0, 2, out.data());
     EXPECT_EQ("00 01 11 11 EE EE EE EE EE EE EE EE EE EE EE EE", ToHex(out));
-}
-
-// More start-up records than the unit holds: a clear error, not a unit that lost some of them.
-TEST(DescriptionReader, StartUpValuesBeyondTheStoreAreRefused) {
-    TempDir dir;
-    std::string scalars;
-    for (int file = 1; file <= (int)kMaxSettingsRecords + 1; ++file)
-        scalars += Scalar("Integer", Position(file, 0, 1, 1, file, 0, 1), "<values><value>1</value></values>");
-    WriteText(dir / "many.xml", Document(scalars));
-    const uint8_t version[4] = {1, 0, 0, 1};
-    Unit unit(UnitIdentity(), version, kDefaultPassword);
-    size_t seeded = 0;
-    std::vector<std::string> skipped;
-    std::string error;
-    EXPECT_FALSE(SeedUnit(unit, dir / "many.xml", &seeded, &skipped, &error));
-    EXPECT_EQ(dir / "many.xml" + ": the unit's settings store is full", error);
 }
 
 }  // namespace

@@ -16,7 +16,7 @@ const char kVersionAnswer[] = "00 7B 00 00 00 07 00 03 04 01 00 00 01";
 
 // Counted faults hit the first answers to the case's request (a version read unless named).
 TEST_F(FaultsTest, CountedAnswerFaultsHitTheNextAnswersOnly) {
-    const std::string echo = ToHex(WriteRecordFrame(100, 1, Hex("00 01 12 34")));
+    const std::string echo = ToHex(RecordWrite(100, 1, Hex("00 01 12 34")));
     struct Case {
         std::vector<std::string> args;
         std::vector<std::string> answers;
@@ -46,9 +46,9 @@ TEST_F(FaultsTest, TimingFaultsDelaySilenceAndClose) {
     EXPECT_EQ("00 7C 00 00 00 07 00 03 04 01 00 00 01", ToHex(client_.Transact(Hex(kVersionRequest))));
     EXPECT_GE(Clock::now() - start, milliseconds(290));
     // A client that resets the connection while its answer is held back costs the unit nothing.
-    RawClient leaver;
+    SimClient leaver;
     ASSERT_TRUE(leaver.Connect(sim_->TcpPort()));
-    ASSERT_TRUE(leaver.Send(ReadRegistersFrame(2, 1)));
+    ASSERT_TRUE(leaver.Send(RecordFrame(3, Hex("00 02 00 01"))));
     ASSERT_TRUE(sim_->WaitForOutput("start 2 count 1 -> ok", kIoTimeoutMs)) << sim_->Output();
     leaver.Abort();
     start = Clock::now();
@@ -86,7 +86,6 @@ TEST_F(FaultsTest, DiscoveryAnswersAndTheirFaults) {
     ASSERT_EQ(expected.size(), answers.size());
     for (size_t i = 0; i < expected.size(); ++i)
         EXPECT_EQ(expected[i], i == 2 ? std::to_string(answers[i].size()) + " bytes" : ToHex(answers[i])) << i;
-
 }
 
 }  // namespace

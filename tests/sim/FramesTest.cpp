@@ -7,29 +7,14 @@ namespace {
 
 using FramesTest = SimTest;
 
-TEST_F(FramesTest, ContractRequestsGetTheirExactAnswers) {
+TEST_F(FramesTest, ExactAnswersExceptionsAndUnparseableStreams) {
     StartSim({"--version", "1.2.0.15", "--mac", "00:1A:2B:3C:4D:5E", "--ip", "10.1.2.3", "--id", "\xD0\x81\xD0\xB6"});
-    Connect();
-    const char* cases[][3] = {   // what, request, answer
-        {"version read", "00 7B 00 00 00 06 00 03 00 02 00 02", "00 7B 00 00 00 07 00 03 04 01 02 00 0F"},
-        {"identifier in WINDOWS-1251", "00 7B 00 00 00 0A 00 14 07 06 00 01 00 01 00 04",
-         "00 7B 00 00 00 0D 00 14 0A 09 06 00 01 A8 E6 00 00 00 00"},
-        {"discovery record over TCP", "00 7B 00 00 00 0A 00 14 07 06 00 01 00 00 00 08",
-         "00 7B 00 00 00 15 00 14 12 11 06 00 01 00 1A 2B 3C 4D 5E 00 00 00 00 0A 01 02 03"},
-        {"password change to 7 with password 1", "00 7B 00 00 00 0B 00 64 00 02 00 01 02 00 01 00 07",
-         "00 7B 00 00 00 06 00 64 00 02 00 01"},
-    };
-    for (auto& c : cases) EXPECT_EQ(ToHex(Hex(c[2])), ToHex(client_.Transact(Hex(c[1])))) << c[0];
-}
-
-TEST_F(FramesTest, BadRequestsGetTheModbusException) {
-    StartSim();
     Connect();
     struct Case {
         const char* what;
         const char* request;
         int exception;
-    } cases[] = {
+    } bad[] = {
         {"unknown function 7", "00 7B 00 00 00 02 00 07", 1},
         {"function 3 with 3 data bytes", "00 7B 00 00 00 05 00 03 00 02 00", 3},
         {"function 3 count 0", "00 7B 00 00 00 06 00 03 00 02 00 00", 3},
@@ -60,19 +45,26 @@ TEST_F(FramesTest, BadRequestsGetTheModbusException) {
         {"gateway read with data", "00 7B 00 00 00 03 00 41 06", 3},
         {"gateway send without data", "00 7B 00 00 00 02 00 43", 3},
     };
-    for (const Case& c : cases) {
+    for (const Case& c : bad) {
         Bytes request = Hex(c.request);
         Bytes expected = {request[0], request[1], 0, 0, 0, 3, 0, (uint8_t)(request[7] | 0x80), (uint8_t)c.exception};
         EXPECT_EQ(ToHex(expected), ToHex(client_.Transact(request))) << c.what;
     }
     // None of the refused writes changed anything: the password is still 1, no record exists.
-    EXPECT_EQ("00 7B 00 00 00 06 00 64 00 02 00 01", ToHex(client_.Transact(WriteKeyedFrame(2, 1, 1))));
-    EXPECT_EQ("00 00", ToHex(RecordData(client_.Transact(ReadRecordFrame(100, 1, 1)))));
-    EXPECT_EQ("00 00 00 00", ToHex(RecordData(client_.Transact(ReadRecordFrame(3, 0, 2)))));
-}
+    EXPECT_EQ("ok 00 00 00 00 00 00",
+              client_.Keyed(2, 1) + " " + client_.Read(100, 1, 1) + " " + client_.Read(3, 0, 2));
+    const char* cases[][3] = {   // what, request, answer
+        {"version read", "00 7B 00 00 00 06 00 03 00 02 00 02", "00 7B 00 00 00 07 00 03 04 01 02 00 0F"},
+        {"identifier in WINDOWS-1251", "00 7B 00 00 00 0A 00 14 07 06 00 01 00 01 00 04",
+         "00 7B 00 00 00 0D 00 14 0A 09 06 00 01 A8 E6 00 00 00 00"},
+        {"discovery record over TCP", "00 7B 00 00 00 0A 00 14 07 06 00 01 00 00 00 08",
+         "00 7B 00 00 00 15 00 14 12 11 06 00 01 00 1A 2B 3C 4D 5E 00 00 00 00 0A 01 02 03"},
+        {"password change to 7 with password 1", "00 7B 00 00 00 0B 00 64 00 02 00 01 02 00 01 00 07",
+         "00 7B 00 00 00 06 00 64 00 02 00 01"},
+    };
+    for (auto& c : cases) EXPECT_EQ(ToHex(Hex(c[2])), ToHex(client_.Transact(Hex(c[1])))) << c[0];
 
-TEST_F(FramesTest, UnparseableStreamsCloseTheConnectionOnly) {
-    StartSim();
+
     // Protocol 1, lengths 0, 1 and 300, and text.
     for (const char* bytes : {"00 7B 00 01 00 06 00 03 00 02 00 02", "00 7B 00 00 00 00 00 03", "00 7B 00 00 00 01 00",
                               "00 7B 00 00 01 2C 00 03 00 02 00 02", "47 45 54 20 2F 0D 0A 0D 0A"}) {
@@ -82,11 +74,11 @@ TEST_F(FramesTest, UnparseableStreamsCloseTheConnectionOnly) {
     }
     // A frame in pieces, then two requests in one segment get two answers, in order.
     Connect();
-    for (uint8_t b : ReadRegistersFrame(2, 2)) ASSERT_TRUE(client_.Send(Bytes{b}));
+    for (uint8_t b : RecordFrame(3, Hex("00 02 00 02"))) ASSERT_TRUE(client_.Send(Bytes{b}));
     EXPECT_EQ(13u, client_.ReceiveFrame().size());
-    ASSERT_TRUE(client_.Send(Concat({ReadRegistersFrame(2, 1), FrameOf(3, Hex("00 03 00 01"), 124)})));
-    EXPECT_EQ("00 7B 00 00 00 05 00 03 02 01 00", ToHex(client_.ReceiveFrame()));
-    EXPECT_EQ("00 7C 00 00 00 05 00 03 02 00 01", ToHex(client_.ReceiveFrame()));
+    ASSERT_TRUE(client_.Send(Hex("00 7B 00 00 00 06 00 03 00 02 00 01 00 7C 00 00 00 06 00 03 00 03 00 01")));
+    EXPECT_EQ("00 7B 00 00 00 05 00 03 02 01 02", ToHex(client_.ReceiveFrame()));
+    EXPECT_EQ("00 7C 00 00 00 05 00 03 02 00 0F", ToHex(client_.ReceiveFrame()));
 }
 
 }  // namespace

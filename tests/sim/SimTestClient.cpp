@@ -1,102 +1,33 @@
 #include "tests/sim/SimTestClient.h"
 
 #include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <random>
 
 #include "base/Crc.h"
 
 namespace {
 
-const uint16_t kRecordsPerFile = 4096;
-const size_t kRecordsPerFrame = 10;   // 10 x (7 + 16) bytes fill a write request
-const size_t kFramesInFlight = 16;
-
 Bytes Be16(std::initializer_list<size_t> words) {
     Bytes b;
     for (size_t w : words) b.insert(b.end(), {(uint8_t)(w >> 8), (uint8_t)w});
     return b;
 }
-uint16_t Get16(const uint8_t* p) { return (uint16_t)((p[0] << 8) | p[1]); }
 
-sockaddr_in Loopback(int port) { return sockaddr_in{AF_INET, htons((uint16_t)port), {htonl(INADDR_LOOPBACK)}, {}}; }
-
-int Bounded(int fd, int timeoutMs) {
-    timeval tv = {timeoutMs / 1000, timeoutMs % 1000 * 1000};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    return fd;
-}
-
-struct Planned {
-    uint16_t file, record;
-    Bytes registers;   // 16 bytes; the read-back gives them with the result in place of the password
-};
-
-std::vector<Planned> PlanImage(uint16_t firstFile, const Bytes& image, uint32_t mask, uint16_t password,
-                               uint32_t crcXor) {
-    // The image travels as little-endian words, each XOR mask; the CRC covers them so.
-    Bytes masked = image;
-    for (size_t i = 0; i < masked.size(); ++i) masked[i] ^= (uint8_t)(mask >> (8 * (i % 4)));
-    auto word = [&](size_t w) { return Bytes{masked[4 * w + 3], masked[4 * w + 2], masked[4 * w + 1], masked[4 * w]}; };
-    size_t words = image.size() / 4, count = (image.size() + 11) / 12;
-    size_t crc = Crc32(masked.data(), masked.size()) ^ crcXor;
-    Bytes header = Be16({password, count, image.size() >> 16, image.size(), crc >> 16, crc, mask >> 16, mask});
-    std::vector<Planned> plan = {{firstFile, 0, header}};
-    for (size_t k = 1; k <= count; ++k) {
-        size_t first = (k - 1) * 3, n = std::min<size_t>(3, words - first);
-        Bytes r = Be16({password, n});
-        for (size_t i = 0; i < 3; ++i) r = Concat({r, i < n ? word(first + i) : Bytes(4)});
-        plan.push_back({(uint16_t)(firstFile + k / kRecordsPerFile), (uint16_t)(k % kRecordsPerFile), r});
-    }
-    return plan;
-}
-
-std::vector<Bytes> Pipeline(RawClient& client, const std::vector<Bytes>& frames) {
-    std::vector<Bytes> answers;
-    for (size_t i = 0; i < frames.size(); i += kFramesInFlight) {
-        size_t end = std::min(frames.size(), i + kFramesInFlight);
+// The frames go out sixteen at a time; each answer must equal its expected one.
+std::string Pipeline(SimClient& client, const std::vector<Bytes>& frames, const std::vector<Bytes>& expected) {
+    for (size_t i = 0; i < frames.size(); i += 16) {
+        size_t end = std::min(frames.size(), i + 16);
         Bytes batch;
         for (size_t k = i; k < end; ++k) batch.insert(batch.end(), frames[k].begin(), frames[k].end());
-        if (!client.Send(batch)) break;
-        for (size_t k = i; k < end; ++k) answers.push_back(client.ReceiveFrame());
-    }
-    answers.resize(frames.size());
-    return answers;
-}
-
-std::string RunPlan(RawClient& client, const std::vector<Planned>& plan, bool write) {
-    std::vector<Bytes> writes, reads;
-    for (size_t i = 0; i < plan.size(); i += kRecordsPerFrame) {
-        Bytes w, r;
-        for (size_t k = i; k < std::min(plan.size(), i + kRecordsPerFrame); ++k) {
-            Bytes sub = Concat({{6}, Be16({plan[k].file, plan[k].record, 8})});
-            r = Concat({r, sub});
-            w = Concat({w, sub, plan[k].registers});
+        if (!client.Send(batch)) return "send failed";
+        for (size_t k = i; k < end; ++k) {
+            Bytes answer = client.ReceiveFrame();
+            if (answer != expected[k]) return "frame " + std::to_string(k) + " answered " + ToHex(answer);
         }
-        writes.push_back(FrameOf(21, Concat({{(uint8_t)w.size()}, w})));
-        reads.push_back(FrameOf(20, Concat({{(uint8_t)r.size()}, r})));
-    }
-    auto fail = [&](size_t k, const std::string& what) {
-        return "file " + std::to_string(plan[k].file) + " record " + std::to_string(plan[k].record) + ": " + what;
-    };
-    std::vector<Bytes> answers = write ? Pipeline(client, writes) : writes;
-    for (size_t f = 0; f < writes.size(); ++f)
-        if (answers[f] != writes[f]) return fail(f * kRecordsPerFrame, "write answered " + ToHex(answers[f]));
-    answers = Pipeline(client, reads);
-    for (size_t k = 0; k < plan.size(); ++k) {
-        const Bytes& a = answers[k / kRecordsPerFrame];
-        size_t at = 9 + (k % kRecordsPerFrame) * 18 + 2;   // MBAP, function, length; sub-response head
-        if (a.size() < at + 16 || a[7] != 20) return fail(k, "read-back failed: " + ToHex(a));
-        Bytes got(a.begin() + at, a.begin() + at + 16);
-        if (Get16(got.data()) != 1) return fail(k, "result code " + std::to_string(Get16(got.data())));
-        if (!std::equal(got.begin() + 2, got.end(), plan[k].registers.begin() + 2))
-            return fail(k, "echo differs: " + ToHex(got));
     }
     return "";
 }
@@ -108,57 +39,78 @@ std::string ToHex(const Bytes& bytes) {
     return text.substr(0, text.empty() ? 0 : text.size() - 1);
 }
 
-void RawClient::Close() {
-    if (fd_ >= 0) close(fd_);
-    fd_ = -1;
+SimClient::SimClient() {
+    info_.channel = &channel_;
+    info_.device = &device_;
 }
 
-void RawClient::Abort() {
+bool SimClient::Connect(int port) {
+    Close();
+    return channel_.Open() && channel_.Connect(("127.0.0.1:" + std::to_string(port)).c_str());
+}
+
+void SimClient::Abort() {
     linger now = {1, 0};
-    setsockopt(fd_, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+    setsockopt(channel_.Socket(), SOL_SOCKET, SO_LINGER, &now, sizeof now);
     Close();
 }
 
-bool RawClient::Connect(int port) {
-    Close();
-    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a = Loopback(port);
-    int on = 1;
-    setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    if (connect(fd_, (sockaddr*)&a, sizeof a) == 0) return true;
-    Close();
-    return false;
-}
-
-bool RawClient::Send(const Bytes& bytes) {   // a blocking send returns once all is queued
-    return send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == (ssize_t)bytes.size();
-}
-
-Bytes RawClient::Receive(size_t n, int timeoutMs) {
+Bytes SimClient::Receive(size_t n) {
     Bytes out(n);
-    ssize_t got = fd_ < 0 ? -1 : recv(Bounded(fd_, timeoutMs), out.data(), n, MSG_WAITALL);
-    out.resize(got > 0 ? (size_t)got : 0);
+    int got = 0;
+    bool end = false;
+    size_t at = 0;
+    while (at < n && channel_.Receive(out.data() + at, (int)(n - at), &got, &end) && got > 0) at += (size_t)got;
+    out.resize(at);
     return out;
 }
 
-Bytes RawClient::ReceiveFrame() {
+Bytes SimClient::ReceiveFrame() {
     Bytes header = Receive(6);
     if (header.size() < 6) return header;
-    Bytes rest = Receive(Get16(header.data() + 4));
-    header.insert(header.end(), rest.begin(), rest.end());
-    return header;
+    return Concat({header, Receive((size_t)(header[4] << 8 | header[5]))});
 }
 
-bool RawClient::WaitClosed() {
+bool SimClient::WaitClosed() {
     uint8_t b;
-    errno = 0;
-    return recv(Bounded(fd_, kIoTimeoutMs), &b, 1, 0) == 0 || errno == ECONNRESET;
+    int got = 0;
+    bool end = false;
+    return !channel_.Receive(&b, 1, &got, &end) || end;
+}
+
+std::string SimClient::Outcome(ModbusStatus status, const std::string& data) {
+    std::string log;
+    for (const std::string& line : owner_.Styled()) log += line[0] == '4' ? "; " + line : "";
+    owner_.Clear();
+    if (status.result == kModbusException) return "exception " + std::to_string(status.exception);
+    return status.Ok() && log.empty() ? data : "failed " + std::to_string(status.result) + log;
+}
+
+std::string SimClient::Read(uint16_t file, uint16_t record, uint16_t count) {
+    Bytes data(count * 2u);
+    ModbusStatus status = ModbusReadFileRecord(info_, kFnReadFileRecord, file, record, count, data.data());
+    return Outcome(status, ToHex(data));
+}
+std::string SimClient::Write(uint16_t file, uint16_t record, const Bytes& registers) {
+    auto n = (uint16_t)(registers.size() / 2);
+    return Outcome(ModbusWriteFileRecord(info_, kFnWriteFileRecord, file, record, n, registers.data()), "ok");
+}
+std::string SimClient::Keyed(uint16_t reg, uint16_t value, uint16_t password) {
+    Bytes data = Be16({value});
+    return Outcome(ModbusWriteRegistersKeyed(info_, kFnWriteRegistersKeyed, reg, 1, password, data.data()), "ok");
+}
+std::string SimClient::Registers(uint16_t start, uint16_t count) {
+    Bytes data(count * 2u);
+    ModbusStatus status = ModbusReadRegisters(info_, kFnReadHoldingRegisters, start, count, data.data());
+    return Outcome(status, ToHex(data));
 }
 
 std::vector<Bytes> UdpExchange(int port, const Bytes& request, size_t want, int timeoutMs) {
     std::vector<Bytes> answers;
-    int fd = Bounded(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0), timeoutMs);
-    sockaddr_in a = Loopback(port);
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    timeval tv = {timeoutMs / 1000, timeoutMs % 1000 * 1000};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    sockaddr_in a = {AF_INET, htons((uint16_t)port), {htonl(INADDR_LOOPBACK)}, {}};
     sendto(fd, request.data(), request.size(), 0, (sockaddr*)&a, sizeof a);
     uint8_t buffer[512];
     for (ssize_t n; answers.size() < want && (n = recv(fd, buffer, sizeof buffer, 0)) >= 0;)
@@ -167,34 +119,36 @@ std::vector<Bytes> UdpExchange(int port, const Bytes& request, size_t want, int 
     return answers;
 }
 
-Bytes FrameOf(uint8_t function, const Bytes& data, uint16_t tid) {
-    return Concat({Be16({tid, 0, data.size() + 2}), {0, function}, data});
-}
-Bytes ReadRegistersFrame(uint16_t start, uint16_t count) { return FrameOf(3, Be16({start, count})); }
-Bytes WriteKeyedFrame(uint16_t start, uint16_t value, uint16_t password) {
-    return FrameOf(100, Concat({Be16({start, 1}), {2}, Be16({password, value})}));
-}
-Bytes ReadRecordFrame(uint16_t file, uint16_t record, uint16_t length) {
-    return FrameOf(20, Concat({{7, 6}, Be16({file, record, length})}));
-}
-Bytes WriteRecordFrame(uint16_t file, uint16_t record, const Bytes& registers) {
-    Bytes head = Concat({{(uint8_t)(registers.size() + 7), 6}, Be16({file, record, registers.size() / 2})});
-    return FrameOf(21, Concat({head, registers}));
-}
-
-Bytes RecordData(const Bytes& answer) {
-    if (answer.size() < 11 || answer[7] != 20) return Bytes();
-    return Bytes(answer.begin() + 11, answer.end());
-}
-
-uint16_t ResultOf(RawClient& client, uint16_t file, uint16_t record) {
-    Bytes data = RecordData(client.Transact(ReadRecordFrame(file, record, 8)));
-    return data.size() == 16 ? Get16(data.data()) : 0xFFFF;
-}
-
-std::string WriteImage(RawClient& client, uint16_t firstFile, const Bytes& image, uint32_t mask, uint16_t password,
+std::string WriteImage(SimClient& client, uint16_t firstFile, const Bytes& image, uint32_t mask, uint16_t password,
                        uint32_t crcXor, bool write) {
-    return RunPlan(client, PlanImage(firstFile, image, mask, password, crcXor), write);
+    // The image travels as little-endian words, each XOR mask; the CRC covers them so.
+    Bytes masked = image;
+    for (size_t i = 0; i < masked.size(); ++i) masked[i] ^= (uint8_t)(mask >> (8 * (i % 4)));
+    size_t size = image.size(), crc = Crc32(masked.data(), size) ^ crcXor;
+    // Every record without its password: the header, then three words a record with their count.
+    std::vector<Bytes> records = {Be16({(size + 11) / 12, size >> 16, size, crc >> 16, crc, mask >> 16, mask})};
+    for (size_t at = 0; at < size; at += 12) {
+        Bytes r = Be16({std::min<size_t>(3, (size - at) / 4)});
+        for (size_t w = at; w < at + 12; w += 4)
+            r = Concat({r, w < size ? Bytes{masked[w + 3], masked[w + 2], masked[w + 1], masked[w]} : Bytes(4)});
+        records.push_back(r);
+    }
+    // Ten records a frame; the read-back carries result 1 in place of the password.
+    std::vector<Bytes> writes, reads, answers;
+    for (size_t k = 0; k < records.size(); k += 10) {
+        Bytes w, r, a;
+        for (size_t i = k; i < std::min(records.size(), k + 10); ++i) {
+            Bytes sub = Concat({{6}, Be16({firstFile + i / 4096, i % 4096, 8})});
+            w = Concat({w, sub, Be16({password}), records[i]});
+            r = Concat({r, sub});
+            a = Concat({a, {17, 6, 0, 1}, records[i]});
+        }
+        writes.push_back(RecordFrame(21, Concat({{(uint8_t)w.size()}, w})));
+        reads.push_back(RecordFrame(20, Concat({{(uint8_t)r.size()}, r})));
+        answers.push_back(RecordFrame(20, Concat({{(uint8_t)a.size()}, a})));
+    }
+    std::string failure = write ? Pipeline(client, writes, writes) : "";
+    return failure.empty() ? Pipeline(client, reads, answers) : failure;
 }
 
 Bytes PatternImage(size_t size, uint32_t seed) {
