@@ -36,13 +36,13 @@ TEST(FileUtil, PathsAndKinds)
     EXPECT_STREQ(PathToUtf8(PathFromUtf8("Настройки.xml").Text()).Text(), "Настройки.xml");
 }
 
-TEST(FileUtil, TreeMakeCopyRemove)
+TEST(FileUtil, TreeMakeCopyRemoveAndFailures)
 {
     TempDir tmp;
-    std::string from = tmp / "from", outside = tmp / "outside", to = tmp / "copy/of/tree";
+    std::string from = tmp / "from", outside = tmp / "outside", to = tmp / "copy/of/tree", file = from + "/top.txt";
     ASSERT_EQ(MakeDirs((from + "/sub/deeper").c_str()), 0);
     ASSERT_EQ(MakeDirs((from + "/empty/").c_str()), 0);
-    ASSERT_TRUE(WriteText(from + "/top.txt", "top"));
+    ASSERT_TRUE(WriteText(file, "top"));
     ASSERT_TRUE(WriteText(from + "/sub/deeper/leaf.bin", std::string("\0\1\2", 3)));
     ASSERT_EQ(FileMkDir(outside.c_str()), 0);
     ASSERT_TRUE(WriteText(outside + "/keep.txt", "keep"));
@@ -56,26 +56,20 @@ TEST(FileUtil, TreeMakeCopyRemove)
     EXPECT_EQ(RemoveRecurs(to.c_str()), 0);
     EXPECT_FALSE(IsDirectory(to.c_str()));
     EXPECT_EQ(ReadText(outside + "/keep.txt"), "keep");
-    EXPECT_TRUE(IsRegularFile((from + "/top.txt").c_str()));
-}
 
-TEST(FileUtil, CopiesAndTheirFailures)
-{
-    TempDir tmp;
-    std::string file = tmp / "file.txt", below = tmp / "file.txt/x", absent = tmp / "absent";
-    ASSERT_TRUE(WriteText(file, "content"));
+    const std::string below = file + "/x", absent = tmp / "absent";
     EXPECT_EQ(MakeDirs((below + "/y").c_str()), -1);
     EXPECT_EQ(FileCopy(absent.c_str(), (tmp / "t").c_str()), -1);
     EXPECT_EQ(FileCopy(file.c_str(), below.c_str()), -1);
     EXPECT_EQ(FileCopy(file.c_str(), tmp.Path().c_str()), -1);
     EXPECT_EQ(FileCopy(file.c_str(), file.c_str()), -1);
-    EXPECT_EQ(ReadText(file), "content");
+    EXPECT_EQ(ReadText(file), "top");
     EXPECT_EQ(CopyRecurs(tmp.Path().c_str(), below.c_str()), -1);
     EXPECT_EQ(RemoveRecurs(absent.c_str()), -1);
     // A copy replaces a longer existing target completely.
     ASSERT_TRUE(WriteText(tmp / "target", "a much longer old content"));
     EXPECT_EQ(FileCopy(file.c_str(), (tmp / "target").c_str()), 0);
-    EXPECT_EQ(ReadText(tmp / "target"), "content");
+    EXPECT_EQ(ReadText(tmp / "target"), "top");
 }
 
 // Which layout a program's folder gets: res/ beside it wins, ../share/pelta means installed,

@@ -174,11 +174,6 @@ TEST(XmlEventReader, MalformedInputFailsCleanly)
         EXPECT_STRNE(r.ErrorText(), "") << xml;
         EXPECT_EQ(events.back(), "eod") << xml;
     }
-    XmlEventReader r;
-    EXPECT_EQ(r.ParseText("<a"), kXmlReadMalformed);
-    EXPECT_EQ(r.ParseFile(nullptr), kXmlReadOk);
-    EXPECT_STREQ(r.ErrorText(), "") << "a new parse forgets the last one's error";
-    EXPECT_EQ(r.ParseText(nullptr), kXmlReadOk);
 }
 
 TEST(XmlEventReader, ParseFileCountsLines)
@@ -198,6 +193,8 @@ TEST(XmlEventReader, ParseFileCountsLines)
     EXPECT_EQ(r.ParseFile((dir / "missing.xml").c_str()), kXmlReadCannotOpen);
     EXPECT_STRNE(r.ErrorText(), "");
     EXPECT_EQ(r.ParseFile(dir.Path().c_str()), kXmlReadCannotOpen) << "a directory is not a file";
+    EXPECT_TRUE(r.ParseFile(nullptr) == kXmlReadOk && r.ParseText(nullptr) == kXmlReadOk);
+    EXPECT_STREQ(r.ErrorText(), "") << "a new parse forgets the last one's error";
     using X = XmlEventReader;
     const XmlAttribute attrs[] = {{"", "blank"}, {"n", "0x1F"}, {"bare", nullptr}, {}};
     EXPECT_TRUE(X::AttrText(attrs, nullptr) == attrs[0].value && !X::AttrText(nullptr, "n"));
