@@ -20,44 +20,40 @@ TEST(SettingsFiles, WholeAndGroupExportsLoadBackWithTheirValues)
 {
     SettingsFixture f, whole, group, other;
     ASSERT_TRUE(f.Load(Sample("Сеть")));
-    ValuesPut(f.Find("Ip"), {"10.0.0.7"});
-    ValuesPut(f.Find("Name"), {"k<&>\"x"});
-    ValuesPut(f.Find("Bits"), {"1", "0"});
+    ValuesPut(f.Find("Ip"), "10.0.0.7");
+    ValuesPut(f.Find("Name"), "k<&>\"x");
+    ValuesPut(f.Find("Bits"), "1,0");
     const std::string path = f.dir / "out.xml";
     ASSERT_TRUE(f.model.DS_Export(true, path.c_str()));
     EXPECT_EQ(ReadText(path).find("<!--"), std::string::npos) << ReadText(path);
     EXPECT_EQ(ReadText(path).rfind("<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<device>", 0), 0u) << ReadText(path);
     EXPECT_STREQ(f.model.Document().FirstChild()->ToDeclaration()->Standalone(), "");
     ASSERT_TRUE(whole.model.DS_Load(path.c_str()));
-    EXPECT_EQ(whole.Names(), (std::vector<std::string>{"Ip", "Port", "Name", "Bits"}));
-    EXPECT_EQ(ValuesOf(whole.Find("Name")), std::vector<std::string>{"k<&>\"x"});
-    EXPECT_EQ(ValuesOf(whole.Find("Bits")), (std::vector<std::string>{"1", "0"}));
-    EXPECT_EQ(ValuesOf(whole.Find("Port")), std::vector<std::string>{"<none>"});
-    ASSERT_EQ(whole.model.Groups().size(), 2u);
-    EXPECT_EQ(whole.model.Groups()[0].children.size(), 1u);
+    EXPECT_EQ("Ip Port Name Bits", whole.Names());
+    EXPECT_EQ("k<&>\"x 1,0 <none>", ValuesOf(whole.Find("Name")) + " " + ValuesOf(whole.Find("Bits")) + " " +
+                                       ValuesOf(whole.Find("Port")));
+    EXPECT_EQ("1 Сеть(3 Sub;);2 Misc;", Tree(whole.model.Groups()));
     EXPECT_STREQ(DS_ChildText(whole.Find("Bits"), "hint"), "two");
 
     ASSERT_TRUE(f.model.DS_Export(false, path.c_str()));  // the shown group, its settings only
     EXPECT_NE(ReadText(path).find("<group gid=\"1\" tab=\"2\" title=\"Сеть\" />"), std::string::npos) << ReadText(path);
     ASSERT_TRUE(group.model.DS_Load(path.c_str()));
-    EXPECT_EQ(group.Names(), (std::vector<std::string>{"Ip", "Port", "Bits"}));
-    EXPECT_EQ(ValuesOf(group.Find("Ip")), std::vector<std::string>{"10.0.0.7"});
-    ASSERT_EQ(group.model.Groups().size(), 1u);
-    EXPECT_TRUE(group.model.Groups()[0].children.empty());
+    EXPECT_EQ("Ip Port Bits", group.Names());
+    EXPECT_EQ("10.0.0.7", ValuesOf(group.Find("Ip")));
+    EXPECT_EQ("1 Сеть;", Tree(group.model.Groups()));
     EXPECT_EQ(group.model.Shown().size(), 3u);
     EXPECT_STREQ(DS_ChildText(group.model.Document().FirstChildElement("device"), "description"), "test unit");
     f.model.SelectGroup(2, false);
     ASSERT_TRUE(f.model.DS_Export(false, path.c_str()));
     ASSERT_TRUE(other.model.DS_Load(path.c_str()));
-    EXPECT_EQ(other.Names(), std::vector<std::string>{"Name"});
-    EXPECT_STREQ(other.model.Groups()[0].title.Text(), "Misc");
-    EXPECT_TRUE(whole.ui.messages.empty() && group.ui.messages.empty() && other.ui.messages.empty());
+    EXPECT_EQ("Name/2 Misc;", other.Names() + "/" + Tree(other.model.Groups()));
+    EXPECT_EQ("", whole.ui.Said() + group.ui.Said() + other.ui.Said());
 
     const std::string nowhere = f.dir / "no-such-folder/out.xml";
     for (bool all : {true, false}) {
         f.ui.messages.clear();
         EXPECT_FALSE(f.model.DS_Export(all, nowhere.c_str()));
-        EXPECT_EQ(f.ui.messages, std::vector<std::string>{"Can't save file '" + nowhere + "':\n'No such file or directory'"});
+        EXPECT_EQ(f.ui.Said(), "Can't save file '" + nowhere + "':\n'No such file or directory'");
     }
 }
 
@@ -73,9 +69,7 @@ TEST(SettingsFiles, Windows1251FileLoadsWithTheSameTexts)
     SettingsFixture f;
     ASSERT_TRUE(f.Load(std::string(cp1251, written)));
     g_free(cp1251);
-    EXPECT_EQ(f.Names(), std::vector<std::string>{name});
-    EXPECT_STREQ(f.model.Groups()[0].title.Text(), "Сеть");
-    EXPECT_EQ(ValuesOf(f.Find(name)), std::vector<std::string>{"Привет"});
+    EXPECT_EQ(name + "/1 Сеть;/Привет", f.Names() + "/" + Tree(f.model.Groups()) + "/" + ValuesOf(f.Find(name)));
 }
 
 TEST(SettingsFiles, FailedLoadFallsBackToTheDefaultDescription)
@@ -85,13 +79,13 @@ TEST(SettingsFiles, FailedLoadFallsBackToTheDefaultDescription)
     std::string split = f.Write("split.xml", Description(Group(1, "G") + Group(2, "H"), Item("A", 1, "Integer", Pos(2, 0, 1, 1)) +
                                                                                            Item("B", 2, "Integer", Pos(2, 0, 2, 1))));
     EXPECT_FALSE(f.model.LoadSettingsFile(split.c_str()));
-    EXPECT_EQ(f.ui.messages, std::vector<std::string>{"Settings with equal file number and record number must be in one group.\n\n"
-                                                      "Element 'A' and 'B' in different groups."});
-    EXPECT_EQ(f.Names(), (std::vector<std::string>{"Ip", "Port", "Name", "Bits"}));
+    EXPECT_EQ(f.ui.Said(), "Settings with equal file number and record number must be in one group.\n\n"
+                           "Element 'A' and 'B' in different groups.");
+    EXPECT_EQ("Ip Port Name Bits", f.Names());
     f.ui.messages.clear();
     EXPECT_TRUE(f.model.LoadSettingsFile(f.Write("good.xml", Description(Group(5, "Five"), Item("Z", 5, "Float", Pos(2, 0, 1, 1)))).c_str()));
-    EXPECT_EQ(f.Names(), std::vector<std::string>{"Z"});
+    EXPECT_EQ("Z", f.Names());
     EXPECT_EQ(f.model.CurrentGroup(), 5);
-    EXPECT_TRUE(f.ui.messages.empty());
+    EXPECT_EQ("", f.ui.Said());
 }
 }  // namespace

@@ -1,6 +1,7 @@
 // Shared pieces of the settings tests: a front end that records what the model tells it, small
-// descriptions written to a private temporary folder, and a setting's values as texts.
+// descriptions in a private temporary folder, settings, values and groups as texts.
 #pragma once
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,13 @@ public:
     void MsgBox(const SString& text) override { messages.emplace_back(text.Text()); }
     void GroupSelect(const std::vector<int>& path) override { selects.push_back(path); }
     void GroupShown() override { ++shown; }
+    std::string Said() const  // every message, joined by " | "
+    {
+        std::string out;
+        for (const std::string& m : messages)
+            out += (out.empty() ? "" : " | ") + m;
+        return out;
+    }
 
     std::vector<std::string> messages;
     std::vector<std::vector<int>> selects;
@@ -56,20 +64,38 @@ inline std::string Group(int gid, const std::string& title, int tab = 2, const s
            inner + "</group>";
 }
 
-inline void ValuesPut(TiXmlElement* element, const std::vector<std::string>& values)
+// Values as one text joined by ","; "" puts none, ValuesOf gives "<none>" for none.
+inline void ValuesPut(TiXmlElement* element, const std::string& joined)
 {
     DS_ValuesRemove(element);
-    for (const std::string& v : values)
+    std::istringstream list(joined);
+    for (std::string v; std::getline(list, v, ',');)
         DS_ValueAppend(element, v.c_str());
 }
 
-// The values as texts; {"<none>"} for a setting without values.
-inline std::vector<std::string> ValuesOf(const TiXmlElement* element)
+inline std::string ValuesOf(const TiXmlElement* element)
 {
-    std::vector<std::string> out;
+    std::string out;
     for (const SString& v : DS_ValueTexts(element))
-        out.emplace_back(v.Text());
-    return DS_Values(element) ? out : std::vector<std::string>{"<none>"};
+        out += (out.empty() ? "" : ",") + std::string(v.Text());
+    return DS_Values(element) ? out : "<none>";
+}
+
+// "gid title(children);" for every group.
+inline std::string Tree(const std::vector<DS_Group>& groups)
+{
+    std::string out;
+    for (const DS_Group& g : groups)
+        out += std::to_string(g.gid) + " " + g.title.Text() + (g.children.empty() ? "" : "(" + Tree(g.children) + ")") + ";";
+    return out;
+}
+
+inline std::string NamesOf(const std::vector<TiXmlElement*>& settings)
+{
+    std::string names;
+    for (TiXmlElement* e : settings)
+        names += (names.empty() ? "" : " ") + std::string(DS_Description(e));
+    return names;
 }
 
 // A model with its recording front end and scratch folder.
@@ -84,13 +110,7 @@ struct SettingsFixture {
         return dir / name;
     }
     bool Load(const std::string& text) { return model.DS_Load(Write("desc.xml", text).c_str()); }
-    std::vector<std::string> Names()
-    {
-        std::vector<std::string> names;
-        for (TiXmlElement* e : model.Scalars())
-            names.emplace_back(DS_Description(e));
-        return names;
-    }
+    std::string Names() { return NamesOf(model.Scalars()); }
     TiXmlElement* Find(const std::string& name)
     {
         for (TiXmlElement* e : model.Scalars())

@@ -1,7 +1,6 @@
 // Reading and writing settings through the runner with the model's walks: against the
 // simulator for the whole path, against a scripted unit for exact requests and failures, and
 // the record bodies' own checks.
-#include <sstream>
 #include <thread>
 
 #include "base/LogTypes.h"
@@ -25,14 +24,8 @@ protected:
             scalars += Item(name, 1, type, Pos(file, rec, offset, count, byte), s.substr((size_t)used, s.find('=') - used));
         }
         ASSERT_TRUE(model.Load(Description(Group(1, "G") + Group(2, "H"), scalars + more)));
-        for (size_t i = 0; i < settings.size(); ++i) {
-            std::vector<std::string> values;
-            std::istringstream list(settings[i].substr(std::min(settings[i].find('='), settings[i].size() - 1) + 1));
-            for (std::string v; std::getline(list, v, ',');)
-                values.push_back(v);
-            if (!values.empty())
-                ValuesPut(model.model.Scalars()[i], values);
-        }
+        for (size_t i = 0; i < settings.size(); ++i)
+            ValuesPut(model.model.Scalars()[i], settings[i].substr(std::min(settings[i].find('='), settings[i].size() - 1) + 1));
     }
     // The runner's settings bodies are the model's: group kinds walk the shown settings.
     void RunnerStart(const std::string& host, const RunnerOptions& options = FastOptions()) override
@@ -46,39 +39,25 @@ protected:
         };
     }
     void SettingChanged(TiXmlElement* element) override { changed.push_back(element); }
-    // Every setting's values joined by ",", the settings' by blanks.
-    std::string Values()
+    // Every setting's values (or those of `of`), joined by blanks; shownOnly: "<none>" for the others.
+    std::string Values(const std::vector<std::string>& of = {}, bool shownOnly = false)
     {
         std::string out;
-        for (TiXmlElement* e : model.model.Scalars()) {
-            std::string joined;
-            for (const std::string& v : ValuesOf(e))
-                joined += (joined.empty() ? "" : ",") + v;
-            out += (out.empty() ? "" : " ") + joined;
-        }
+        const std::vector<TiXmlElement*> all = model.model.Scalars();
+        for (size_t i = 0; i < all.size(); ++i)
+            out += (i ? " " : "") + (shownOnly && !model.model.IsShown(all[i]) ? "<none>" : of.empty() ? ValuesOf(all[i]) : of[i]);
         return out;
+    }
+    void Clear()
+    {
+        for (TiXmlElement* e : model.model.Scalars())
+            DS_ValuesRemove(e);
+        changed.clear();
     }
 
     SettingsFixture model;
     std::vector<TiXmlElement*> changed;
 };
-
-TEST_F(TalkTest, GroupKindsWalkTheShownSettingsAllKindsEverySetting)
-{
-    ASSERT_TRUE(model.Load(Description(Group(1, "One") + Group(2, "Two"), Item("one", 1, "Integer", Pos(21, 0, 1, 1)) +
-                                                                              Item("two", 2, "Integer", Pos(21, 1, 1, 1)))));
-    StartSim();
-    const std::vector<std::pair<OperationKind, std::string>> steps = {
-        {OperationKind::WriteSettingsGroup, "5 6"}, {OperationKind::ReadSettingsAll, "5 <none>"},  // two never written
-        {OperationKind::WriteSettingsAll, "5 9"}, {OperationKind::ReadSettingsGroup, "5 1"}};
-    const char* before[] = {"5 6", "1 7", "5 9", "1 1"};
-    for (size_t i = 0; i < steps.size(); ++i) {
-        ValuesPut(model.Find("one"), {std::string(1, before[i][0])});
-        ValuesPut(model.Find("two"), {std::string(1, before[i][2])});
-        ASSERT_EQ(AppState::Succeeded, Run(steps[i].first)) << ui_->Dump();
-        EXPECT_EQ(steps[i].second, Values()) << i;
-    }
-}
 
 // Exact requests against a scripted unit: a read record split by another one is asked for
 // twice and a record marked 0 leaves its setting without values; a refused record stops the
@@ -118,20 +97,17 @@ TEST_F(TalkTest, RequestsAndFailuresAgainstAScriptedUnit)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.lines + " " + c.after);
-        std::vector<std::string> settings = c.settings;
-        const bool withSplit = settings.back() == "+";
-        if (withSplit)
-            settings.pop_back();
-        Load(settings, withSplit ? split : "");
+        const bool withSplit = c.settings.back() == "+";
+        Load(std::vector<std::string>(c.settings.begin(), c.settings.end() - withSplit), withSplit ? split : "");
         if (c.script.empty())
             model.model.SelectGroup(2, false);
-        ScriptedPeer peer({c.script});
-        ASSERT_TRUE(peer.Start());
-        RunnerStart(peer.HostPort());
+        ScriptedPeer unit({c.script});
+        ASSERT_TRUE(unit.Start());
+        RunnerStart(unit.HostPort());
         runner_->FlagsSet(RunFlags::TalkLog, true);
         EXPECT_EQ(c.end, Run(c.kind)) << ui_->Dump();
-        EXPECT_TRUE(peer.Finish());
-        EXPECT_EQ(std::vector<std::string>(), peer.Problems());
+        EXPECT_TRUE(unit.Finish());
+        EXPECT_EQ(std::vector<std::string>(), unit.Problems());
         EXPECT_EQ(c.after, Values());
         EXPECT_GE(ui_->Find(c.lines), 0) << ui_->Dump();
     }
@@ -144,30 +120,30 @@ TEST_F(TalkTest, RecordBodiesRefuseRunsThatAreNotOneRecord)
     const struct {
         bool write;
         std::vector<const char*> run;  // settings by name; "-" is an element without a record
-        std::vector<const char*> withValues;
+        const char* withValues;
         const char* line;  // null: the empty run succeeds silently
     } cases[] = {
-        {true, {"-", "a"}, {}, "Assert: no device setting"},
-        {true, {"a", "b"}, {}, "Assert: settings union is wrong"},
-        {true, {"a", "c", "b"}, {}, "Assert: settings union is wrong"},
-        {true, {"a", "b", "c", "d"}, {}, "Assert: settings union is wrong"},
-        {true, {"a", "b", "c"}, {"a", "c"}, "Assert: availability is different"},
-        {true, {"d", "far"}, {"d", "far"}, "Assert: Overflow regCount"},
-        {false, {"d", "far"}, {"d", "far"}, "Assert: Overflow regCount"},
-        {true, {}, {}, nullptr},
-        {false, {}, {}, nullptr},
+        {true, {"-", "a"}, "", "Assert: no device setting"},
+        {true, {"a", "b"}, "", "Assert: settings union is wrong"},
+        {true, {"a", "c", "b"}, "", "Assert: settings union is wrong"},
+        {true, {"a", "b", "c", "d"}, "", "Assert: settings union is wrong"},
+        {true, {"a", "b", "c"}, "a c", "Assert: availability is different"},
+        {true, {"d", "far"}, "d far", "Assert: Overflow regCount"},
+        {false, {"d", "far"}, "d far", "Assert: Overflow regCount"},
+        {true, {}, "", nullptr},
+        {false, {}, "", nullptr},
     };
     TiXmlElement plain("scalar");
+    Load({"a Integer 21 0 1 1 0", "b Integer 21 0 2 1 0", "c Integer 21 0 3 1 0", "d Integer 22 0 1 1 0",
+          "far Integer 22 0 63 2 0"});
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line ? c.line : "empty");
-        Load({"a Integer 21 0 1 1 0", "b Integer 21 0 2 1 0", "c Integer 21 0 3 1 0", "d Integer 22 0 1 1 0",
-              "far Integer 22 0 63 2 0"});
         RunnerStart("127.0.0.1:1");
         Quill::List<TiXmlElement> run;
         for (const char* name : c.run)
             run.Add(std::string(name) == "-" ? &plain : model.Find(name));
-        for (const char* name : c.withValues)
-            ValuesPut(model.Find(name), {"1"});
+        for (TiXmlElement* e : model.model.Scalars())
+            ValuesPut(e, (" " + std::string(c.withValues) + " ").find(std::string(" ") + DS_Description(e) + " ") + 1 ? "1" : "");
         MODBUS_TalkInfo talk;
         bool ok = false;
         // Worker-thread bodies: they log taking the display lock.
@@ -176,22 +152,25 @@ TEST_F(TalkTest, RecordBodiesRefuseRunsThatAreNotOneRecord)
         EXPECT_EQ(!c.line, ok);
         EXPECT_EQ(c.line ? std::vector<std::string>{c.line} : std::vector<std::string>{}, ui_->Texts());
         EXPECT_EQ(c.line ? LogStyleError : -1, ui_->StyleOf(c.line ? c.line : "-"));
-        if (!c.write) {
-            EXPECT_EQ("<none> <none> <none> <none> <none>", Values());
-        }
+        EXPECT_TRUE(c.write || Values() == "<none> <none> <none> <none> <none>") << Values();
     }
 }
 
 // The sample settings file is the default description with a value for every setting: written
 // and read back, and as the values the unit starts with (coded by the simulator's own code).
+// The group kinds walk the shown settings only, the others keep what they hold.
 TEST_F(TalkTest, SampleSettingsRoundTripThroughTheSimulator)
 {
     const char* source = getenv("PELTA_SOURCE_DIR");
     const std::string dir = std::string(source && *source ? source : PELTA_TEST_SOURCE_DIR) + "/res/";
     ASSERT_TRUE(model.model.DS_Load((dir + "samples/Pelta-ru.xml").c_str()));
-    const std::string expected = Values();
-    ASSERT_GE(model.model.Scalars().size(), 20u);
-    ASSERT_EQ(std::string::npos, expected.find("<none>"));
+    std::vector<std::string> sample;
+    for (TiXmlElement* e : model.model.Scalars())
+        sample.push_back(ValuesOf(e));
+    ASSERT_GE(sample.size(), 20u);
+    ASSERT_EQ(std::string::npos, Values().find("<none>"));
+    model.model.SelectGroup(1100, false);  // "Modbus service"
+    ASSERT_FALSE(model.model.Shown().empty());
     for (bool seeded : {false, true}) {
         SCOPED_TRACE(seeded ? "seeded by the simulator" : "written");
         std::vector<std::string> args = {"--description", dir + "Pelta.xml"};
@@ -199,18 +178,26 @@ TEST_F(TalkTest, SampleSettingsRoundTripThroughTheSimulator)
             args.insert(args.end(), {"--settings-values", dir + "samples/Pelta-ru.xml"});
         StartSim(args);
         if (!seeded) {
+            ASSERT_EQ(AppState::Succeeded, Run(OperationKind::WriteSettingsGroup)) << ui_->Dump();
+            Clear();
+            ASSERT_EQ(AppState::Succeeded, Run(OperationKind::ReadSettingsAll)) << ui_->Dump();
+            EXPECT_EQ(Values(sample, true), Values()) << "only the shown group written";
+            for (size_t i = 0; i < sample.size(); ++i)
+                ValuesPut(model.model.Scalars()[i], sample[i]);
+            RunnerStart(sim_->HostPort());
             ASSERT_EQ(AppState::Succeeded, Run(OperationKind::WriteSettingsAll)) << ui_->Dump();
             EXPECT_EQ(1, ui_->Count("Device talk..."));
             EXPECT_EQ(1 + model.model.Records().Count(), ui_->progressCalls);  // the reset, then one per record
+            Clear();
+            ASSERT_EQ(AppState::Succeeded, Run(OperationKind::ReadSettingsGroup)) << ui_->Dump();
+            EXPECT_EQ(Values(sample, true), Values()) << "only the shown group read";
         }
-        for (TiXmlElement* e : model.model.Scalars())
-            DS_ValuesRemove(e);
-        changed.clear();
+        Clear();
         runner_->FlagsSet(RunFlags::TalkLog, seeded);
         ASSERT_EQ(AppState::Succeeded, Run(OperationKind::ReadSettingsAll)) << ui_->Dump();
-        EXPECT_EQ(expected, Values());
+        EXPECT_EQ(Values(sample), Values());
         EXPECT_EQ(model.model.Scalars(), changed);
-        const std::string n = std::to_string(model.model.Scalars().size());
+        const std::string n = std::to_string(sample.size());
         EXPECT_EQ(n + "/" + n, ui_->ProgressText());
         EXPECT_EQ(seeded, ui_->Find("Device talk...") < 0);
         EXPECT_EQ(seeded, ui_->Find("Read '") >= 0);
