@@ -90,7 +90,7 @@ TEST_F(ImageTest, LargestImageSurvivesRestartAndReboot) {
 
     StartSim({"--state-dir", dir.Path()});
     Connect();
-    EXPECT_EQ("01 00 00 02", client_.Registers(2, 2));
+    EXPECT_EQ("00 7B 00 00 00 07 00 03 04 01 00 00 02", ToHex(client_.Transact(RecordFrame(3, Hex("00 02 00 02")))));
     EXPECT_EQ("00 00", Result(kFirmware, 0)) << "the applied image is no longer staged";
     EXPECT_TRUE(ReadText(dir / "firmware.bin") == std::string(image.begin(), image.end())) << "unmasked";
     StopSim();

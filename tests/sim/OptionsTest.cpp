@@ -46,7 +46,7 @@ TEST_F(SimProcessTest, BadOptionAndBusyAddressExitWith2AndSigintStopsCleanly) {
     EXPECT_EQ(2, second.ExitCode());
     EXPECT_NE(std::string::npos, second.Output().find("Address already in use")) << second.Output();
     Connect();
-    ASSERT_EQ("01 00 00 01", client_.Registers(2, 2));
+    ASSERT_EQ(13u, client_.Transact(RecordFrame(3, Hex("00 02 00 02"))).size());
     EXPECT_TRUE(sim_->WaitForOutput("fn 3 start 2 count 2 -> ok", kIoTimeoutMs)) << sim_->Output();
     EXPECT_NE(std::string::npos, sim_->Output().find(" connected")) << sim_->Output();
     ASSERT_EQ(0, kill(sim_->Pid(), SIGINT));

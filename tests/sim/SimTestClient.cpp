@@ -39,13 +39,10 @@ std::string ToHex(const Bytes& bytes) {
     return text.substr(0, text.empty() ? 0 : text.size() - 1);
 }
 
-SimClient::SimClient() {
-    info_.channel = &channel_;
-    info_.device = &device_;
-}
-
 bool SimClient::Connect(int port) {
     Close();
+    info_.channel = &channel_;
+    info_.device = &device_;
     return channel_.Open() && channel_.Connect(("127.0.0.1:" + std::to_string(port)).c_str());
 }
 
@@ -98,11 +95,6 @@ std::string SimClient::Write(uint16_t file, uint16_t record, const Bytes& regist
 std::string SimClient::Keyed(uint16_t reg, uint16_t value, uint16_t password) {
     Bytes data = Be16({value});
     return Outcome(ModbusWriteRegistersKeyed(info_, kFnWriteRegistersKeyed, reg, 1, password, data.data()), "ok");
-}
-std::string SimClient::Registers(uint16_t start, uint16_t count) {
-    Bytes data(count * 2u);
-    ModbusStatus status = ModbusReadRegisters(info_, kFnReadHoldingRegisters, start, count, data.data());
-    return Outcome(status, ToHex(data));
 }
 
 std::vector<Bytes> UdpExchange(int port, const Bytes& request, size_t want, int timeoutMs) {

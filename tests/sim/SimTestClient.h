@@ -19,7 +19,6 @@ std::string ToHex(const Bytes& bytes);   // "00 7B 00"
 
 class SimClient {
 public:
-    SimClient();
     bool Connect(int port);
     void Close() { channel_.Close(); }
     void Abort();   // leaves with a reset instead of an orderly close
@@ -33,7 +32,6 @@ public:
     std::string Read(uint16_t file, uint16_t record, uint16_t count);
     std::string Write(uint16_t file, uint16_t record, const Bytes& registers);
     std::string Keyed(uint16_t reg, uint16_t value, uint16_t password = 1);
-    std::string Registers(uint16_t start, uint16_t count);
 
 private:
     std::string Outcome(ModbusStatus status, const std::string& data);
