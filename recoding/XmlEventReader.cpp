@@ -39,9 +39,26 @@ const Entity kEntities[] = {
 // Longest run of characters looked at between "&" and ";".
 const size_t kEntityMaxLength = 16;
 
+const signed char kBase64Invalid = -1;
+
 bool IsSpace(char c)
 {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+signed char Base64Value(char c)
+{
+    if (c >= 'A' && c <= 'Z')
+        return (signed char)(c - 'A');
+    if (c >= 'a' && c <= 'z')
+        return (signed char)(c - 'a' + 26);
+    if (c >= '0' && c <= '9')
+        return (signed char)(c - '0' + 52);
+    if (c == '+')
+        return 62;
+    if (c == '/')
+        return 63;
+    return kBase64Invalid;
 }
 
 int HexValue(char c)
@@ -170,6 +187,13 @@ void XmlEventReader::RebuildRecoder()
     recoder_ = nullptr;
     if (input_ != output_ && CodepageIsKnown(input_) && CodepageIsKnown(output_))
         recoder_ = TextRecodingGet(input_, output_, kLineBreakKeep);
+}
+
+void XmlEventReader::SetBase64Target(void* buffer, uint32_t size, uint32_t* count)
+{
+    base64Buffer_ = (uint8_t*)buffer;
+    base64Size_ = buffer ? size : 0;
+    base64Count_ = count;
 }
 
 int XmlEventReader::Fail(int result, const char* what)
@@ -431,6 +455,10 @@ int XmlEventReader::ParseCharacterData(Cursor& c, const char* stop)
 {
     const char* data = c.p;
     c.MoveTo(stop);
+    if (base64Buffer_ || base64Count_) {
+        DecodeBase64(data, (size_t)(stop - data));
+        return kXmlReadOk;
+    }
     return DeliverText(DecodeEntities(Recode(data, (size_t)(stop - data))));
 }
 
@@ -444,6 +472,32 @@ int XmlEventReader::DeliverText(std::string text)
     if (!normal.empty() && onText_ && onText_(*this, normal.c_str()) != 0)
         return Fail(kXmlReadStopped, "stopped by a handler");
     return kXmlReadOk;
+}
+
+void XmlEventReader::DecodeBase64(const char* data, size_t length)
+{
+    uint32_t written = 0;
+    uint32_t group = 0;
+    int have = 0;
+    for (size_t i = 0; i < length && written < base64Size_; ++i) {
+        signed char v = Base64Value(data[i]);
+        if (v == kBase64Invalid)
+            continue;
+        group = (group << 6) | (uint32_t)v;
+        if (++have < 4)
+            continue;
+        for (int k = 2; k >= 0 && written < base64Size_; --k)
+            base64Buffer_[written++] = (uint8_t)(group >> (8 * k));
+        group = 0;
+        have = 0;
+    }
+    // A last group of fewer than four characters gives nothing: "=" is no alphabet character,
+    // so padded data reads back only in whole groups of three bytes.
+    if (base64Count_)
+        *base64Count_ = written;
+    base64Buffer_ = nullptr;
+    base64Size_ = 0;
+    base64Count_ = nullptr;
 }
 
 std::string XmlEventReader::Recode(const char* text, size_t length) const

@@ -70,6 +70,13 @@ public:
     int32_t OutputCodepage() const { return output_; }
     void SetOptions(uint32_t flags) { options_ = flags; }
 
+    // The next text is decoded as base64 into buffer (at most size bytes) instead of reaching
+    // the text handlers; the number of bytes written goes to *count and the target is cleared.
+    // Only whole groups of four alphabet characters give bytes (three each): what
+    // XmlStreamWriter::Base64 wrote reads back in full when its byte count was a multiple of
+    // three; otherwise the last one or two bytes, in the padded group, are not read.
+    void SetBase64Target(void* buffer, uint32_t size, uint32_t* count);
+
     // Reads the file ("rb") whole and parses it; a null path parses nothing and succeeds.
     int ParseFile(const char* path);
     // length -1 means up to the NUL.
@@ -96,10 +103,16 @@ private:
     int HandleTag(const Tag& tag);
     int HandleDeclaration(const Tag& tag);
     int DeliverText(std::string text);
+    void DecodeBase64(const char* data, size_t length);
     std::string Recode(const char* text, size_t length) const;
     std::string DecodeEntities(const std::string& text) const;
     void RebuildRecoder();
     int Fail(int result, const char* what);
+
+    // Base64 target of the next text.
+    uint8_t* base64Buffer_ = nullptr;
+    uint32_t base64Size_ = 0;
+    uint32_t* base64Count_ = nullptr;
 
     int32_t input_ = 0;
     int32_t configuredInput_ = 0;  // a declaration's switch lasts for one parse only

@@ -12,6 +12,9 @@
 
 namespace {
 
+const char kBase64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+const char kBase64Pad = '=';
+
 struct Escape {
     char c;
     const char* entity;
@@ -85,6 +88,7 @@ int XmlStreamWriter::OpenFile(const char* path)
         return Failed(path, errno);
     kind_ = Sink::File;
     last_ = '\n';
+    column_ = 0;
     depth_ = 0;
     return kXmlWriteOk;
 }
@@ -97,6 +101,7 @@ void XmlStreamWriter::OpenString()
     error_.Clear();
     string_.Clear();
     last_ = '\n';
+    column_ = 0;
     depth_ = 0;
 }
 
@@ -139,6 +144,8 @@ int XmlStreamWriter::Put(const char* text, size_t length)
         broken_ = true;
         return Failed("no output open", 0);
     }
+    for (size_t i = 0; i < length; ++i)
+        column_ = text[i] == '\n' ? 0 : column_ + 1;
     last_ = text[length - 1];
     if (kind_ == Sink::String) {
         uint32_t had = string_.Length();
@@ -190,14 +197,21 @@ std::string XmlStreamWriter::Recode(const char* text, int32_t length) const
     return result;
 }
 
-int XmlStreamWriter::PutEscaped(const std::string& text, bool inText)
+int XmlStreamWriter::PutEscaped(const std::string& text, bool inText, bool wrap)
 {
     std::string out;
     out.reserve(text.size() + text.size() / 8);
+    // Where the line stands after what is in out; wrapping decides on it.
+    uint32_t column = column_;
+    auto emit = [&](const char* s, size_t n) {
+        out.append(s, n);
+        for (size_t i = 0; i < n; ++i)
+            column = s[i] == '\n' ? 0 : column + 1;
+    };
     size_t i = 0;
     while (i < text.size()) {
         if (!nbsp_.empty() && text.compare(i, nbsp_.size(), nbsp_) == 0) {
-            out += kNbspEntity;
+            emit(kNbspEntity, strlen(kNbspEntity));
             i += nbsp_.size();
             continue;
         }
@@ -205,14 +219,20 @@ int XmlStreamWriter::PutEscaped(const std::string& text, bool inText)
         if (inText && IsSpace(c)) {
             while (i < text.size() && IsSpace(text[i]))
                 ++i;
-            out += ' ';
+            if (wrap && column >= kXmlWrapColumn && !(options_ & kXmlWriteNoIndent)) {
+                emit("\n", 1);
+                std::string tabs(depth_, '\t');
+                emit(tabs.data(), tabs.size());
+            } else {
+                emit(" ", 1);
+            }
             continue;
         }
         const char* entity = EscapeOf(c);
         if (entity)
-            out += entity;
+            emit(entity, strlen(entity));
         else
-            out += c;
+            emit(&c, 1);
         ++i;
     }
     return Put(out);
@@ -244,7 +264,7 @@ int XmlStreamWriter::Element(const char* name, const XmlAttribute* attributes, b
         if (!*a->name || a->name[0] == '"' || a->name[0] == '\'')
             continue;
         if (Put(" " + Recode(a->name, -1) + "=\"") != kXmlWriteOk ||
-            PutEscaped(Recode(a->value, -1), false) != kXmlWriteOk || Put("\"", 1) != kXmlWriteOk)
+            PutEscaped(Recode(a->value, -1), false, false) != kXmlWriteOk || Put("\"", 1) != kXmlWriteOk)
             return kXmlWriteFailed;
     }
     if (empty)
@@ -291,20 +311,20 @@ int XmlStreamWriter::CloseElement(const char* name)
     return Put("</" + Recode(name, -1) + ">");
 }
 
-int XmlStreamWriter::Text(const char* text, int32_t length)
+int XmlStreamWriter::Text(const char* text, int32_t length, bool wrap)
 {
     if (!text)
         return kXmlWriteOk;
     if (NewLine() != kXmlWriteOk)
         return kXmlWriteFailed;
-    return PutEscaped(Recode(text, length), true);
+    return PutEscaped(Recode(text, length), true, wrap);
 }
 
 int XmlStreamWriter::TextAttrSafe(const char* text, int32_t length)
 {
     if (!text)
         return kXmlWriteOk;
-    return PutEscaped(Recode(text, length), false);
+    return PutEscaped(Recode(text, length), false, false);
 }
 
 int XmlStreamWriter::Block(const char* open, const char* text, const char* close)
@@ -323,6 +343,36 @@ int XmlStreamWriter::Comment(const char* text)
 int XmlStreamWriter::CData(const char* text)
 {
     return Block("<![CDATA[", text, "]]>");
+}
+
+int XmlStreamWriter::Base64(const void* data, uint32_t count)
+{
+    const uint8_t* bytes = (const uint8_t*)data;
+    if (!bytes || count == 0)
+        return kXmlWriteOk;
+    if (NewLine() != kXmlWriteOk)
+        return kXmlWriteFailed;
+    std::string breakLine = "\n";
+    if (!(options_ & kXmlWriteNoIndent))
+        breakLine.append(depth_, '\t');
+    std::string out;
+    uint32_t onLine = 0;
+    for (uint32_t i = 0; i < count; i += 3) {
+        uint32_t n = count - i < 3 ? count - i : 3;
+        uint32_t group = (uint32_t)bytes[i] << 16;
+        if (n > 1)
+            group |= (uint32_t)bytes[i + 1] << 8;
+        if (n > 2)
+            group |= bytes[i + 2];
+        if (onLine + 4 > kXmlBase64LineLength) {
+            out += breakLine;
+            onLine = 0;
+        }
+        for (uint32_t k = 0; k < 4; ++k)
+            out += k <= n ? kBase64Alphabet[(group >> (18 - 6 * k)) & 0x3F] : kBase64Pad;
+        onLine += 4;
+    }
+    return Put(out);
 }
 
 int XmlStreamWriter::EndDocument()

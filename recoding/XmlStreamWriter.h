@@ -1,5 +1,5 @@
 // Streaming XML writer for files written once from start to end: declaration, elements,
-// attributes, text, comments and CDATA, indented by tabs, straight to a file or
+// attributes, text, comments, CDATA and base64 data, indented by tabs, straight to a file or
 // into a string. Every text is recoded from the input to the output code page first.
 #pragma once
 #include "base/SString.h"
@@ -21,6 +21,9 @@ const uint32_t kXmlWriteNoIndent = 1u << 0;
 
 // File output is written out whenever this much is pending.
 const size_t kXmlWriterFileBuffer = 51200;
+// A blank in wrapped text after this many characters of the line becomes a line break.
+const uint32_t kXmlWrapColumn = 75;
+const uint32_t kXmlBase64LineLength = 76;
 
 class XmlStreamWriter {
 public:
@@ -51,12 +54,16 @@ public:
     int EmptyElement(const char* name, const XmlAttribute* attributes = nullptr);
     int EmptyElement(const char* name, std::initializer_list<XmlAttribute> attributes);
     int CloseElement(const char* name);
-    // Text on its own indented line; runs of white space become one blank.
-    int Text(const char* text, int32_t length = -1);
+    // Text on its own indented line; runs of white space become one blank, and with wrap a
+    // blank after kXmlWrapColumn characters of the line becomes a line break instead.
+    int Text(const char* text, int32_t length = -1, bool wrap = false);
     // Escaped like an attribute value, where the writer stands: no new line, white space kept.
     int TextAttrSafe(const char* text, int32_t length = -1);
     int Comment(const char* text);
     int CData(const char* text);
+    // RFC 4648 base64 with padding, in lines of at most kXmlBase64LineLength characters. The
+    // event reader decodes whole groups only: give it a multiple of three bytes to read back.
+    int Base64(const void* data, uint32_t count);
     // A final line break when needed, then everything pending is written out.
     int EndDocument();
 
@@ -72,7 +79,7 @@ private:
     int NewLine();
     int Put(const char* text, size_t length);
     int Put(const std::string& text) { return Put(text.data(), text.size()); }
-    int PutEscaped(const std::string& text, bool inText);
+    int PutEscaped(const std::string& text, bool inText, bool wrap);
     int FlushPending();
     void CloseFile();
     std::string Recode(const char* text, int32_t length) const;
@@ -88,6 +95,7 @@ private:
     uint32_t options_ = 0;
     uint32_t depth_ = 0;
     char last_ = '\n';
+    uint32_t column_ = 0;
     bool broken_ = false;  // a write failed; the file's content is no longer what was asked
     std::string nbsp_;
     SString error_;

@@ -1,6 +1,6 @@
-// libFuzzer entry for the event reader: any bytes, any code page pair, every handler set.
-// Handlers read every byte they get so that an over-read or a missing terminator shows up
-// under the address sanitizer.
+// libFuzzer entry for the event reader: any bytes, any code page pair, every handler set, and
+// a base64 target armed by each start tag. Handlers read every byte they get so that an
+// over-read or a missing terminator shows up under the address sanitizer.
 #include "recoding/XmlEventReader.h"
 
 #include <cstdint>
@@ -36,8 +36,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     XmlEventReader reader;
     reader.SetCodepages(control % 6, (control / 6) % 6, (control & 0x40) != 0);
     reader.SetOptions(control >> 7);
-    reader.SetElementStartHandler(
-        [](XmlEventReader&, const char* name, const XmlAttribute* a) { return TouchAll(name, a); });
+    uint8_t base64[16];
+    uint32_t count = 0;
+    reader.SetElementStartHandler([&](XmlEventReader& r, const char* name, const XmlAttribute* a) {
+        r.SetBase64Target(base64, sizeof base64, &count);
+        return TouchAll(name, a);
+    });
     if (control & 0x20)
         reader.SetEmptyElementHandler(
             [](XmlEventReader&, const char* name, const XmlAttribute* a) { return TouchAll(name, a); });
@@ -50,5 +54,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     reader.SetCommentHandler(block);
     reader.SetCDataHandler(block);
     reader.ParseText((const char*)data + 1, (int32_t)(size - 1));
+    Touch((const char*)base64, count <= sizeof base64 ? count : 0);
     return 0;
 }

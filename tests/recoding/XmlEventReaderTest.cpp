@@ -162,6 +162,33 @@ TEST(XmlEventReader, EncodingFollowsTheDeclarationForOneParse)
     EXPECT_EQ(TextRecodingRegistryCount(), recoders) << "the reader gives its recoder back";
 }
 
+TEST(XmlEventReader, Base64TargetTakesWholeGroupsOfFourOnce)
+{
+    XmlEventReader r;
+    uint8_t buffer[8];
+    uint32_t count = 99;
+    Ev texts;
+    Record(r, texts, false);
+    r.SetElementStartHandler([&](XmlEventReader& rd, const char* n, const XmlAttribute*) {
+        if (std::string(n) == "data")
+            rd.SetBase64Target(buffer, sizeof buffer, &count);
+        return 0;
+    });
+    const std::pair<const char*, std::string> cases[] = {
+        {"YWJj", "abc"},     {"\n  YW\nJj\tZGVm ", "abcdef"}, {"YQ==", ""},        {"YWI=", ""},
+        {"YWJjYWI=", "abc"}, {"YWJjYW", "abc"},               {"!!YW*Jj", "abc"},
+        {"YWJjZGVmZ2hpamts", "abcdefgh"},  // stops when the target is full
+    };
+    for (const auto& c : cases) {
+        count = 99;
+        texts.clear();
+        ASSERT_EQ(r.ParseText((std::string("<r><data>") + c.first + "</data><t>after</t></r>").c_str()), kXmlReadOk);
+        ASSERT_LE(count, sizeof buffer) << c.first;
+        EXPECT_EQ(std::string((const char*)buffer, count), c.second) << c.first;
+        EXPECT_EQ(texts, (Ev{"end data", "text [after]", "end t", "end r", "eod"})) << "the target is used once";
+    }
+}
+
 TEST(XmlEventReader, MalformedInputFailsCleanly)
 {
     for (const char* xml : {"<a", "<a b='1", "<a b=", "<", "</", "<!DOCTYPE x", "<a><!bogus", "< a>", "<a b=\"1\"\n",

@@ -1,4 +1,4 @@
-// The stream writer: layout, escaping, recoding, file output and its failures.
+// The stream writer: layout, escaping, recoding, base64, wrapping, file output and its failures.
 #include "recoding/XmlStreamWriter.h"
 #include "recoding/Codepage.h"
 #include "tests/base/TempDir.h"
@@ -6,12 +6,30 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <sstream>
+#include <vector>
 
 namespace {
 
 std::string Out(const XmlStreamWriter& w)
 {
     return std::string(w.Output().Text(), w.Output().Length());
+}
+
+// The writer's lines inside one element, without their indent.
+std::vector<std::string> Inner(void (*write)(XmlStreamWriter&, const std::string&), const std::string& data)
+{
+    XmlStreamWriter w;
+    w.OpenString();
+    w.OpenElement("d");
+    write(w, data);
+    w.CloseElement("d");
+    std::istringstream in(Out(w));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line.substr(1));
+    EXPECT_TRUE(lines.size() >= 2 && lines.front() == "d>" && lines.back() == "/d>") << Out(w);
+    return std::vector<std::string>(lines.begin() + 1, lines.end() - 1);
 }
 
 TEST(XmlStreamWriter, LayoutEscapingAndRecoding)
@@ -77,6 +95,37 @@ TEST(XmlStreamWriter, LayoutEscapingAndRecoding)
         EXPECT_EQ(Out(w), c.expected) << c.name;
         EXPECT_STREQ(w.ErrorText(), "") << c.name;
     }
+}
+
+TEST(XmlStreamWriter, Base64AndWrappedTextKeepTheirLines)
+{
+    const std::pair<std::string, const char*> cases[] = {
+        {"abc", "YWJj"}, {"a", "YQ=="}, {"ab", "YWI="}, {std::string("\0\xFF\xFE", 3), "AP/+"}};
+    auto base64 = [](XmlStreamWriter& w, const std::string& d) { w.Base64(d.data(), (uint32_t)d.size()); };
+    for (const auto& c : cases)
+        EXPECT_EQ(Inner(base64, c.first), std::vector<std::string>{c.second}) << c.second;
+    // 57 bytes fill exactly one line; one byte more starts a second one.
+    const std::string line(kXmlBase64LineLength / 4, 'A');
+    EXPECT_EQ(Inner(base64, std::string(57, '\0')), std::vector<std::string>{line + line + line + line});
+    EXPECT_EQ(Inner(base64, std::string(58, '\0')), (std::vector<std::string>{line + line + line + line, "AA=="}));
+
+    // Wrapped text breaks at a blank once past the column; unwrapped text stays on one line.
+    std::string words, single;
+    for (int i = 0; i < 40; ++i) {
+        words += "word" + std::to_string(i) + "   ";
+        single += "word" + std::to_string(i) + " ";
+    }
+    auto wrapped = [](XmlStreamWriter& w, const std::string& t) { w.Text(t.c_str(), -1, true); };
+    std::vector<std::string> lines = Inner(wrapped, words);
+    std::string joined;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const bool last = i + 1 == lines.size();
+        EXPECT_TRUE(lines[i].size() < kXmlWrapColumn + 10 && (last || lines[i].size() >= kXmlWrapColumn)) << lines[i];
+        joined += (i ? " " : "") + lines[i];
+    }
+    EXPECT_EQ(joined, single);
+    EXPECT_EQ(Inner([](XmlStreamWriter& w, const std::string& t) { w.Text(t.c_str()); }, words),
+              std::vector<std::string>{single});
 }
 
 TEST(XmlStreamWriter, FileOutputAndItsFailures)
