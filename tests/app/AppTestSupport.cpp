@@ -1,8 +1,5 @@
 #include "AppTestSupport.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -12,6 +9,7 @@
 
 #include "app/StartUp.h"
 #include "base/FileUtil.h"
+#include "tests/support/ScriptedPeer.h"
 
 namespace apptest {
 
@@ -25,12 +23,8 @@ const int kSilentReceiveMs = 500;
 // as well as one run by ctest.
 std::string BuiltRes()
 {
-    gchar* exe = g_file_read_link("/proc/self/exe", nullptr);
-    gchar* dir = exe ? g_path_get_dirname(exe) : g_strdup(".");
-    std::string res = std::string(dir) + "/res";
-    g_free(dir);
-    g_free(exe);
-    return res;
+    std::string exe = Take(g_file_read_link("/proc/self/exe", nullptr));
+    return Take(g_path_get_dirname(exe.empty() ? "./x" : exe.c_str())) + "/res";
 }
 
 GtkWidget* ModalDialog()
@@ -70,11 +64,8 @@ std::string BuiltResFile(const std::string& name)
     return BuiltRes() + "/" + name;
 }
 
-ProgramDir::ProgramDir()
+ProgramDir::ProgramDir() : path_(Take(g_dir_make_tmp("pelta-app-XXXXXX", nullptr)))
 {
-    gchar* dir = g_dir_make_tmp("pelta-app-XXXXXX", nullptr);
-    path_ = dir ? dir : "";
-    g_free(dir);
     MakeDirs((path_ + "/res/UI").c_str());
     FileCopy((BuiltRes() + "/UI/Main.glade").c_str(), Res("UI/Main.glade").c_str());
     CopyRecurs((BuiltRes() + "/locale").c_str(), Res("locale").c_str());
@@ -184,16 +175,11 @@ RunningApp::RunningApp(const ProgramDir& dir)
     rc_ = AppStart(0, nullptr, dir.Path().c_str());
     g_source_remove(guard);
     // A port just released: nobody answers there. Without a port, no discovery at all.
-    int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    bool bound = fd >= 0 && bind(fd, (sockaddr*)&a, sizeof a) == 0 && getsockname(fd, (sockaddr*)&a, &len) == 0;
+    int port = 0, fd = BindLoopback(SOCK_DGRAM, &port);
     if (fd >= 0)
         close(fd);
     if (GUIApp::instance)
-        DiscoveryOnLoopback(GUIApp::instance, bound ? ntohs(a.sin_port) : 0, kSilentReceiveMs);
+        DiscoveryOnLoopback(GUIApp::instance, fd >= 0 ? port : 0, kSilentReceiveMs);
 }
 
 RunningApp::~RunningApp()
@@ -217,12 +203,6 @@ void AppTest::StartApp()
     run.reset(new RunningApp(dir));
     ASSERT_EQ(run->StartResult(), 0);
     app = run->App();
-}
-
-void AppTest::TearDown()
-{
-    if (sim)
-        sim->Stop();
 }
 
 void AppTest::StartSim(std::vector<std::string> args)
@@ -267,12 +247,8 @@ void ChooserSet(GtkWidget* dialog, const std::string& path)
         gtk_file_chooser_set_filename(chooser, path.c_str());
         return;
     }
-    gchar* folder = g_path_get_dirname(path.c_str());
-    gchar* name = g_path_get_basename(path.c_str());
-    gtk_file_chooser_set_current_folder(chooser, folder);
-    gtk_file_chooser_set_current_name(chooser, name);
-    g_free(name);
-    g_free(folder);
+    gtk_file_chooser_set_current_folder(chooser, Take(g_path_get_dirname(path.c_str())).c_str());
+    gtk_file_chooser_set_current_name(chooser, Take(g_path_get_basename(path.c_str())).c_str());
 }
 
 struct ChooserPick {
@@ -286,9 +262,7 @@ struct ChooserPick {
     static gboolean Poll(gpointer p)
     {
         ChooserPick* self = static_cast<ChooserPick*>(p);
-        gchar* chosen = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(self->dialog));
-        self->taken = chosen && self->path == chosen;
-        g_free(chosen);
+        self->taken = self->path == Take(gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(self->dialog)));
         if (!self->taken && self->triesLeft % 50 == 0)
             ChooserSet(self->dialog, self->path);
         if (!self->taken && --self->triesLeft > 0)
@@ -333,14 +307,10 @@ std::string Snapshot(GtkTextBuffer* buffer)
         for (GSList* t = tags; t; t = t->next) {
             gchar* name = nullptr;
             g_object_get(t->data, "name", &name, nullptr);
-            out += std::string(name ? name : "?") + (t->next ? "," : "");
-            g_free(name);
+            out += Take(name) + (t->next ? "," : "");
         }
         g_slist_free(tags);
-        gchar* text = gtk_text_iter_get_text(&at, &next);
-        out += "}";
-        out += text;
-        g_free(text);
+        out += "}" + Take(gtk_text_iter_get_text(&at, &next));
         at = next;
     }
     for (size_t i = 0; i + 8 <= out.size(); ++i) {
@@ -352,14 +322,18 @@ std::string Snapshot(GtkTextBuffer* buffer)
     return out;
 }
 
+std::string Take(gchar* text)
+{
+    std::string r = text ? text : "";
+    g_free(text);
+    return r;
+}
+
 std::string LogText(GUIApp* app)
 {
     GtkTextIter s, e;
     gtk_text_buffer_get_bounds(app->LogBuffer(), &s, &e);
-    gchar* text = gtk_text_buffer_get_text(app->LogBuffer(), &s, &e, FALSE);
-    std::string r = text ? text : "";
-    g_free(text);
-    return r;
+    return Take(gtk_text_buffer_get_text(app->LogBuffer(), &s, &e, FALSE));
 }
 
 std::string EntryText(GUIApp* app, WidgetId id)
@@ -382,17 +356,12 @@ std::string MessageText(GtkWidget* dialog)
 {
     gchar* text = nullptr;
     g_object_get(dialog, "text", &text, nullptr);
-    std::string r = text ? text : "";
-    g_free(text);
-    return r;
+    return Take(text);
 }
 
 std::string Tooltip(GtkWidget* w)
 {
-    gchar* tip = gtk_widget_get_tooltip_text(w);
-    std::string r = tip ? tip : "";
-    g_free(tip);
-    return r;
+    return Take(gtk_widget_get_tooltip_text(w));
 }
 
 }  // namespace apptest

@@ -1,6 +1,6 @@
 // Helpers for the in-process window tests: a scratch program folder with a copy of res/, the
-// application started on it (AppTest: one per test, with a simulator when asked), modal
-// dialogs answered from a timer, and a log capture.
+// application started on it (with a simulator when asked), modal dialogs answered from a timer,
+// and a log capture.
 #pragma once
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
@@ -16,8 +16,7 @@
 
 namespace apptest {
 
-// A temporary program folder holding res/UI/Main.glade, the default settings description
-// res/Pelta.xml and the catalogues.
+// A temporary program folder holding res/UI/Main.glade, res/Pelta.xml and the catalogues.
 class ProgramDir {
 public:
     ProgramDir();
@@ -93,7 +92,6 @@ private:
 class AppTest : public ::testing::Test {
 protected:
     void SetUp() override { StartApp(); }
-    void TearDown() override;
     void StartApp();
     // A simulator with the unit's state under the program folder; the window talks to it.
     void StartSim(std::vector<std::string> args = {});
@@ -109,18 +107,19 @@ protected:
     ProgramDir dir;
     std::unique_ptr<RunningApp> run;
     GUIApp* app = nullptr;
-    std::unique_ptr<SimProcess> sim;
+    std::unique_ptr<SimProcess> sim;  // declared last: stopped before the application
 };
 
 // Picks the file in the chooser that handler opens, then presses OK once the chooser reports it
 // as chosen. Returns the chooser's title, empty when no chooser came or it never took the file.
 std::string ChooseFile(void (*handler)(GtkWidget*, gpointer), const std::string& path);
-
 // A file of the resources built beside the test executables (e.g. "samples/Pelta-ru.xml").
 std::string BuiltResFile(const std::string& name);
 
 // The log as "{tags}text" runs, one per stretch of equal tags, clock times as "hh:mm:ss".
 std::string Snapshot(GtkTextBuffer* buffer);
+// A GLib string as std::string ("" for null), freed.
+std::string Take(gchar* text);
 std::string LogText(GUIApp* app);
 std::string EntryText(GUIApp* app, WidgetId id);
 void EntrySet(GUIApp* app, WidgetId id, const char* text);

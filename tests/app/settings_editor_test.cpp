@@ -1,9 +1,9 @@
-// The settings editor on a description of its own: the table a group builds, availability
-// across a write record, the group change that commits first, and the password dialog.
+// The settings editor on a description of its own, one window through all of it: the table a
+// group builds, the value widgets, availability across a write record, the group change that
+// commits first, and the password dialog.
 #include <sstream>
 
 #include "AppTestSupport.h"
-#include "app/SettingsEditor.h"
 
 extern "C" {
 void DevSettingsWritePasswordToDev_cb(GtkWidget*, gpointer);
@@ -57,14 +57,10 @@ std::string TestDescription()
            Scalar(30, "String", "Plain", 24, 5, 1, 1, "", "") + "</sygnals></device>\n";
 }
 
-// The cell's background as "#RRGGBB", "none" when it has none of its own.
+// The cell's own background, "#rrrrggggbbbb".
 std::string Colour(GtkWidget* box)
 {
-    GtkRcStyle* style = gtk_widget_get_modifier_style(box);
-    if (!(style->color_flags[GTK_STATE_NORMAL] & GTK_RC_BG))
-        return "none";
-    const GdkColor& c = style->bg[GTK_STATE_NORMAL];
-    gchar* text = g_strdup_printf("#%02X%02X%02X", c.red >> 8, c.green >> 8, c.blue >> 8);
+    gchar* text = gdk_color_to_string(&gtk_widget_get_modifier_style(box)->bg[GTK_STATE_NORMAL]);
     std::string r = text;
     g_free(text);
     return r;
@@ -104,15 +100,16 @@ protected:
         StartApp();
     }
     bool Active(const char* setting) { return gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(W(setting).check)); }
+    double Spin(const char* setting, int i = 0)
+    {
+        return gtk_spin_button_get_value(GTK_SPIN_BUTTON(W(setting).values[i]));
+    }
+    std::string Value(const char* setting) { return DS_ValueTexts(Setting(setting)).at(0).Text(); }
     int SelectedRow()
     {
-        GtkTreeModel* model = nullptr;
-        GtkTreeIter iter;
-        if (!gtk_tree_selection_get_selected(gtk_tree_view_get_selection(GTK_TREE_VIEW(app->Object(W_DS_Tree))), &model,
-                                             &iter))
-            return -1;
-        GtkTreePath* p = gtk_tree_model_get_path(model, &iter);
-        int row = gtk_tree_path_get_indices(p)[0];
+        GtkTreePath* p = nullptr;
+        gtk_tree_view_get_cursor(GTK_TREE_VIEW(app->Object(W_DS_Tree)), &p, nullptr);
+        int row = p ? gtk_tree_path_get_indices(p)[0] : -1;
         gtk_tree_path_free(p);
         return row;
     }
@@ -125,7 +122,7 @@ protected:
     }
 };
 
-TEST_F(SettingsEditorTest, GroupBuildsRowsColoursAndTooltips)
+TEST_F(SettingsEditorTest, TableValuesAvailabilityGroupChangeAndPassword)
 {
     ASSERT_EQ(app->Settings().CurrentGroup(), 10);
     EXPECT_EQ(SelectedRow(), 0);
@@ -141,21 +138,18 @@ TEST_F(SettingsEditorTest, GroupBuildsRowsColoursAndTooltips)
         ASSERT_EQ(w.widgets.size(), widgets);
         EXPECT_EQ(Cell(w.widgets[0]), "0-1@" + std::to_string(row));
         for (GtkWidget* box : w.widgets)
-            EXPECT_EQ(Colour(box), odd ? "#EEEEEE" : "#FFFFFF");
+            EXPECT_EQ(Colour(box), odd ? "#eeeeeeeeeeee" : "#ffffffffffff");
         odd = !odd;
         EXPECT_TRUE(Active(setting));
         EXPECT_FALSE(gtk_widget_get_can_focus(w.check));
     }
     // Scalar: name, check, value, unit on one row; array: header name and check, then per
     // value index, value, unit.
-    std::vector<std::string> cells;
-    for (GtkWidget* box : W("Gain").widgets)
-        cells.push_back(Cell(box));
-    for (size_t i = 0; i < 9; ++i)
-        cells.push_back(Cell(W("Flags").widgets[i]));
-    EXPECT_EQ(cells, (std::vector<std::string>{"0-1@1", "1-2@1", "2-3@1", "3-4@1", "0-1@2", "1-4@2", "0-2@3", "2-3@3",
-                                               "3-4@3", "0-2@4", "2-3@4", "3-4@4", "0-2@5"}));
     const DS_SettingWidgets &gain = W("Gain"), &flags = W("Flags");
+    std::vector<std::string> cells{Cell(gain.widgets[1])};
+    for (size_t i = 0; i < 6; ++i)
+        cells.push_back(Cell(flags.widgets[i]));
+    EXPECT_EQ(cells, (std::vector<std::string>{"1-2@1", "0-1@2", "1-4@2", "0-2@3", "2-3@3", "3-4@3", "0-2@4"}));
     EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(Child(gain.widgets[3]))), "dB");
     // Only the name is cut short, and not below its width of 32 characters: an ellipsized label
     // without a width shrinks to its ellipsis.
@@ -164,10 +158,7 @@ TEST_F(SettingsEditorTest, GroupBuildsRowsColoursAndTooltips)
     EXPECT_EQ(gtk_label_get_max_width_chars(GTK_LABEL(Child(gain.widgets[0]))), 32);
     EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(Child(flags.widgets[8]))), "\tc");
     EXPECT_EQ(Tooltip(Child(flags.widgets[8])), "c");
-    ASSERT_EQ(flags.values.size(), 3u);
-    EXPECT_EQ(gtk_spin_button_get_value(GTK_SPIN_BUTTON(flags.values[1])), 0);
-    EXPECT_EQ(gtk_spin_button_get_value(GTK_SPIN_BUTTON(flags.values[2])), 1);
-
+    EXPECT_EQ(std::make_pair(Spin("Flags", 1), Spin("Flags", 2)), std::make_pair(0.0, 1.0));
     // Tooltips: the hint in parentheses, the record's first and last setting.
     EXPECT_EQ(Tooltip(Child(W("Mode").widgets[0])), "Mode\n(How it runs)");
     EXPECT_EQ(Tooltip(Child(gain.widgets[0])), "Gain");
@@ -175,24 +166,10 @@ TEST_F(SettingsEditorTest, GroupBuildsRowsColoursAndTooltips)
     for (const char* r : {"R1", "R2", "R3"})
         EXPECT_EQ(Tooltip(W(r).check), "Value availability.\n\nValues 'R1' - 'R3' write one time.") << r;
     EXPECT_EQ(Tooltip(W("MAC").values[0]), "Format: x:x");
+    EXPECT_EQ(Tooltip(W("Gain").values[0]), "") << "a length only for texts";
     EXPECT_STREQ(gtk_entry_get_text(GTK_ENTRY(W("MAC").values[0])), "00:1a");
     EXPECT_EQ(gtk_entry_get_max_length(GTK_ENTRY(W("Name").values[0])), 8);
 
-    ClickRow(2);
-    ASSERT_EQ(app->Settings().CurrentGroup(), 30);
-    const std::pair<const char*, const char*> lengths[] = {
-        {"Fixed", "Value length is 4 characters"},    {"Ranged", "Value length from 2 to 8 characters"},
-        {"AtLeast", "Value length from 3 characters"}, {"AtMost", "Value length to 6 characters"},
-        {"Dotted", "Format: u.u\nValue length to 7 characters"}, {"Plain", ""}};
-    for (auto [setting, tip] : lengths) {
-        EXPECT_EQ(Tooltip(W(setting).values[0]), tip) << setting;
-        EXPECT_FALSE(Active(setting)) << setting;
-        EXPECT_FALSE(gtk_widget_get_sensitive(W(setting).widgets[2])) << setting;
-    }
-}
-
-TEST_F(SettingsEditorTest, ValueWidgetsByKind)
-{
     // Combo: the last entry whose key matches; none for an unknown key; a missing value is key 0.
     TiXmlElement* mode = Setting("Mode");
     GtkComboBox* combo = GTK_COMBO_BOX(W("Mode").values[0]);
@@ -211,26 +188,22 @@ TEST_F(SettingsEditorTest, ValueWidgetsByKind)
     for (auto [index, key] : {std::pair<int, const char*>{2, "2"}, {0, "0"}}) {
         gtk_combo_box_set_active(combo, index);
         EXPECT_TRUE(app->DS_Widgets2XML(mode, error)) << index;
-        EXPECT_STREQ(DS_ValueTexts(mode).at(0).Text(), key) << index;
+        EXPECT_EQ(Value("Mode"), key) << index;
     }
     // Spin buttons: range from min and max, else the wide defaults.
     for (auto [setting, lower, upper] : {std::make_tuple("Gain", 0.0, 50.0), std::make_tuple("R1", -1e37, 1e37)}) {
         double low, up;
         gtk_spin_button_get_range(GTK_SPIN_BUTTON(W(setting).values[0]), &low, &up);
-        EXPECT_EQ(low, lower) << setting;
-        EXPECT_EQ(up, upper) << setting;
+        EXPECT_EQ(std::make_pair(low, up), std::make_pair(lower, upper)) << setting;
     }
-    EXPECT_DOUBLE_EQ(gtk_spin_button_get_value(GTK_SPIN_BUTTON(W("Gain").values[0])), 2.5);
+    EXPECT_DOUBLE_EQ(Spin("Gain"), 2.5);
     // Back into the document: a Float as %g, an Integer as a whole number.
     gtk_spin_button_set_value(GTK_SPIN_BUTTON(W("Gain").values[0]), 12.25);
     gtk_spin_button_set_value(GTK_SPIN_BUTTON(W("R1").values[0]), 41.6);
     ASSERT_TRUE(app->Editor().CommitShown());
-    EXPECT_STREQ(DS_ValueTexts(Setting("Gain")).at(0).Text(), "12.25");
-    EXPECT_STREQ(DS_ValueTexts(Setting("R1")).at(0).Text(), "42");
-}
+    EXPECT_EQ(Value("Gain") + " " + Value("R1"), "12.25 42");
 
-TEST_F(SettingsEditorTest, AvailabilityFollowsTheWriteRecord)
-{
+    // Availability follows the write record, in the widgets and into the document.
     gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(W("R2").check), FALSE);
     for (const char* r : {"R1", "R2", "R3"}) {
         EXPECT_FALSE(Active(r)) << r;
@@ -244,16 +217,13 @@ TEST_F(SettingsEditorTest, AvailabilityFollowsTheWriteRecord)
     for (const char* r : {"R1", "R2", "R3"})
         EXPECT_EQ(DS_Values(Setting(r)), nullptr) << r;
     EXPECT_NE(DS_Values(Setting("MAC")), nullptr);
-
     gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(W("R3").check), TRUE);
     for (const char* r : {"R1", "R2", "R3"}) {
         EXPECT_TRUE(Active(r)) << r;
         EXPECT_TRUE(gtk_widget_get_sensitive(W(r).values[0])) << r;
     }
-}
 
-TEST_F(SettingsEditorTest, GroupChangeCommitsFirstAndStaysOnAFault)
-{
+    // A group change commits first and stays on a fault, with the table as it was.
     GtkWidget* macEntry = W("MAC").values[0];
     gtk_entry_set_text(GTK_ENTRY(macEntry), "12");
     std::string text;
@@ -266,25 +236,35 @@ TEST_F(SettingsEditorTest, GroupChangeCommitsFirstAndStaysOnAFault)
     EXPECT_EQ(app->Settings().CurrentGroup(), 10);
     EXPECT_EQ(SelectedRow(), 0);
     EXPECT_EQ(W("MAC").values[0], macEntry) << "the table was rebuilt";
-
     gtk_entry_set_text(GTK_ENTRY(macEntry), "00:1b");
     ClickRow(1);
     EXPECT_EQ(app->Settings().CurrentGroup(), 20);
     EXPECT_EQ(SelectedRow(), 1);
     // The table shrinks to the new group's one row.
-    guint rows = 0;
-    g_object_get(app->Object(W_DS_SignalsContent), "n-rows", &rows, nullptr);
-    EXPECT_EQ(rows, 1u);
+    guint tableRows = 0;
+    g_object_get(app->Object(W_DS_SignalsContent), "n-rows", &tableRows, nullptr);
+    EXPECT_EQ(tableRows, 1u);
     ASSERT_EQ(app->Settings().Shown().size(), 1u);
     EXPECT_EQ(app->Editor().WidgetsOf(Setting("MAC")), nullptr);
-    EXPECT_STREQ(DS_ValueTexts(Setting("MAC")).at(0).Text(), "00:1b");
-    EXPECT_EQ(gtk_spin_button_get_value(GTK_SPIN_BUTTON(W("Other").values[0])), 3);
-}
+    EXPECT_EQ(Value("MAC"), "00:1b");
+    EXPECT_EQ(Spin("Other"), 3);
 
-TEST_F(SettingsEditorTest, PasswordDialogStartValuesAndEnter)
-{
-    // The typed password clamped into the dialog's range; Cancel sends nothing.
-    for (auto [typed, expected] : {std::pair<const char*, double>{"0x10", 16}, {"secret", 0}, {"40000", 32767}, {"017", 15}}) {
+    // String lengths in the tooltip; settings without values are unavailable.
+    ClickRow(2);
+    ASSERT_EQ(app->Settings().CurrentGroup(), 30);
+    const std::pair<const char*, const char*> lengths[] = {
+        {"Fixed", "Value length is 4 characters"},    {"Ranged", "Value length from 2 to 8 characters"},
+        {"AtLeast", "Value length from 3 characters"}, {"AtMost", "Value length to 6 characters"},
+        {"Dotted", "Format: u.u\nValue length to 7 characters"}, {"Plain", ""}};
+    for (auto [setting, tip] : lengths) {
+        EXPECT_EQ(Tooltip(W(setting).values[0]), tip) << setting;
+        EXPECT_FALSE(Active(setting)) << setting;
+        EXPECT_FALSE(gtk_widget_get_sensitive(W(setting).widgets[2])) << setting;
+    }
+
+    // The password dialog starts at the typed password clamped into its range; Cancel sends nothing.
+    for (auto [typed, expected] :
+         {std::pair<const char*, double>{"0x10", 16}, {"secret", 0}, {"40000", 32767}, {"017", 15}}) {
         EntrySet(app, W_DevPassword, typed);
         double start = -1;
         std::string title;
@@ -299,7 +279,6 @@ TEST_F(SettingsEditorTest, PasswordDialogStartValuesAndEnter)
     }
     EXPECT_FALSE(app->Runner().IsBusy());
     EXPECT_EQ(LogText(app), "");
-
     // Enter sends the typed number, not yet taken by the spin button; nothing listens there.
     EntrySet(app, W_DevHost, "127.0.0.1:1");
     DialogAnswer answer(kInspectAnswers, [&](GtkWidget* d) {

@@ -1,5 +1,5 @@
-// The user settings file: written at quit, read at start, and what a damaged or partial file
-// leaves in place.
+// The user settings file: defaults on a first start, written at quit, read at start, and what a
+// damaged, partial or unwritable file leaves in place.
 #include <glib/gstdio.h>
 
 #include "AppTestSupport.h"
@@ -9,27 +9,28 @@ using namespace apptest;
 using Quill::Rect;
 
 namespace {
-using UserSettingsApp = AppTest;
-
 std::string Settings(const std::string& body)
 {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE pelta_flasher_settings>\n"
            "<pelta_flasher_settings>\n" + body + "</pelta_flasher_settings>\n";
 }
 
-int Divider(GUIApp* app)
-{
-    return gtk_paned_get_position(GTK_PANED(app->Object(W_DS_Content)));
-}
-
-TEST(UserSettings, RoundTripKeepsEverything)
+TEST(UserSettings, FirstStartRoundTripAndUnwritableFile)
 {
     ProgramDir dir;
     const Rect main{30, 40, 830, 640}, find{100, 120, 600, 420};
     {
+        LogCapture log;
         RunningApp run(dir);
         ASSERT_EQ(run.StartResult(), 0);
         GUIApp* app = run.App();
+        // A first start: nothing complains, the defaults stand, the host entry has the focus.
+        EXPECT_TRUE(log.lines.empty()) << log.lines.front();
+        EXPECT_EQ(EntryText(app, W_DevHost) + " " + EntryText(app, W_DevPassword), "127.0.0.1 1");
+        EXPECT_EQ(gtk_window_get_focus(GTK_WINDOW(g_form1)), GTK_WIDGET(app->Object(W_DevHost)));
+        EXPECT_EQ(gtk_window_get_transient_for(GTK_WINDOW(Widget("DLG_DevFind"))), GTK_WINDOW(g_form1));
+        EXPECT_EQ(Quill::Window(g_form1).GetPlace().Width(), 900);
+
         EntrySet(app, W_DevHost, "10.0.0.7:1502");
         EntrySet(app, W_DevPassword, "a&b<\"'>");
         gtk_paned_set_position(GTK_PANED(app->Object(W_DS_Content)), 300);
@@ -57,89 +58,67 @@ TEST(UserSettings, RoundTripKeepsEverything)
     GUIApp* app = again.App();
     EXPECT_EQ(EntryText(app, W_DevHost), "10.0.0.7:1502");
     EXPECT_EQ(EntryText(app, W_DevPassword), "a&b<\"'>");
-    EXPECT_EQ(Divider(app), 300);
+    EXPECT_EQ(gtk_paned_get_position(GTK_PANED(app->Object(W_DS_Content))), 300);
     EXPECT_TRUE(app->Runner().Flags() & RunFlags::TalkLog);
     EXPECT_TRUE(gtk_check_menu_item_get_active(GTK_CHECK_MENU_ITEM(app->Object(W_MB_TalkLog))));
     EXPECT_TRUE(PlacedAt(g_form1, main));
-    GtkWidget* findDialog = app->DevFindPlace().Dialog().Widget();
     EXPECT_TRUE(gtk_toggle_tool_button_get_active(GTK_TOGGLE_TOOL_BUTTON(Widget("TB_DevFind"))));
-    EXPECT_TRUE(PlacedAt(findDialog, find));
+    EXPECT_TRUE(PlacedAt(app->DevFindPlace().Dialog().Widget(), find));
     EXPECT_FALSE(gtk_widget_get_visible(app->DevSettingsPlace().Dialog().Widget()));
+
+    // A directory where the file should be: opening fails, the quit still goes on.
+    ASSERT_EQ(g_remove(dir.Res("settings.xml").c_str()), 0);
+    ASSERT_EQ(g_mkdir(dir.Res("settings.xml").c_str(), 0700), 0);
+    LogCapture log;
+    EXPECT_TRUE(again.Quit());
+    EXPECT_TRUE(log.lines.empty());
 }
 
 TEST(UserSettings, FilesThatApplyInPart)
 {
-    const char* rect = "left=\"10\" top=\"20\" right=\"410\" bottom=\"320\"";
-    const char* main = "left=\"50\" top=\"60\" right=\"700\" bottom=\"500\"";
-    enum Dialog { Hidden, Shown, HiddenPlaced, ShownPlaced };
+    const std::string window = "<window left=\"50\" top=\"60\" right=\"700\" bottom=\"500\" />";
+    const std::string dialog = "<windowDevSettings left=\"10\" top=\"20\" right=\"410\" bottom=\"320\" visible=";
     const struct {
         const char* what;
         std::string text;
         const char *host, *password;
-        bool talkLog;
-        bool mainApplied;  // the main window at 50,60-700,500
-        Dialog settings;
+        bool talkLog, mainApplied, dialogShown, dialogPlaced;
     } cases[] = {
-        {"no file", "", "127.0.0.1", "1", false, false, Hidden},
-        {"host only keeps the password; a window without width",
+        {"host alone keeps the password; windows without width or height or off the screen; options without "
+         "talkLog switch it off",
          Settings("<dev host=\"192.168.5.9\" /><window left=\"50\" top=\"60\" right=\"50\" bottom=\"500\" />"
-                  "<windowDevSettings visible=\"1\" />"),
-         "192.168.5.9", "1", false, false, Shown},
-        {"empty password; a window without height",
-         Settings("<dev password=\"\" /><window left=\"50\" top=\"60\" right=\"700\" bottom=\"60\" />"
-                  "<windowDevSettings " + std::string(rect) + " visible=\"0\" />"),
-         "127.0.0.1", "", false, false, HiddenPlaced},
-        {"hexadecimal talk log; a window left of the screen",
-         Settings("<options talkLog=\"0x1\" /><window left=\"-1\" top=\"60\" right=\"700\" bottom=\"500\" />"
-                  "<windowDevSettings " + std::string(rect) + " visible=\"1\" />"),
-         "127.0.0.1", "1", true, false, ShownPlaced},
-        {"options without talkLog switch it off; a window above the screen",
-         Settings("<options talkLog=\"1\" /><options /><window left=\"50\" top=\"-1\" right=\"700\" bottom=\"500\" />"),
-         "127.0.0.1", "1", false, false, Hidden},
-        {"other format version is read all the same",
-         Settings("<fileHeader formatVerMaj=\"7\" formatVerMin=\"3\" /><dev host=\"h7\" /><window " +
-                  std::string(main) + " /><windowDevSettings />"),
-         "h7", "1", false, true, Hidden},
+                  "<window left=\"50\" top=\"60\" right=\"700\" bottom=\"60\" />"
+                  "<window left=\"-1\" top=\"60\" right=\"700\" bottom=\"500\" />"
+                  "<window left=\"50\" top=\"-1\" right=\"700\" bottom=\"500\" />"
+                  "<options talkLog=\"1\" /><options /><windowDevSettings visible=\"1\" />"),
+         "192.168.5.9", "1", false, false, true, false},
+        {"other format version, empty password, hexadecimal talk log",
+         Settings("<fileHeader formatVerMaj=\"7\" formatVerMin=\"3\" /><dev password=\"\" />"
+                  "<options talkLog=\"0x1\" />" + window + dialog + "\"0\" />"),
+         "127.0.0.1", "", true, true, false, true},
         {"malformed: what came before the fault applies",
-         "<pelta_flasher_settings><dev host=\"before\" /><options talkLog=\"1\" /><dev host=\"after\" pass", "before",
-         "1", true, false, Hidden},
+         "<pelta_flasher_settings><dev host=\"before\" /><options talkLog=\"1\" />" + dialog +
+             "\"1\" /><dev host=\"after\" pass",
+         "before", "1", true, false, true, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         ProgramDir dir;
-        if (!c.text.empty())
-            dir.WriteRes("settings.xml", c.text);
-        LogCapture log;
+        dir.WriteRes("settings.xml", c.text);
         RunningApp run(dir);
         ASSERT_EQ(run.StartResult(), 0);
         GUIApp* app = run.App();
-        if (c.text.empty()) {  // a first start: nothing complains, the host entry has the focus
-            EXPECT_TRUE(log.lines.empty()) << log.lines.front();
-            EXPECT_EQ(gtk_window_get_focus(GTK_WINDOW(g_form1)), GTK_WIDGET(app->Object(W_DevHost)));
-            EXPECT_EQ(gtk_window_get_transient_for(GTK_WINDOW(Widget("DLG_DevFind"))), GTK_WINDOW(g_form1));
-        }
         EXPECT_EQ(EntryText(app, W_DevHost), c.host);
         EXPECT_EQ(EntryText(app, W_DevPassword), c.password);
         EXPECT_EQ((app->Runner().Flags() & RunFlags::TalkLog) != 0, c.talkLog);
-        const Rect main{50, 60, 700, 500};
         Drain();
+        const Rect main{50, 60, 700, 500}, place{10, 20, 410, 320};
         EXPECT_TRUE(c.mainApplied ? PlacedAt(g_form1, main) : Quill::Window(g_form1).GetPlace().Width() == 900);
-        Quill::WindowPlaceManagement& place = app->DevSettingsPlace();
-        const bool shown = c.settings == Shown || c.settings == ShownPlaced;
-        EXPECT_EQ(gtk_widget_get_visible(place.Dialog().Widget()) != 0, shown);
-        EXPECT_EQ(gtk_check_menu_item_get_active(GTK_CHECK_MENU_ITEM(Widget("MB_DevSettings"))) != 0, shown);
-        const Rect dialog{10, 20, 410, 320};
-        EXPECT_TRUE(c.settings != ShownPlaced || PlacedAt(place.Dialog().Widget(), dialog));
-        EXPECT_TRUE(c.settings != HiddenPlaced || place.GetPlace().rect == dialog);
+        GtkWidget* settings = app->DevSettingsPlace().Dialog().Widget();
+        EXPECT_EQ(gtk_widget_get_visible(settings) != 0, c.dialogShown);
+        EXPECT_EQ(gtk_check_menu_item_get_active(GTK_CHECK_MENU_ITEM(Widget("MB_DevSettings"))) != 0, c.dialogShown);
+        EXPECT_TRUE(!c.dialogPlaced ||
+                    (c.dialogShown ? PlacedAt(settings, place) : app->DevSettingsPlace().GetPlace().rect == place));
     }
-}
-
-TEST_F(UserSettingsApp, UnwritableFileEndsSavingQuietly)
-{
-    // A directory where the file should be: opening fails, the quit still goes on.
-    ASSERT_EQ(g_mkdir(dir.Res("settings.xml").c_str(), 0700), 0);
-    LogCapture log;
-    EXPECT_TRUE(run->Quit());
-    EXPECT_TRUE(log.lines.empty());
 }
 }  // namespace
