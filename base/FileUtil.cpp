@@ -1,5 +1,7 @@
 #include "base/FileUtil.h"
 
+#include <vector>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -128,6 +130,25 @@ int FileCopy(const char* from, const char* to)
     return result;
 }
 
+int FileCopyStream(FILE* from, FILE* to)
+{
+    if (!from || !to)
+        return -1;
+    // Each call its own buffer: two units may copy files at the same time.
+    std::vector<char> chunk(kFileCopyChunk);
+    char* buffer = chunk.data();
+    fflush(from);
+    fflush(to);
+    for (;;) {
+        size_t n = fread(buffer, 1, kFileCopyChunk, from);
+        if (n > 0 && fwrite(buffer, 1, n, to) != n)
+            return -1;
+        if (n < kFileCopyChunk)
+            break;
+    }
+    return feof(from) && !ferror(from) ? 0 : -1;
+}
+
 DIR* DirOpen(const char* path)
 {
     return path ? opendir(path) : nullptr;
@@ -158,6 +179,18 @@ bool IsRegularFile(const char* path)
 {
     struct stat st;
     return path && stat(path, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool FileNotExists(const char* path)
+{
+    if (!path || !*path)
+        return false;
+    FILE* f = fopen(path, "rb");
+    if (f) {
+        fclose(f);
+        return false;
+    }
+    return errno == ENOENT;
 }
 
 SString FullPathGet(const char* path)

@@ -11,12 +11,16 @@
 
 // Path separator of every path the program builds.
 const char kPathSeparator = G_DIR_SEPARATOR;
+// Chunk size of FileCopyStream.
+const size_t kFileCopyChunk = 524288;
 
 int FileMkDir(const char* path);
 int FileRmDir(const char* path);
 int FileUnlink(const char* path);
 // Replaces an existing target.
 int FileCopy(const char* from, const char* to);
+// Copies what remains of from into to.
+int FileCopyStream(FILE* from, FILE* to);
 
 DIR* DirOpen(const char* path);
 // Null at the end of the listing.
@@ -26,6 +30,8 @@ const char* DirEntryName(const struct dirent* entry);
 
 bool IsDirectory(const char* path);
 bool IsRegularFile(const char* path);
+// True only when opening for reading failed because nothing is there.
+bool FileNotExists(const char* path);
 
 // Absolute path with symbolic links resolved; a directory gets a trailing separator. A path
 // whose last part does not exist yet is resolved through its parent. Empty on failure.

@@ -24,9 +24,11 @@ void SubstituteArgs(SString& s, const char* a0, const char* a1, const char* a2, 
 void DiagLog(const char* where, const char* message);
 void DiagNoMem(const char* where);
 
-// Text <-> number conversions (scanf "%I64i"/"%lf" semantics; ok may be null).
+// Text <-> number conversions (scanf "%I64i"/"%I64u"/"%lf" semantics; ok may be null).
 int64_t TextToInt64(const char* text, int64_t def, bool* ok);
+uint64_t TextToUInt64(const char* text, uint64_t def, bool* ok);
 double TextToDouble(const char* text, double def, bool* ok);
 void Int64ToText(char* buffer, size_t size, int64_t value, bool* ok);
+void UInt64ToText(char* buffer, size_t size, uint64_t value, bool* ok);
 void DoubleToText(char* buffer, size_t size, double value, bool* ok);
 char HexDigit(unsigned value);

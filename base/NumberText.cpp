@@ -47,6 +47,13 @@ int64_t TextToInt64(const char* text, int64_t def, bool* ok)
     });
 }
 
+uint64_t TextToUInt64(const char* text, uint64_t def, bool* ok)
+{
+    return ParseNumber<uint64_t>(text, def, ok, [](const char* t, char** end) {
+        return (uint64_t)strtoull(t, end, 0);
+    });
+}
+
 double TextToDouble(const char* text, double def, bool* ok)
 {
     return ParseNumber<double>(text, def, ok, [](const char* t, char** end) {
@@ -58,6 +65,12 @@ void Int64ToText(char* buffer, size_t size, int64_t value, bool* ok)
 {
     if (PrepareBuffer(buffer, size, ok))
         SetFlag(ok, snprintf(buffer, size, "%lld", (long long)value) > 0);
+}
+
+void UInt64ToText(char* buffer, size_t size, uint64_t value, bool* ok)
+{
+    if (PrepareBuffer(buffer, size, ok))
+        SetFlag(ok, snprintf(buffer, size, "%llu", (unsigned long long)value) > 0);
 }
 
 void DoubleToText(char* buffer, size_t size, double value, bool* ok)

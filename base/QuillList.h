@@ -24,18 +24,31 @@ public:
     int32_t Count() const { return count_; }
     // Null when index is out of range (the cursor then stays); otherwise moves the cursor there.
     void* GetAt(int32_t index);
+    ListNode* NodeAt(int32_t index);
     // A null element is never stored.
     void Add(void* element, bool atFront = false);
+    void InsertAt(void* element, int32_t index);
     void RemoveAt(int32_t index, bool deleteElement);
+    void Remove(void* element, bool deleteElement);
     void Clear(bool deleteElement);
+    int32_t IndexOf(const void* element) const;
+    bool Contains(const void* element) const { return IndexOf(element) >= 0; }
+    // Exchanges the nodes themselves, so node pointers held elsewhere follow their data.
+    void Swap(int32_t index1, int32_t index2);
+    // Keeps the first occurrence of every element; later ones are unlinked, not deleted.
+    void RemoveDuplicates();
+    // Moves every node of other behind element's node (behind the last when absent).
+    void SpliceAfter(void* element, ListBase& other);
 
     ListNode* Head() const { return head_; }
+    ListNode* Cursor() const { return cursor_; }
+    int32_t CursorIndex() const { return cursorIndex_; }
 
 protected:
     virtual void DeleteElement(void* element) = 0;
 
 private:
-    ListNode* NodeAt(int32_t index);
+    ListNode* NodeOf(const void* element) const;
     void Unlink(ListNode* node);
     void CursorToHead();
 
@@ -63,6 +76,11 @@ public:
 
     T* GetAt(int32_t index) { return static_cast<T*>(ListBase::GetAt(index)); }
     void Add(T* element, bool atFront = false) { ListBase::Add(element, atFront); }
+    void InsertAt(T* element, int32_t index) { ListBase::InsertAt(element, index); }
+    void Remove(T* element, bool deleteElement) { ListBase::Remove(element, deleteElement); }
+    int32_t IndexOf(const T* element) const { return ListBase::IndexOf(element); }
+    bool Contains(const T* element) const { return ListBase::Contains(element); }
+    void SpliceAfter(T* element, List<T>& other) { ListBase::SpliceAfter(element, other); }
 
 protected:
     void DeleteElement(void* element) override

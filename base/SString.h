@@ -53,3 +53,8 @@ private:
     uint32_t length_ = 0;
     uint32_t step_ = kDefaultStep;
 };
+
+struct StringsPair_t {
+    SString first;
+    SString second;
+};

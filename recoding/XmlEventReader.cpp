@@ -581,3 +581,39 @@ long XmlEventReader::AttrInt(const XmlAttribute* attributes, const char* name, l
     const char* text = AttrText(attributes, name);
     return text ? strtol(text, nullptr, 0) : def;
 }
+
+bool XmlEventReader::AttrDouble(const XmlAttribute* attributes, const char* name, double* value)
+{
+    const char* text = AttrText(attributes, name);
+    if (!text || !value)
+        return false;
+    *value = g_ascii_strtod(text, nullptr);
+    return true;
+}
+
+bool XmlEventReader::AttrFloat(const XmlAttribute* attributes, const char* name, float* value)
+{
+    double d = 0;
+    if (!value || !AttrDouble(attributes, name, &d))
+        return false;
+    *value = (float)d;
+    return true;
+}
+
+bool XmlEventReader::AttrTextTo(const XmlAttribute* attributes, const char* name, SString* value)
+{
+    const char* text = AttrText(attributes, name);
+    if (!text || !value)
+        return false;
+    value->Assign(text);
+    return true;
+}
+
+bool XmlEventReader::AttrIntTo(const XmlAttribute* attributes, const char* name, long* value)
+{
+    const char* text = AttrText(attributes, name);
+    if (!text || !value)
+        return false;
+    *value = strtol(text, nullptr, 0);
+    return true;
+}

@@ -91,6 +91,11 @@ public:
     static const char* AttrText(const XmlAttribute* attributes, const char* name);
     // strtol with base 0; def when absent.
     static long AttrInt(const XmlAttribute* attributes, const char* name, long def);
+    // The out value is left unchanged (and the result is false) when the attribute is absent.
+    static bool AttrDouble(const XmlAttribute* attributes, const char* name, double* value);
+    static bool AttrFloat(const XmlAttribute* attributes, const char* name, float* value);
+    static bool AttrTextTo(const XmlAttribute* attributes, const char* name, SString* value);
+    static bool AttrIntTo(const XmlAttribute* attributes, const char* name, long* value);
 
 private:
     struct Cursor;

@@ -27,10 +27,11 @@ TEST(FileUtil, PathsAndKinds)
     EXPECT_TRUE(FullPathGet((tmp / "no/such.xml").c_str()).IsEmpty() && FullPathGet("").IsEmpty());
 
     const std::string below = file + "/below", absent = tmp / "absent";
-    EXPECT_TRUE(IsDirectory(tmp.Path().c_str()) && IsRegularFile(file.c_str()));
-    for (const std::string& path : {below, absent, std::string()})
-        EXPECT_FALSE(IsDirectory(path.c_str()) || IsRegularFile(path.c_str())) << path;
-    EXPECT_FALSE(IsDirectory(file.c_str()) || IsRegularFile(tmp.Path().c_str()));
+    EXPECT_TRUE(IsDirectory(tmp.Path().c_str()) && IsRegularFile(file.c_str()) && FileNotExists(absent.c_str()));
+    // A path below a file is neither, and not simply missing either.
+    for (const std::string& path : {below, std::string()})
+        EXPECT_FALSE(IsDirectory(path.c_str()) || IsRegularFile(path.c_str()) || FileNotExists(path.c_str())) << path;
+    EXPECT_FALSE(IsDirectory(file.c_str()) || IsRegularFile(tmp.Path().c_str()) || FileNotExists(file.c_str()));
     std::string exeDir = ProgramDirectory().Text();
     EXPECT_TRUE(IsRegularFile((exeDir + "base_tests").c_str())) << exeDir;
     EXPECT_STREQ(PathToUtf8(PathFromUtf8("Настройки.xml").Text()).Text(), "Настройки.xml");
@@ -66,10 +67,28 @@ TEST(FileUtil, TreeMakeCopyRemoveAndFailures)
     EXPECT_EQ(ReadText(file), "top");
     EXPECT_EQ(CopyRecurs(tmp.Path().c_str(), below.c_str()), -1);
     EXPECT_EQ(RemoveRecurs(absent.c_str()), -1);
+    EXPECT_EQ(DirOpen(file.c_str()), nullptr);
     // A copy replaces a longer existing target completely.
     ASSERT_TRUE(WriteText(tmp / "target", "a much longer old content"));
     EXPECT_EQ(FileCopy(file.c_str(), (tmp / "target").c_str()), 0);
     EXPECT_EQ(ReadText(tmp / "target"), "top");
+
+    // A stream copy takes the rest of its source, in several chunks.
+    std::string data(kFileCopyChunk * 2 + 1000, '\0'), in = tmp / "in.bin", out = tmp / "out.bin";
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = (char)(i * 131 + i / 7);
+    ASSERT_TRUE(WriteText(in, data));
+    FILE* src = fopen(in.c_str(), "rb");
+    FILE* dst = fopen(out.c_str(), "wb");
+    ASSERT_TRUE(src && dst);
+    ASSERT_EQ(fseek(src, 100, SEEK_SET), 0);
+    fputs("head:", dst);
+    EXPECT_EQ(FileCopyStream(src, dst), 0);
+    fclose(dst);
+    EXPECT_EQ(ReadText(out), "head:" + data.substr(100));
+    rewind(src);
+    EXPECT_EQ(FileCopyStream(src, src), -1) << "a stream opened for reading cannot take the copy";
+    fclose(src);
 }
 
 // Which layout a program's folder gets: res/ beside it wins, ../share/pelta means installed,

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <random>
@@ -33,7 +34,7 @@ using Items = Quill::List<Item>;
 using Values = std::vector<int>;
 
 // Values front to back, checking every back link and the count on the way.
-Values Walk(Items& list)
+Values Walk(Quill::ListBase& list)
 {
     Values values;
     Quill::ListNode* prev = nullptr;
@@ -44,28 +45,73 @@ Values Walk(Items& list)
     EXPECT_EQ((int32_t)values.size(), list.Count());
     return values;
 }
+
+void Fill(Items& list, Values values)
+{
+    for (int v : values)
+        list.Add(new Item(v));
+}
 }  // namespace
 
 // Random edits, each index one out of range on either side as often as inside, against a vector.
-TEST(List, EditsMatchAVector)
+TEST(List, EditsMatchAVectorAndMoveTheCursor)
 {
     {
         std::mt19937 rng(7);
         Items list;
         Values model;
         list.Add(nullptr);
+        list.InsertAt(nullptr, 0);
         for (int step = 0, next = 0; step < 400; ++step) {
-            const int n = (int)model.size(), i = (int)(rng() % (n + 3)) - 1;
+            const int n = (int)model.size(), i = (int)(rng() % (n + 3)) - 1, j = (int)(rng() % (n + 1));
             const bool inside = i >= 0 && i < n, front = rng() % 2;
             Item* at = list.GetAt(i);
             ASSERT_EQ(at ? at->value : -1, inside ? model[i] : -1) << step;
-            if (rng() % 3) {
+            ASSERT_TRUE(list.IndexOf(at) == (inside ? i : -1) && (!inside || list.CursorIndex() == i)) << step;
+            switch (step == 0 ? 4 : rng() % 6) {
+            case 0:
                 list.Add(new Item(next), front);
                 model.insert(front ? model.begin() : model.end(), next++);
-            } else {
-                list.RemoveAt(i, true);
+                ASSERT_EQ(list.CursorIndex(), front ? 0 : n) << step;
+                break;
+            case 1:
+                list.InsertAt(new Item(next), i);
+                model.insert(model.begin() + std::min(std::max(i, 0), n), next++);
+                ASSERT_EQ(list.CursorIndex(), std::min(std::max(i, 0), n)) << step;
+                break;
+            case 2:
+                if (front)
+                    list.RemoveAt(i, true);
+                else
+                    list.Remove(at, true);
                 if (inside)
                     model.erase(model.begin() + i);
+                ASSERT_TRUE(!inside || list.CursorIndex() == 0) << step;
+                break;
+            case 4: {  // behind the element, behind the last when absent
+                Items other;
+                Fill(other, {next, next + 1});
+                list.SpliceAfter(at, other);
+                model.insert(model.begin() + (inside ? i + 1 : n), {next, next + 1});
+                next += 2;
+                ASSERT_TRUE(other.Count() == 0 && !other.Head() && other.CursorIndex() == -1) << step;
+                break;
+            }
+            case 5:  // later occurrences are unlinked, not deleted
+                list.Add(at);
+                list.InsertAt(at, j);
+                list.RemoveDuplicates();
+                if (inside && j <= i) {
+                    model.erase(model.begin() + i);
+                    model.insert(model.begin() + j, at->value);
+                }
+                break;
+            default:
+                Quill::ListNode* node = list.NodeAt(i);
+                list.Swap(i, j);
+                if (inside && j < n)
+                    std::swap(model[i], model[j]);
+                ASSERT_TRUE(!inside || j >= n || list.NodeAt(j) == node) << "node moved with its data, step " << step;
             }
             ASSERT_EQ(Walk(list), model) << step;
             ASSERT_EQ(Item::alive, (int)model.size()) << step;
@@ -73,11 +119,12 @@ TEST(List, EditsMatchAVector)
     }
     EXPECT_EQ(Item::alive, 0);  // the destructor deleted every element
     Items list;
-    list.Add(new Item(1));
-    std::unique_ptr<Item> kept(list.GetAt(0));
+    Fill(list, {1, 2});
+    std::unique_ptr<Item> kept[] = {std::unique_ptr<Item>(list.GetAt(0)), std::unique_ptr<Item>(list.GetAt(1))};
     list.Clear(false);
-    EXPECT_TRUE(list.Count() == 0 && !list.Head() && Item::alive == 1);
-    list.Add(new Item(5));
+    EXPECT_TRUE(list.Count() == 0 && !list.Head() && !list.Cursor());
+    EXPECT_EQ(Item::alive, 2);  // still alive, owned by kept
+    Fill(list, {5});
     EXPECT_EQ(Walk(list), (Values{5}));
 }
 
@@ -98,9 +145,12 @@ TEST(List, WalksBothWaysOneStepPerElement)
 
 TEST(List, ElementTypesDecideDeletion)
 {
-    // Strings are freed by the list: the sanitizer build's leak checker sees it.
+    // Strings and pairs are freed by the list: the sanitizer build's leak checker sees it.
     Quill::List<SString> strings;
     strings.Add(new SString("one"));
+    Quill::List<StringsPair_t> pairs;
+    pairs.Add(new StringsPair_t{SString("k"), SString("v")});
+    pairs.RemoveAt(0, true);
     borrowedDeletes = 0;
     Borrowed widgets[2] = {{1}, {2}};
     {

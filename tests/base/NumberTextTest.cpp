@@ -24,6 +24,9 @@ TEST(NumberText, ParsesLikeScanfAndPrints)
         EXPECT_EQ(ok, c.ok) << (c.text ? c.text : "null");
     }
     bool ok = false;
+    EXPECT_TRUE(TextToUInt64(" 0xffffffffffffffff", 1, &ok) == UINT64_MAX && ok);
+    EXPECT_EQ(TextToUInt64("-1", 1, nullptr), UINT64_MAX);
+    EXPECT_TRUE(TextToUInt64("x1", 1, &ok) == 1u && !ok);
     // "," is not a decimal point whatever the locale says.
     EXPECT_DOUBLE_EQ(TextToDouble(" -1,5e3", 9.0, &ok), -1.0);
     EXPECT_TRUE(TextToDouble("2.5e1kg", 9.0, &ok) == 25.0 && ok);
@@ -32,6 +35,8 @@ TEST(NumberText, ParsesLikeScanfAndPrints)
     char buffer[32];
     Int64ToText(buffer, sizeof buffer, INT64_MIN, &ok);
     std::string printed = buffer + std::string(ok ? " " : "! ");
+    UInt64ToText(buffer, sizeof buffer, UINT64_MAX, nullptr);
+    EXPECT_STREQ(buffer, "18446744073709551615");
     for (double v : {0.5, (double)NAN, -(double)NAN, 1e20, -3.0}) {
         DoubleToText(buffer, sizeof buffer, v, &ok);
         printed += buffer + std::string(ok ? " " : "! ");
@@ -40,7 +45,7 @@ TEST(NumberText, ParsesLikeScanfAndPrints)
     strcpy(buffer, "kept");
     Int64ToText(buffer, 0, 5, &ok);
     EXPECT_TRUE(!ok && std::string(buffer) == "kept") << buffer;
-    Int64ToText(buffer, 3, 12345, nullptr);
+    UInt64ToText(buffer, 3, 12345, nullptr);
     EXPECT_STREQ(buffer, "12");
     // The flag tells that the printer made characters, also when none fit.
     ok = false;

@@ -225,7 +225,14 @@ TEST(XmlEventReader, ParseFileCountsLines)
     using X = XmlEventReader;
     const XmlAttribute attrs[] = {{"", "blank"}, {"n", "0x1F"}, {"bare", nullptr}, {}};
     EXPECT_TRUE(X::AttrText(attrs, nullptr) == attrs[0].value && !X::AttrText(nullptr, "n"));
-    EXPECT_TRUE(X::AttrInt(attrs, "n", 5) == 31 && X::AttrInt(attrs, "x", 5) == 5);
+    double d = 0;
+    float f = 0;
+    long l = 0;
+    SString t;
+    EXPECT_FALSE(X::AttrDouble(attrs, "bare", &d) || X::AttrFloat(attrs, "x", &f) || X::AttrIntTo(attrs, "bare", &l) ||
+                 X::AttrTextTo(attrs, "x", &t));
+    EXPECT_TRUE(X::AttrDouble(attrs, "n", &d) && X::AttrFloat(attrs, "n", &f) && X::AttrIntTo(attrs, "n", &l) &&
+                X::AttrTextTo(attrs, "n", &t) && d == 31 && f == 31 && l == 31 && t == "0x1F");
 }
 
 }  // namespace
