@@ -45,9 +45,8 @@ Bytes Source(const std::string& token)
 
 // Runs the steps through one channel and returns what every call gave and logged, in order.
 // Steps: rN a receive of N bytes; A, B, F bytes that arrive (their taking in by the client's
-// kernel acknowledged), with "+" before them: bytes the peer sends 50 ms after the next receive
-// began; e the peer ends, x it resets; d a drain (pieces of 64 until nothing more comes, the
-// peer ends or a call fails, then the drop); s a shutdown from another thread; c a close.
+// kernel acknowledged); e the peer ends, x it resets; d a drain (pieces of 64 until nothing more
+// comes, the peer ends or a call fails, then the drop); s a shutdown from another thread; c a close.
 std::vector<std::string> Play(TalkChannel_TCP& ch, RecordingOwner& owner, const std::string& steps)
 {
     int port = 0, listener = BindLoopback(SOCK_STREAM, &port);
@@ -56,7 +55,6 @@ std::vector<std::string> Play(TalkChannel_TCP& ch, RecordingOwner& owner, const 
     close(listener);
     owner.Clear();   // the connect line names the port, which differs between runs
     std::vector<std::string> trace;
-    std::thread late;
     auto delivered = [&peer] {
         return WaitUntil([&] { int q = -1; return ioctl(peer, SIOCOUTQ, &q) == 0 && q == 0; }, 10000);
     };
@@ -66,11 +64,6 @@ std::vector<std::string> Play(TalkChannel_TCP& ch, RecordingOwner& owner, const 
             Bytes bytes = Source(s);
             send(peer, bytes.data(), bytes.size(), MSG_NOSIGNAL);
             if (!delivered()) trace.push_back("not delivered");
-        } else if (s[0] == '+') {
-            late = std::thread([peer, bytes = Source(s.substr(1))] {
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
-                send(peer, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-            });
         } else if (s == "e") {
             shutdown(peer, SHUT_WR);
             if (!delivered()) trace.push_back("end not delivered");
@@ -89,7 +82,6 @@ std::vector<std::string> Play(TalkChannel_TCP& ch, RecordingOwner& owner, const 
                 bool end = false, ok = ch.Receive(buffer, size, &got, &end);
                 trace.push_back(s + ": ok " + std::to_string(ok) + " got " + std::to_string(got) + " end " +
                                 std::to_string(end) + " [" + HexText(buffer, got > 0 ? (size_t)got : 0) + "]");
-                if (late.joinable()) late.join();
                 if (s != "d" || !ok || end || got == 0) break;
             }
             if (s == "d") ch.DropReceived();
@@ -101,7 +93,6 @@ std::vector<std::string> Play(TalkChannel_TCP& ch, RecordingOwner& owner, const 
             trace.push_back("close " + std::to_string(ch.Close()));
         }
     }
-    if (late.joinable()) late.join();
     ch.Close();
     if (peer != -1) close(peer);
     for (const std::string& line : owner.Styled()) trace.push_back("log " + line);
@@ -114,7 +105,6 @@ TEST(ReceiveAhead, SamePiecesAsOneReceiveCallPerPiece)
         {"one segment", "A0-24 r7 r1 r16 r7"},
         {"byte by byte", "A0-1 r7 A1-2 r6 A2-7 r5 r1 A7-24 r1 r16"},
         {"delayed after a time-out", "r7 A0-24 r7 r1 r16"},
-        {"arrives while the call waits", "+A0-24 r7 r1 r16"},
         {"closed mid-answer", "A0-3 e r7 r4 r4"},
         {"reset mid-answer", "A0-3 x r7 r4 r4"},
         {"answer and the next one's start", "A0-24 B0-3 r7 r1 r16 r7 B3-24 r4 r1 r16"},
@@ -130,9 +120,8 @@ TEST(ReceiveAhead, SamePiecesAsOneReceiveCallPerPiece)
     for (const auto& c : cases) {
         RecordingOwner plainOwner, aheadOwner;
         plainOwner.talkLog = aheadOwner.talkLog = true;
-        // The socket time-out ends a receive that finds nothing; a late arrival needs more.
-        OneCallChannel plain(&plainOwner, "U", c[1][0] == '+' ? 5000 : 200);
-        TalkChannel_TCP ahead(&aheadOwner, "U", c[1][0] == '+' ? 5000 : 200);
+        OneCallChannel plain(&plainOwner, "U", 200);   // the socket time-out ends a receive that finds nothing
+        TalkChannel_TCP ahead(&aheadOwner, "U", 200);
         std::vector<std::string> want = Play(plain, plainOwner, c[1]);
         EXPECT_GT(want.size(), 1u) << c[0];
         EXPECT_EQ(Play(ahead, aheadOwner, c[1]), want) << c[0];

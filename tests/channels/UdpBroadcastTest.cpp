@@ -15,17 +15,14 @@ const std::string kNoTime = "0/" + std::to_string(LogModeLine | kLogNoTime) + "|
 
 // The channel with a chosen interface list and destination port.
 struct LoopbackUdpChannel : TalkChannel_UDPBroadcast {
-    LoopbackUdpChannel(TalkChannelExtI* owner, std::vector<ifi_entry> list, uint16_t port)
-        : TalkChannel_UDPBroadcast(owner, "", 200), interfaces(std::move(list))
-    {
-        destinationPort_ = port;
-    }
+    explicit LoopbackUdpChannel(TalkChannelExtI* owner) : TalkChannel_UDPBroadcast(owner, "", 200) {}
     ifi_entry* Interfaces(int* count) override
     {
         *count = (int)interfaces.size();
         auto* list = static_cast<ifi_entry*>(malloc(sizeof(ifi_entry) * (interfaces.size() + 1)));
         return static_cast<ifi_entry*>(memcpy(list, interfaces.data(), sizeof(ifi_entry) * interfaces.size()));
     }
+    using TalkChannel_UDPBroadcast::destinationPort_;
     std::vector<ifi_entry> interfaces;
 };
 // An interface that can broadcast (or not), whose broadcast address is the address itself.
@@ -51,42 +48,35 @@ struct FakeUnit {
     sockaddr_in from{};
 };
 
-TEST(IfiInfo, HostListHasLoopbackWithoutBroadcast)
-{
-    int count = -1, loopback = 0;
-    ifi_entry* list = get_ifi_info(&count);
-    for (int i = 0; i < count; i++) {
-        EXPECT_EQ(list[i].broadcast, list[i].address | ~list[i].netmask);
-        loopback += list[i].address == inet_addr("127.0.0.1") && list[i].netmask == inet_addr("255.0.0.0") &&
-                    !(list[i].flags & kIfiBroadcast);
-    }
-    free(list);
-    EXPECT_EQ(loopback, 1);
-}
-
-TEST(UdpChannel, BroadcastsOnceAndHandsOutEachAnswerInPieces)
+TEST(UdpChannel, BroadcastsOnceHandsOutAnswersInPiecesAndReportsFailures)
 {
     FakeUnit u1("127.0.0.1", 0), u2("127.1.2.3", u1.port);
     if (u2.fd == -1) GTEST_SKIP() << "port taken on 127.1.2.3";
     RecordingOwner owner;
-    owner.talkLog = true;
-    LoopbackUdpChannel ch(&owner, {Interface("127.0.0.1"), Interface("127.0.0.3", 0), Interface("127.1.2.3")},
-                          (uint16_t)u1.port);
+    LoopbackUdpChannel ch(&owner);
+    ch.interfaces = {Interface("127.0.0.1"), Interface("127.0.0.3", 0), Interface("127.1.2.3")};
+    ch.destinationPort_ = (uint16_t)u1.port;
     const Bytes request = Hex("01 02");
+    uint8_t b[300];
+    int count = 0;
+    bool end = false;
+    EXPECT_FALSE(ch.Send(request.data(), 2) || ch.Receive(b, 4, &count, &end));
+    owner.talkLog = true;
     ASSERT_TRUE(ch.Open() && ch.Send(request.data(), 2));
     EXPECT_TRUE(u1.Take() == request && u2.Take() == request && u1.Take().empty());
-    EXPECT_EQ(owner.Styled(), (Lines{"0|Open UDP socket", "0|Send to broadcast addresses:", kNoTime + "127.0.0.1",
+    EXPECT_EQ(owner.Styled(), (Lines{"4|Sending error: 'Socket not opened'", "4|Receiving error: 'Socket not opened'",
+                                     "0|Open UDP socket", "0|Send to broadcast addresses:", kNoTime + "127.0.0.1",
                                      kNoTime + "127.1.2.3", "1|--> 2 bytes:", "3|01 02                  "}));
     owner.Clear();
     EXPECT_TRUE(ch.Send(request.data(), 2) && u1.Take().empty());   // the request is out: only listen now
     for (const Bytes& answer : {Bytes(20, 0x5A), Hex("0A 0B 0C"), Bytes(257, 0xAB), Bytes(256, 0xCD)})
         (answer.size() == 3 ? u2 : u1).Answer(answer);
-    uint8_t b[300];
     std::string reads;   // "c": ClearDatagramHeld first; then the size asked
     for (const char* r : {"7", "13", "5", "5", "c32", "c300", "300", "c300", "c300"}) {
         if (r[0] == 'c') ch.ClearDatagramHeld();
-        int count = -5;
-        bool end = true, ok = ch.Receive(b, atoi(r + (r[0] == 'c')), &count, &end);
+        count = -5;
+        end = true;
+        bool ok = ch.Receive(b, atoi(r + (r[0] == 'c')), &count, &end);
         reads += std::to_string(ok) + " " + std::to_string(count) + (end ? " end " : " ") +
                  inet_ntoa(in_addr{ch.SenderAddress()}) + ", ";
     }
@@ -98,27 +88,19 @@ TEST(UdpChannel, BroadcastsOnceAndHandsOutEachAnswerInPieces)
         if (line[0] != '3') heads.push_back(line);
     EXPECT_EQ(heads, (Lines{"1|<-- 20 bytes:", "1|<-- 3 bytes:", "0|<-- ERROR",
                             "4|Receiving error: 'Message too long'", "1|<-- 256 bytes:", "1|<-- 0 bytes"}));
-    EXPECT_TRUE(ch.Close() && ch.Open() && ch.Send(request.data(), 2) && u1.Take() == request);   // a new search
-}
-
-TEST(UdpChannel, FailedSendsAndNoInterfaceThatCanBroadcast)
-{
-    RecordingOwner owner;
-    // Port 0 is no valid destination: every send fails, and one more line sums it up.
-    LoopbackUdpChannel ch(&owner, {Interface("127.0.0.1"), Interface("127.0.0.2")}, 0);
-    uint8_t b[4] = {1, 2, 3, 4};
-    int count = 0;
-    bool end = false;
-    EXPECT_FALSE(ch.Send(b, 4) || ch.Receive(b, 4, &count, &end));
-    EXPECT_TRUE(ch.Open() && ch.Connect("anything") && !ch.Send(b, 4) && !ch.IsRequestSent() && ch.Close());
+    // No interface can broadcast: nothing goes out, and the search ends at once.
+    ch.interfaces = {Interface("127.0.0.1", 0)};
+    EXPECT_TRUE(ch.Close() && ch.Open() && ch.Send(b, 4) && u1.Take().empty() && ch.Receive(b, 4, &count, &end));
+    EXPECT_TRUE(count == 0 && end);
+    // Port 0 is no valid destination: every send of a new search fails, and one more line sums it up.
+    ch.interfaces = {Interface("127.0.0.1"), Interface("127.0.0.2")};
+    ch.destinationPort_ = 0;
+    owner.talkLog = false;
+    owner.Clear();
+    EXPECT_TRUE(ch.Close() && ch.Open() && ch.Connect("anything") && !ch.Send(b, 4) && !ch.IsRequestSent());
     const std::string invalid = "4|Sending error: 'Invalid argument'";
-    EXPECT_EQ(owner.Styled(), (Lines{"4|Sending error: 'Socket not opened'", "4|Receiving error: 'Socket not opened'",
-                                     "0|Open UDP socket", "0|Send to broadcast addresses:", kNoTime + "127.0.0.1",
-                                     kNoTime + "127.0.0.2", invalid, invalid, invalid, "0|Close socket"}));
-    FakeUnit unit("127.0.0.1", 0);
-    LoopbackUdpChannel none(&owner, {Interface("127.0.0.1", 0)}, (uint16_t)unit.port);
-    EXPECT_TRUE(none.Open() && none.Send(b, 4) && unit.Take().empty() && none.Receive(b, 4, &count, &end));
-    EXPECT_TRUE(count == 0 && end && none.Close());
+    EXPECT_EQ(owner.Styled(), (Lines{"0|Close socket", "0|Open UDP socket", "0|Send to broadcast addresses:",
+                                     kNoTime + "127.0.0.1", kNoTime + "127.0.0.2", invalid, invalid, invalid}));
 }
 
 } // namespace

@@ -1,11 +1,12 @@
 // The answer side of the Modbus client under any input. The first byte picks the request (bits
-// 0-2), a second attempt (bit 3), the RTU layout (bit 6) and a time-out before the end of the
-// stream (bit 7); the second the piece sizes; the third when the user stops (below 200: never);
+// 0-2: ModbusRequest), a second attempt (bit 3), the RTU layout (bit 6) and a time-out before the
+// end of the stream (bit 7); the second the piece sizes; the third when the user stops (below 200: never);
 // the rest is what the unit answers. ModbusAnswerFault names the first broken rule: the
 // libFuzzer entry aborts on it, modbus_tests runs it over seeded random answers.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <numeric>
 #include <string>
 #include "channels/TalkChannel_TCP.h"
 #include "modbus/Modbus.h"
@@ -43,21 +44,34 @@ struct MemoryChannel : TalkChannel_TCP {
     std::string fault;   // a send or receive of no bytes, of too many, or after the stop
 };
 
-ModbusStatus Call(const MODBUS_TalkInfo& info, int request, uint8_t* out)
+} // namespace
+
+// Request number `request` to unit 1 (modbus_tests names them); source bytes count up from 0.
+ModbusStatus ModbusRequest(TalkChannel* channel, int request, uint8_t* out, int attempts, bool rtu, bool quiet,
+                           const ModbusTimeouts& timeouts)
 {
-    static const uint8_t source[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+    static const auto source = [] { std::vector<uint8_t> s(256); std::iota(s.begin(), s.end(), 0); return s; }();
+    DevAddress device;
+    device.unitId = 1;
+    MODBUS_TalkInfo info;
+    info.channel = channel;
+    info.device = &device;
+    info.frameMode = rtu ? kModbusFrameRtu : kModbusFrameTcp;
+    info.attempts = attempts;
+    info.quiet = quiet;
+    info.timeouts = timeouts;
     switch (request) {
     case 0: return ModbusReadRegisters(info, kFnReadHoldingRegisters, 2, 2, out);
-    case 1: return ModbusReadFileRecord(info, kFnReadFileRecord, 1, 0, 8, out);
-    case 2: return ModbusWriteFileRecord(info, kFnWriteFileRecord, 3, 1, 8, source);
-    case 3: return ModbusWriteRegistersKeyed(info, kFnWriteRegistersKeyed, kRegReboot, 1, 1, source);
-    case 4: return ModbusGatewaySend(info, source, 3);
+    case 1: return ModbusReadFileRecord(info, kFnReadFileRecord, 5, 0, 8, out);
+    case 2: return ModbusWriteFileRecord(info, kFnWriteFileRecord, 3, 1, 8, source.data());
+    case 3: return ModbusWriteRegistersKeyed(info, kFnWriteRegistersKeyed, kRegReboot, 1, 0x1234, source.data());
+    case 4: return ModbusGatewaySend(info, source.data(), 3);
     case 5: return ModbusReadFileRecord(info, kFnReadFileRecord, 10, 0, 64, out);
-    default: return ModbusGatewayRead(info, out, 6);
+    case 6: return ModbusGatewayRead(info, out, 6);
+    case 7: return ModbusWriteFileRecord(info, kFnWriteFileRecord, 3, 0, 120, source.data());   // the largest frame
+    default: return ModbusWriteRegistersKeyed(info, kFnWriteRegistersKeyed, kRegReboot, 121, 0x1234, source.data());
     }
 }
-
-} // namespace
 
 std::string ModbusAnswerFault(const uint8_t* data, size_t size, ModbusResult* result)
 {
@@ -65,21 +79,14 @@ std::string ModbusAnswerFault(const uint8_t* data, size_t size, ModbusResult* re
     RecordingOwner owner;
     owner.stopAfterPolls = data[2] < 200 ? -1 : data[2] - 200;
     MemoryChannel channel(&owner, data + 3, size - 3, 1 + data[1] % 64, data[0] & 0x80);
-    DevAddress device;
-    device.unitId = 1;
-    MODBUS_TalkInfo info;
-    info.channel = &channel;
-    info.device = &device;
-    info.frameMode = data[0] & 0x40 ? kModbusFrameRtu : kModbusFrameTcp;
-    info.attempts = 1 + (data[0] >> 3 & 1);
-    info.timeouts = {0, 0, 0, 0};
+    const int attempts = 1 + (data[0] >> 3 & 1);
     uint8_t out[128];
-    ModbusStatus st = Call(info, data[0] & 7, out);
+    ModbusStatus st = ModbusRequest(&channel, data[0] & 7, out, attempts, data[0] & 0x40, false, {0, 0, 0, 0});
     if (result) *result = st.result;
     if (st.result == 1 || st.result > kModbusStopped || (st.result == kModbusException) != (st.exception > 0) ||
         st.exception < -1 || st.exception > 255)
         return "result " + std::to_string(st.result) + ", exception " + std::to_string(st.exception);
-    if (channel.sends > info.attempts || (channel.sends == 0 && !owner.stopped))
+    if (channel.sends > attempts || (channel.sends == 0 && !owner.stopped))
         return std::to_string(channel.sends) + " sends";
     return channel.fault;
 }

@@ -1,12 +1,8 @@
 #include "tests/support/ScriptedPeer.h"
 #include <algorithm>
 #include <arpa/inet.h>
-#include <chrono>
-#include <cstdio>
 #include <cstdlib>
-#include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -18,11 +14,7 @@ const int kTailWaitMs = 30000;    // how long the peer keeps a finished connecti
 std::string HexText(const uint8_t* data, size_t size)
 {
     std::string out;
-    char b[4];
-    for (size_t i = 0; i < size; i++) {
-        snprintf(b, sizeof b, "%02X ", data[i]);
-        out += b;
-    }
+    for (size_t i = 0; i < size; i++) out += {"0123456789ABCDEF"[data[i] >> 4], "0123456789ABCDEF"[data[i] & 15], ' '};
     return out;
 }
 
@@ -71,9 +63,8 @@ ScriptedPeer::~ScriptedPeer()
 bool ScriptedPeer::Start()
 {
     listener_ = BindLoopback(SOCK_STREAM, &port_);
-    if (listener_ == -1) return false;
-    thread_ = std::thread([this] { Run(); });
-    return true;
+    if (listener_ != -1) thread_ = std::thread([this] { Run(); });
+    return listener_ != -1;
 }
 
 bool ScriptedPeer::Finish(int timeoutMs)
@@ -95,10 +86,9 @@ void ScriptedPeer::Problem(const std::string& text)
 
 bool ScriptedPeer::Readable(int fd, int timeoutMs)
 {
-    for (int waited = 0; waited < timeoutMs && !stop_; waited += kSliceMs) {
-        pollfd p{fd, POLLIN, 0};
+    pollfd p{fd, POLLIN, 0};
+    for (int waited = 0; waited < timeoutMs && !stop_; waited += kSliceMs)
         if (poll(&p, 1, kSliceMs) > 0) return true;
-    }
     return false;
 }
 
@@ -106,41 +96,33 @@ void ScriptedPeer::RunScript(int fd, size_t index)
 {
     const std::string where = "connection " + std::to_string(index) + ": ";
     for (const PeerStep& step : scripts_[index]) {
+        const std::string want = HexText(step.bytes.data(), step.bytes.size());
         if (step.kind == PeerStep::Expect) {
             Bytes got(step.bytes.size());
             size_t done = 0;
             for (ssize_t n = 1; done < got.size() && n > 0 && Readable(fd, kAcceptWaitMs); done += (size_t)n)
                 n = std::max<ssize_t>(0, recv(fd, got.data() + done, got.size() - done, 0));
-            if (done < got.size()) {
-                Problem(where + "missing request " + HexText(step.bytes.data(), step.bytes.size()));
-                close(fd);
-                return;
-            }
+            if (done < got.size()) return Problem(where + "missing request " + want), (void)close(fd);
             if (got != step.bytes)
-                Problem(where + "request " + HexText(got.data(), got.size()) + "!= expected " +
-                        HexText(step.bytes.data(), step.bytes.size()));
+                Problem(where + "request " + HexText(got.data(), got.size()) + "!= expected " + want);
         } else if (step.kind == PeerStep::Send) {
             if (send(fd, step.bytes.data(), step.bytes.size(), MSG_NOSIGNAL) != (ssize_t)step.bytes.size())
                 Problem(where + "send failed");
         } else if (step.kind == PeerStep::Delay) {
             // Against the clock: sleeps overshoot on a loaded machine, and a late answer must not drift.
-            for (auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(step.ms);
-                 !stop_ && std::chrono::steady_clock::now() < until;)
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(step.ms);
+            WaitUntil([&] { return stop_ || std::chrono::steady_clock::now() >= until; }, step.ms + 1000);
         } else {
             linger l{1, 0};
             if (step.kind == PeerStep::Reset) setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-            close(fd);
-            return;
+            return (void)close(fd);
         }
     }
     // Script over: anything more the client sends is unexpected; wait for the client to go.
     uint8_t extra[4096];
-    for (bool reported = false; Readable(fd, kTailWaitMs); reported = true) {
-        ssize_t n = recv(fd, extra, sizeof extra, 0);
-        if (n <= 0) break;
+    for (ssize_t n, reported = 0; Readable(fd, kTailWaitMs) && (n = recv(fd, extra, sizeof extra, 0)) > 0;
+         reported = 1)
         if (!reported) Problem(where + "unexpected bytes " + HexText(extra, std::min<size_t>((size_t)n, 64)));
-    }
     close(fd);
 }
 
