@@ -1,8 +1,8 @@
 // The log view's line rules, tags and scrolling; progress and status texts.
 #include <atomic>
 #include <chrono>
-#include <regex>
 #include <thread>
+#include <tuple>
 
 #include "AppTestSupport.h"
 
@@ -11,77 +11,67 @@ using namespace apptest;
 namespace {
 using LogTest = AppTest;
 
-struct Piece {
-    const char* text;
-    uint32_t mode;
-    int style;
-};
-
-TEST_F(LogTest, LineModesAndBreaks)
+TEST_F(LogTest, LineModesTagsProgressAndStatus)
 {
-    const uint32_t NT = kLogNoTime;
+    const uint32_t NT = kLogNoTime, L = LogModeLine | NT;
     const struct {
         const char* what;
-        std::vector<Piece> pieces;
+        std::vector<std::tuple<const char*, uint32_t, int>> pieces;  // text, mode, style
         const char* expected;
     } cases[] = {
-        {"plain line", {{"abc", LogModeLine | NT, 0}}, "abc\n"},
-        {"open, append, close make one line",
-         {{"Write firmware end: ", LogModeOpen | NT, 0}, {"OK", LogModeAppend, LogStyleResultOK},
-          {". Elapsed time: 5 s.", LogModeClose, 0}},
-         "Write firmware end: OK. Elapsed time: 5 s.\n"},
-        {"breaks go", {{"A\r\nB\n", LogModeLine | NT, 0}}, "AB\n"},
-        {"raw keeps breaks", {{"A\r\nB\n", LogModeLine | NT | kLogRaw, 0}}, "A\r\nB\n\n"},
-        {"style 10 adds only the line end", {{"zzz", LogModeLine | NT, 10}}, "\n"},
-        {"negative style adds only the line end", {{"zzz", LogModeLine | NT, -1}}, "\n"},
-        {"append keeps the line open", {{"a", LogModeAppend, 0}, {"b", LogModeAppend, 0}}, "ab"},
+        {"open, append, close: one line",
+         {{"end: ", LogModeOpen | NT, 0}, {"OK", LogModeAppend | NT, LogStyleResultOK}, {".", LogModeClose | NT, 0}},
+         "{}end: {resultOK}OK{}.\n"},
+        {"breaks go", {{"A\r\nB\n", L, 0}}, "{}AB\n"},
+        {"raw keeps breaks", {{"A\r\nB\n", L | kLogRaw, 0}}, "{}A\r\nB\n\n"},
+        {"style 10 adds only the line end", {{"zzz", L, 10}}, "{}\n"},
+        {"negative style adds only the line end", {{"zzz", L, -1}}, "{}\n"},
+        {"append keeps the line open", {{"a", LogModeAppend | NT, 0}, {"b", LogModeAppend | NT, 0}}, "{}ab"},
+        // The time prefix is monospace; the text carries its style's tag alone; the line end none.
+        {"timed plain", {{"text", LogModeLine, LogStylePlain}}, "{monospace}hh:mm:ss  {}text\n"},
+        {"traffic", {{"text", L, LogStyleTraffic}}, "{}text\n"},
+        {"monospace", {{"text", L, LogStyleMonospace}}, "{monospace}text{}\n"},
+        {"attention", {{"text", L, LogStyleAttention}}, "{attention}text{}\n"},
+        {"error", {{"text", L, LogStyleError}}, "{error}text{}\n"},
+        {"ok", {{"text", L, LogStyleResultOK}}, "{resultOK}text{}\n"},
+        {"aborted", {{"text", L, LogStyleResultAborted}}, "{resultAborted}text{}\n"},
     };
     for (const auto& c : cases) {
         app->LogClear(false);
-        for (const Piece& p : c.pieces)
-            EXPECT_EQ(app->LogAdd(p.text, p.mode, false, p.style), 0) << c.what << ": untimed";
-        EXPECT_EQ(LogText(app), c.expected) << c.what;
-    }
-    // A timed line returns its time, shown as the prefix.
-    app->LogClear(false);
-    const time_t before = time(nullptr), stamp = app->LogAdd("hello", LogModeLine, false, 0);
-    EXPECT_GE(stamp, before);
-    EXPECT_LE(stamp, time(nullptr));
-    EXPECT_TRUE(std::regex_match(LogText(app), std::regex("[0-2][0-9]:[0-5][0-9]:[0-6][0-9]  hello\n"))) << LogText(app);
-}
-
-TEST_F(LogTest, StylesUseTheirTags)
-{
-    // The time prefix is monospace; the text carries its style's tag alone; the line end none.
-    const std::pair<int, const char*> cases[] = {
-        {LogStyleAttention, "{attention}text{}\n"},   {LogStyleError, "{error}text{}\n"},
-        {LogStyleResultOK, "{resultOK}text{}\n"},     {LogStyleResultConform, "{resultConform}text{}\n"},
-        {LogStyleResultNotConform, "{resultNotConform}text{}\n"}, {LogStyleResultError, "{resultError}text{}\n"},
-        {LogStyleResultAborted, "{resultAborted}text{}\n"}, {LogStyleMonospace, "text{}\n"},
-        {LogStylePlain, "{}text\n"},                  {LogStyleTraffic, "{}text\n"},
-    };
-    for (auto [style, text] : cases) {
-        app->LogClear(false);
-        app->LogAdd("text", LogModeLine, false, style);
-        EXPECT_EQ(Snapshot(app->LogBuffer()), "{monospace}hh:mm:ss  " + std::string(text));
+        // A line returns its time (the operations' elapsed time starts there), untimed ones 0.
+        for (auto [text, mode, style] : c.pieces)
+            EXPECT_EQ(app->LogAdd(text, mode, false, style) == 0, (mode & NT) != 0) << c.what;
+        EXPECT_EQ(Snapshot(app->LogBuffer()), c.expected) << c.what;
     }
     // The tags have their looks: one sample, the rest are the same table.
     GdkColor* fg = nullptr;
     int weight = 0;
-    g_object_get(gtk_text_tag_table_lookup(gtk_text_buffer_get_tag_table(app->LogBuffer()), "resultOK"),
-                 "foreground-gdk", &fg, "weight", &weight, nullptr);
-    EXPECT_EQ(fg->green >> 8, 0x80);
-    EXPECT_EQ(weight, 700);
+    double scale = 0;
+    g_object_get(gtk_text_tag_table_lookup(gtk_text_buffer_get_tag_table(app->LogBuffer()), "attention"),
+                 "foreground-gdk", &fg, "weight", &weight, "scale", &scale, nullptr);
+    EXPECT_EQ(std::make_tuple(fg->blue >> 8, weight, scale), std::make_tuple(0xFF, 700, 1.2));
     gdk_color_free(fg);
+
+    const std::tuple<int64_t, int64_t, const char*, double> progress[] = {
+        {1, 3, "33 %", 1.0 / 3}, {2, 3, "67 %", 2.0 / 3}, {5, 0, "0 %", 0},
+        {7, 5, "100 %", 1},      {-1, 4, "0 %", 0},       {1, 200, "1 %", 0.005},
+    };
+    for (auto [done, total, tip, fraction] : progress) {
+        app->ProgressSet(done, total, false);
+        EXPECT_EQ(ProgressTip(), tip) << done << "/" << total;
+        EXPECT_NEAR(Fraction(), fraction, 1e-9) << done << "/" << total;
+    }
+    GtkLabel* label = GTK_LABEL(app->Object(W_SB_Main));
+    app->StatusSet("<span color='red'>Busy</span>", true);
+    EXPECT_STREQ(gtk_label_get_text(label), "Busy");
+    EXPECT_EQ(Tooltip(GTK_WIDGET(label)), "Busy") << "the tooltip is the status's markup";
+    app->StatusSet("a <b> c", false);
+    EXPECT_STREQ(gtk_label_get_text(label), "a <b> c");
+    app->StateShow();
+    EXPECT_STREQ(gtk_label_get_text(label), "Idle");
+    EXPECT_FALSE(gtk_label_get_use_markup(label));
 }
 
-// Whether the view is scrolled down from the top, and whether the iterator's line is in sight.
-bool ViewScrolled(GtkTextView* view)
-{
-    GdkRectangle shown;
-    gtk_text_view_get_visible_rect(view, &shown);
-    return shown.y > 0;
-}
 bool IterShown(GtkTextView* view, const GtkTextIter* at)
 {
     GdkRectangle shown, where;
@@ -93,16 +83,13 @@ bool IterShown(GtkTextView* view, const GtkTextIter* at)
 TEST_F(LogTest, ViewFollowsWorkerLinesWhileTheyArriveAndEndsAtTheLast)
 {
     GtkTextView* view = GTK_TEXT_VIEW(app->Object(W_LogView));
-    const int kMaxLines = 3000000;
     std::atomic<bool> stop{false}, done{false};
-    // The worker writes as the operations do, in bursts with a short pause between them (a
-    // queued line costs it far less than a frame), until the view has moved, then writes one
-    // last line. It does not stop on its own before a generous time bound: on a loaded,
-    // instrumented build the view may need many frames before its first layout, and a worker
-    // that ended first would prove nothing either way.
+    // The worker writes in paced bursts, as the operations do, until the view has moved, then
+    // one last line. Only a generous time bound stops it earlier: a loaded instrumented build
+    // may need many frames for the first layout, and a worker that ended first proves nothing.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     std::thread worker([&] {
-        for (int i = 0; i < kMaxLines && !stop && std::chrono::steady_clock::now() < deadline; ++i) {
+        for (int i = 0; i < 3000000 && !stop && std::chrono::steady_clock::now() < deadline; ++i) {
             app->LogAdd(("worker line " + std::to_string(i)).c_str(), LogModeLine, true, LogStyleTraffic);
             if (i % 100 == 99)  // paced so that a slow instrumented build keeps up too
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -110,75 +97,32 @@ TEST_F(LogTest, ViewFollowsWorkerLinesWhileTheyArriveAndEndsAtTheLast)
         app->LogAdd("last worker line", LogModeLine, true, LogStylePlain);
         done = true;
     });
-    bool followedWhileWriting = false;
+    bool followed = false;
     RunUntil([&] {
-        if (!done && ViewScrolled(view))
-            followedWhileWriting = true;
-        return followedWhileWriting || done.load();
+        GdkRectangle shown;
+        gtk_text_view_get_visible_rect(view, &shown);
+        followed = followed || (!done && shown.y > 0);
+        return followed || done.load();
     }, 65000);
     stop = true;
     RunUntil([&] { return done.load(); }, 65000);
     gdk_threads_leave();
     worker.join();
     gdk_threads_enter();
-    EXPECT_TRUE(followedWhileWriting) << "the view stayed at the top while the worker wrote";
+    EXPECT_TRUE(followed) << "the view stayed at the top while the worker wrote";
 
-    // Once the queue has drained into the view (the worker's last line is the buffer's last),
-    // the view ends at that line. A long cut gives the view a fresh buffer, so the buffer is
-    // asked for each time.
-    GtkTextIter end, lastLine;
-    GtkTextBuffer* buffer = app->LogBuffer();
-    auto lastLineText = [&] {
-        GtkTextIter lineEnd = lastLine;
-        gtk_text_iter_forward_to_line_end(&lineEnd);
-        gchar* text = gtk_text_buffer_get_text(buffer, &lastLine, &lineEnd, FALSE);
-        std::string result(text);
-        g_free(text);
-        return result;
-    };
-    bool lastShown = RunUntil([&] {
-        buffer = app->LogBuffer();
+    // Once the worker's last line is the buffer's last (the queue has drained), the view ends
+    // at that line. A long cut gives the view a fresh buffer: it is asked for each time.
+    std::string last;
+    EXPECT_TRUE(RunUntil([&] {
+        GtkTextBuffer* buffer = app->LogBuffer();
+        GtkTextIter line, end;
         gtk_text_buffer_get_end_iter(buffer, &end);
-        gtk_text_buffer_get_iter_at_line(buffer, &lastLine, gtk_text_buffer_get_line_count(buffer) - 2);
-        return lastLineText().find("last worker line") != std::string::npos && IterShown(view, &lastLine) &&
-               IterShown(view, &end);
-    }, 30000);
-    GdkRectangle shown, where;
-    gtk_text_view_get_visible_rect(view, &shown);
-    gtk_text_view_get_iter_location(view, &end, &where);
-    EXPECT_TRUE(lastShown) << "view y " << shown.y << " height " << shown.height << ", end at y " << where.y
-                           << " height " << where.height << ", lines " << gtk_text_buffer_get_line_count(buffer);
-    EXPECT_TRUE(lastLineText().find("last worker line") != std::string::npos) << lastLineText();
-}
-
-TEST_F(LogTest, ProgressAndStatus)
-{
-    const struct {
-        int64_t done, total;
-        const char* tip;
-        double fraction;
-    } cases[] = {
-        {1, 3, "33 %", 1.0 / 3}, {2, 3, "67 %", 2.0 / 3}, {5, 0, "0 %", 0},     {7, 5, "100 %", 1},
-        {0, 0, "0 %", 0},        {-1, 4, "0 %", 0},       {1, 200, "1 %", 0.005}, {1, 1, "100 %", 1},
-    };
-    for (const auto& c : cases) {
-        app->ProgressSet(c.done, c.total, false);
-        EXPECT_EQ(ProgressTip(), c.tip) << c.done << "/" << c.total;
-        EXPECT_NEAR(Fraction(), c.fraction, 1e-9) << c.done << "/" << c.total;
-    }
-    EXPECT_STREQ(GUIApp::MarkupMake("Done", "#008000", false).Text(), "<span color='#008000'>Done</span>");
-    EXPECT_STREQ(GUIApp::MarkupMake("Bold", nullptr, true).Text(), "<span weight='bold'>Bold</span>");
-    EXPECT_STREQ(GUIApp::MarkupMake("a<b", nullptr, false).Text(), "a<b");
-    GtkLabel* label = GTK_LABEL(app->Object(W_SB_Main));
-    app->StatusSet("<span color='red'>Busy</span>", true);
-    EXPECT_STREQ(gtk_label_get_text(label), "Busy");
-    gchar* tip = gtk_widget_get_tooltip_markup(GTK_WIDGET(label));
-    EXPECT_STREQ(tip, "<span color='red'>Busy</span>");
-    g_free(tip);
-    app->StatusSet("a <b> c", false);
-    EXPECT_STREQ(gtk_label_get_text(label), "a <b> c");
-    app->StateShow();
-    EXPECT_STREQ(gtk_label_get_text(label), "Idle");
-    EXPECT_FALSE(gtk_label_get_use_markup(label));
+        gtk_text_buffer_get_iter_at_line(buffer, &line, gtk_text_buffer_get_line_count(buffer) - 2);
+        gchar* text = gtk_text_buffer_get_text(buffer, &line, &end, FALSE);
+        last = text;
+        g_free(text);
+        return last.find("last worker line") != std::string::npos && IterShown(view, &line) && IterShown(view, &end);
+    }, 30000)) << "the buffer's last line: " << last;
 }
 }  // namespace

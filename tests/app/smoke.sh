@@ -1,17 +1,12 @@
 #!/usr/bin/env bash
-# The real program under Xvfb: it starts from a folder with res/ beside it, shows a window
-# titled "Pelta Flasher" that is not blank, quits through its File menu and writes its user
-# settings with all eight elements. With "installed" the program runs where it lies (an
-# installed tree) and its settings go to a temporary XDG_CONFIG_HOME.
+# The real program under Xvfb: a window titled "Pelta Flasher" that is not blank, quit through
+# its File menu, user settings written with all eight elements. By default it runs from a folder
+# with res/ beside it; with "installed" where it lies, its settings in a temporary XDG_CONFIG_HOME.
 set -euo pipefail
 exe=$1
 work=$(mktemp -d)
 pid=""
-cleanup() {
-  if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then kill "$pid"; wait "$pid" || true; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
+trap '[ -z "$pid" ] || kill "$pid" 2>/dev/null || true; rm -rf "$work"' EXIT
 if [ "${2:-}" = installed ]; then
   export XDG_CONFIG_HOME=$work/config
   settings=$XDG_CONFIG_HOME/pelta/settings.xml
@@ -38,15 +33,14 @@ done
 echo "screenshot colours: $colours"
 [ "$colours" -gt 20 ] || { echo "blank window"; exit 1; }
 
-# Quit through the File menu by mouse: GTK names its popup after the program,
-# and Quit is its only item.
+# By mouse: GTK names the File menu's popup after the program, and Quit is its only item.
 xdotool mousemove --window "$win" 20 12 click 1
 menu=$(timeout 30 xdotool search --sync --onlyvisible --maxdepth 1 --name '^pelta-flasher$' | head -1)
 [ -n "$menu" ] || { echo "File menu did not open"; exit 1; }
 eval "$(xdotool getwindowgeometry --shell "$menu")"
 xdotool mousemove --window "$menu" $((WIDTH / 2)) $((HEIGHT / 2)) click 1
-rc=0
 timeout 60 bash -c "while kill -0 $pid 2>/dev/null; do sleep 0.1; done" || { echo "did not quit"; exit 1; }
+rc=0
 wait "$pid" || rc=$?
 pid=""
 [ "$rc" -eq 0 ] || { echo "exit code $rc"; cat "$work/stderr"; exit 1; }
