@@ -6,9 +6,10 @@
 namespace {
 using CommandsTest = RunnerSimTest;
 
-TEST_F(CommandsTest, VersionReadAndItsRefusal)
+// A version read and its log; a password change takes effect for the next operation.
+TEST_F(CommandsTest, VersionReadAndPasswordChange)
 {
-    StartSim({"--version", "1.2.0.15"});
+    StartSim({"--version", "1.2.0.15", "--reboot-delay", "0"});
     EXPECT_EQ(AppState::Succeeded, Run(OperationKind::VersionRead));
     EXPECT_EQ("1.2.0.15", ui_->Version());
     EXPECT_EQ((std::vector<std::string>{"Read firmware version begin", "  Open TCP socket",
@@ -18,13 +19,21 @@ TEST_F(CommandsTest, VersionReadAndItsRefusal)
     EXPECT_EQ(LogStyleResultOK, ui_->Lines().back().styles[1]);
     EXPECT_EQ("1/1", ui_->ProgressText());
     EXPECT_EQ(std::vector<AppState>({AppState::Connecting, AppState::Running, AppState::Succeeded}), ui_->States());
-    StartSim({"--fault-exception", "3:4"});
-    EXPECT_EQ(AppState::Error, Run(OperationKind::VersionRead));
-    EXPECT_EQ("", ui_->Version());
+    ASSERT_TRUE(runner_->ChangePasswordBegin(32767));
+    EXPECT_EQ(AppState::Succeeded, Finish()) << ui_->Dump();
+    EXPECT_EQ("Change password end: OK. Elapsed time: lower one second.", EndLine());
+    EXPECT_EQ("1/1", ui_->ProgressText());
+    EXPECT_EQ(AppState::Error, Run(OperationKind::Reboot));  // still with the old password
+    // A change with the old password is refused too, and the new one holds.
+    ASSERT_TRUE(runner_->ChangePasswordBegin(5));
+    EXPECT_EQ(AppState::Error, Finish());
     EXPECT_EQ("0/0", ui_->ProgressText());
+    ui_->Inputs(sim_->HostPort(), "32767");
+    EXPECT_EQ(AppState::Succeeded, Run(OperationKind::Reboot)) << ui_->Dump();
 }
 
-TEST_F(CommandsTest, GatewayTestChecksTheTamrinAnswer)
+// The gateway test checks the Tamrin answer; a refused version read shows no version.
+TEST_F(CommandsTest, GatewayTestAndRefusals)
 {
     const struct {
         std::vector<std::string> faults;
@@ -32,7 +41,6 @@ TEST_F(CommandsTest, GatewayTestChecksTheTamrinAnswer)
         AppState state;
         const char *line, *progress;  // line: one the log must hold
     } cases[] = {
-        {{}, false, AppState::Succeeded, "  Device talk...", "1/1"},
         {{}, true, AppState::Succeeded, "  Receive data from Tamrin", "1/1"},
         {{"--fault-tamrin", "prefix"}, false, AppState::Error, "Wrong Tamrin prefix (want '0x55'; read '0x54')", "1/2"},
         {{"--fault-tamrin", "check"}, false, AppState::Error, "Wrong Tamrin CRC (want '0x", "1/2"},
@@ -49,6 +57,9 @@ TEST_F(CommandsTest, GatewayTestChecksTheTamrinAnswer)
         EXPECT_EQ(c.talkLog, ui_->Find("Device talk...") < 0);
         EXPECT_EQ(c.progress, ui_->ProgressText());
     }
+    StartSim({"--fault-exception", "3:4"});
+    EXPECT_EQ(AppState::Error, Run(OperationKind::VersionRead));
+    EXPECT_EQ("/0/0", ui_->Version() + "/" + ui_->ProgressText());
 }
 
 TEST_F(CommandsTest, DevicePasswordIsParsedWithItsBaseAndSentAsSixteenBits)
@@ -77,21 +88,5 @@ TEST_F(CommandsTest, DevicePasswordIsParsedWithItsBaseAndSentAsSixteenBits)
         EXPECT_EQ(c.state == AppState::Error, ui_->Find("Device answer exception '0x3'") >= 0);
     }
     EXPECT_EQ("Send 'reboot' command end: ERROR. Elapsed time: lower one second.", EndLine());
-}
-
-TEST_F(CommandsTest, PasswordChangeTakesEffectForTheNextOperation)
-{
-    StartSim({"--reboot-delay", "0"});
-    ASSERT_TRUE(runner_->ChangePasswordBegin(32767));
-    EXPECT_EQ(AppState::Succeeded, Finish()) << ui_->Dump();
-    EXPECT_EQ("Change password end: OK. Elapsed time: lower one second.", EndLine());
-    EXPECT_EQ("1/1", ui_->ProgressText());
-    EXPECT_EQ(AppState::Error, Run(OperationKind::Reboot));  // still with the old password
-    // A change with the old password is refused too, and the new one holds.
-    ASSERT_TRUE(runner_->ChangePasswordBegin(5));
-    EXPECT_EQ(AppState::Error, Finish());
-    EXPECT_EQ("0/0", ui_->ProgressText());
-    ui_->Inputs(sim_->HostPort(), "32767");
-    EXPECT_EQ(AppState::Succeeded, Run(OperationKind::Reboot)) << ui_->Dump();
 }
 }  // namespace

@@ -53,96 +53,68 @@ bool OnlyTestInterfaces(std::string* seen)
     return ok;
 }
 
-std::vector<std::string> Unit(const char* ns, int n, std::vector<std::string> more = {})
+// Unit n in namespace un: u1, u2 on segment A, u3 on segment B; u2 with another configured IP.
+std::vector<std::string> Unit(int n)
 {
     const std::string d = std::to_string(n);
-    std::vector<std::string> args = {ns, "--mac", "02:00:00:00:00:0" + d, "--id", "Unit" + d, "--version", "1.0.0." + d};
-    args.insert(args.end(), more.begin(), more.end());
+    std::vector<std::string> args = {"u" + d, "--mac", "02:00:00:00:00:0" + d, "--id", "Unit" + d, "--version", "1.0.0." + d};
+    if (n == 2)
+        args.insert(args.end(), {"--ip", "192.168.5.5"});
     return args;
 }
 
-std::string Row(const char* address, int n, const char* ip = nullptr, bool details = true)
+const DiscoveryCase kCase = {"three units on two segments", {Unit(1), Unit(2), Unit(3)}, AppState::Succeeded,
+                             {"10.77.0.1 10.77.0.1 02:00:00:00:00:01 Unit1 1.0.0.1",
+                              "10.77.0.2 192.168.5.5 02:00:00:00:00:02 Unit2 1.0.0.2",
+                              "10.77.1.1 10.77.1.1 02:00:00:00:00:03 Unit3 1.0.0.3"},
+                             "2/2", {"\t\t10.77.0.255", "\t\t10.77.1.255", "Find devices end: OK"}, {}};
+
+TEST(DiscoveryNetns, EveryUnitOnBothSegments)
 {
-    const std::string d = std::to_string(n);
-    return std::string(address) + " " + (ip ? ip : address) + " 02:00:00:00:00:0" + d +
-           (details ? " Unit" + d + " 1.0.0." + d : "  ");
-}
-
-// Units: the namespace (u1, u2 on segment A, u3 on segment B), then simulator arguments.
-const DiscoveryCase kCases[] = {
-    {"three units on two segments, one with another configured IP",
-     {Unit("u1", 1), Unit("u2", 2, {"--ip", "192.168.5.5"}), Unit("u3", 3)}, AppState::Succeeded,
-     {Row("10.77.0.1", 1), Row("10.77.0.2", 2, "192.168.5.5"), Row("10.77.1.1", 3)}, "2/2",
-     {"\t\t10.77.0.255", "\t\t10.77.1.255", "Find devices end: OK"}, {}},
-    {"a rogue responder and a unit whose TCP side is gone",
-     {Unit("u1", 1), Unit("u2", 2, {"--fault-discovery-garbage", "--fault-silence", "all"}), Unit("u3", 3, {"--port", "503"})},
-     AppState::Error, {Row("10.77.0.1", 1), Row("10.77.1.1", 3, nullptr, false)}, "1/2",
-     {"Receiving error", "Wrong file record return code", "Connection error"}, {}},
-};
-
-class DiscoveryNetnsTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        if (geteuid() != 0 || access(kIp, X_OK) != 0)
-            GTEST_SKIP() << "network namespaces need root and iproute2; the broadcast cases are not run";
-        SweepStale();
-        if (!Script("up", prefix_)) {
-            Script("down", prefix_);
-            GTEST_SKIP() << "cannot create network namespaces here; the broadcast cases are not run";
+    if (geteuid() != 0 || access(kIp, X_OK) != 0)
+        GTEST_SKIP() << "network namespaces need root and iproute2; the broadcast cases are not run";
+    SweepStale();
+    const std::string prefix = "pdt" + std::to_string(getpid()) + "-";
+    if (!Script("up", prefix)) {
+        Script("down", prefix);
+        GTEST_SKIP() << "cannot create network namespaces here; the broadcast cases are not run";
+    }
+    std::vector<std::unique_ptr<SimProcess>> units;
+    for (const std::vector<std::string>& unit : kCase.units) {
+        std::vector<std::string> args = {"--listen", "0.0.0.0", "--port", "502", "--udp-port", "502"};
+        args.insert(args.end(), unit.begin() + 1, unit.end());
+        units.emplace_back(new SimProcess(args));
+        units.back()->SetLauncher({kIp, "netns", "exec", prefix + unit[0]});
+        std::string error;
+        EXPECT_TRUE(units.back()->Start(&error)) << unit[0] << ": " << error;
+    }
+    bool entered = false;
+    std::thread inside([&] {
+        int fd = open(("/run/netns/" + prefix + "cli").c_str(), O_RDONLY | O_CLOEXEC);
+        entered = fd >= 0 && setns(fd, CLONE_NEWNET) == 0;
+        if (fd >= 0)
+            close(fd);
+        std::string seen;
+        if (!entered || !OnlyTestInterfaces(&seen)) {
+            ADD_FAILURE() << "refusing to broadcast; interfaces: " << seen;
+            return;
         }
-        up_ = true;
-    }
-    void TearDown() override
-    {
-        units_.clear();
-        EXPECT_TRUE(!up_ || Script("down", prefix_));
-        EXPECT_NE(0, access(("/run/netns/" + prefix_ + "cli").c_str(), F_OK)) << "namespaces left";
-    }
-
-    std::string prefix_ = "pdt" + std::to_string(getpid()) + "-";
-    bool up_ = false;
-    std::vector<std::unique_ptr<SimProcess>> units_;
-};
-
-TEST_F(DiscoveryNetnsTest, EveryUnitOnBothSegments)
-{
-    for (const DiscoveryCase& c : kCases) {
-        SCOPED_TRACE(c.name);
-        units_.clear();
-        for (const std::vector<std::string>& unit : c.units) {
-            std::vector<std::string> args = {"--listen", "0.0.0.0", "--port", "502", "--udp-port", "502"};
-            args.insert(args.end(), unit.begin() + 1, unit.end());
-            units_.emplace_back(new SimProcess(args));
-            units_.back()->SetLauncher({kIp, "netns", "exec", prefix_ + unit[0]});
-            std::string error;
-            ASSERT_TRUE(units_.back()->Start(&error)) << unit[0] << ": " << error;
-        }
-        bool entered = false;
-        std::thread inside([&] {
-            int fd = open(("/run/netns/" + prefix_ + "cli").c_str(), O_RDONLY | O_CLOEXEC);
-            entered = fd >= 0 && setns(fd, CLONE_NEWNET) == 0;
-            if (fd >= 0)
-                close(fd);
-            std::string seen;
-            if (!entered || !OnlyTestInterfaces(&seen)) {
-                ADD_FAILURE() << "refusing to broadcast; interfaces: " << seen;
-                return;
-            }
-            RunnerOptions options = FastOptions();
-            options.discovery.receiveTimeoutMs = 1000;
-            RecordingUi ui;
-            OperationRunner runner(&ui, options);
-            ui.Attach(&runner);
-            ASSERT_TRUE(runner.FindDevicesBegin());
-            ASSERT_TRUE(WaitIdle(runner, kOperationTimeoutMs)) << ui.Dump();
-            AppState state;
-            runner.StateGet(&state, nullptr);
-            DiscoveryExpect(c, state, ui);
-            EXPECT_EQ(0, ui.Mistakes());
-        });
-        inside.join();
-        EXPECT_TRUE(entered) << "could not enter " << prefix_ << "cli";
-    }
+        RunnerOptions options = FastOptions();
+        options.discovery.receiveTimeoutMs = 1000;
+        RecordingUi ui;
+        OperationRunner runner(&ui, options);
+        ui.Attach(&runner);
+        ASSERT_TRUE(runner.FindDevicesBegin());
+        ASSERT_TRUE(WaitIdle(runner, kOperationTimeoutMs)) << ui.Dump();
+        AppState state;
+        runner.StateGet(&state, nullptr);
+        DiscoveryExpect(kCase, state, ui);
+        EXPECT_EQ(0, ui.Mistakes());
+    });
+    inside.join();
+    EXPECT_TRUE(entered) << "could not enter " << prefix << "cli";
+    units.clear();
+    EXPECT_TRUE(Script("down", prefix));
+    EXPECT_NE(0, access(("/run/netns/" + prefix + "cli").c_str(), F_OK)) << "namespaces left";
 }
 }  // namespace

@@ -38,38 +38,30 @@ protected:
         }
         RunnerStart("", options);
     }
-    void ExpectEnded(const char* result)
+    // One search to its end, stopped once abortAfter is logged (then well within its waits); no
+    // run flag and no channel stay behind.
+    AppState Search(const char* abortAfter = nullptr)
     {
-        EXPECT_GE(ui_->Find(std::string("Find devices end: ") + result), 0) << ui_->Dump();
+        EXPECT_TRUE(runner_->FindDevicesBegin());
+        EXPECT_TRUE(!abortAfter || ui_->WaitForLine(abortAfter, kOperationTimeoutMs)) << ui_->Dump();
+        const auto stopped = std::chrono::steady_clock::now();
+        if (abortAfter)
+            runner_->TalkStop();
+        const AppState end = Finish();
+        EXPECT_TRUE(!abortAfter || std::chrono::steady_clock::now() - stopped < std::chrono::milliseconds(2500));
         EXPECT_EQ(0u, runner_->Flags() & RunFlags::Quiet);
         runner_->ChannelLock();
         EXPECT_EQ(nullptr, runner_->ChannelLocked());
         runner_->ChannelUnlock();
-    }
-    // Stops the search once needle is logged; it must end aborted well within its waits.
-    void AbortAfter(const std::string& needle)
-    {
-        ASSERT_TRUE(runner_->FindDevicesBegin());
-        ASSERT_TRUE(ui_->WaitForLine(needle, kOperationTimeoutMs)) << ui_->Dump();
-        auto stopped = std::chrono::steady_clock::now();
-        runner_->TalkStop();
-        EXPECT_EQ(AppState::Aborted, Finish());
-        EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::milliseconds(2500)) << ui_->Dump();
-        ExpectEnded("ABORTED");
-        DiscoveryOptions discovery = runner_->Options().discovery;
-        discovery.receiveTimeoutMs = kWindowMs;
-        runner_->DiscoveryOptionsSet(discovery);
-        ASSERT_TRUE(runner_->FindDevicesBegin());
-        EXPECT_EQ(AppState::Succeeded, Finish()) << ui_->Dump();
-        EXPECT_EQ(std::vector<std::string>{kPlain}, ui_->Rows());
+        return end;
     }
 };
 
 const DiscoveryCase kCases[] = {
     {"identity, configured IP and the steps of phase two",
-     {{"--mac", "00:1A:2B:3C:4D:5E", "--ip", "10.1.2.3", "--id", "\xD0\xAE\xD0\xBD\xD0\xB8\xD1\x82" "7", "--version",
-       "1.2.0.15"}},
-     AppState::Succeeded, {"127.0.0.1 10.1.2.3 00:1A:2B:3C:4D:5E \xD0\xAE\xD0\xBD\xD0\xB8\xD1\x82" "7 1.2.0.15"}, "2/2",
+     {{"--mac", "FF:1A:2B:3C:4D:80", "--ip", "10.1.2.254", "--id", "\xD0\xAE\xD0\xBD\xD0\xB8\xD1\x82" "7", "--version",
+       "1.2.255.254"}},
+     AppState::Succeeded, {"127.0.0.1 10.1.2.254 FF:1A:2B:3C:4D:80 \xD0\xAE\xD0\xBD\xD0\xB8\xD1\x82" "7 1.2.255.254"}, "2/2",
      {"Device search", "Device founded on address 127.0.0.1", "Send to broadcast addresses:", "\t\t127.0.0.1", "Get ID",
       "Get version", "Connecting to '127.0.0.1:", "Get extra information", "Find devices end: OK"},
      {"Get extra information..."}, true},
@@ -92,28 +84,29 @@ TEST_F(DiscoveryTest, PhasesOnLoopback)
         SCOPED_TRACE(c.name);
         Start(c.units);
         runner_->FlagsSet(RunFlags::TalkLog, c.talkLog);
-        ASSERT_TRUE(runner_->FindDevicesBegin());
-        DiscoveryExpect(c, Finish(), *ui_);
-        ExpectEnded(c.end == AppState::Succeeded ? "OK" : "ERROR");
+        DiscoveryExpect(c, Search(), *ui_);
     }
 }
 
 // A stop in either phase ends the search well within its waits, and the next search runs whole.
 TEST_F(DiscoveryTest, AbortInEitherPhaseThenAgain)
 {
-    Start({{}}, 4000);  // a long receive time-out: only the abort ends phase one early
-    AbortAfter("Device founded on address");
-    Start({{"--fault-after", "1", "--fault-delay", "4000:1"}});  // the identifier answer comes after 4 s
-    AbortAfter("Get extra information");
-}
-
-TEST(DiscoveryTexts, ExtremesAndAByteTheCodePageLacks)
-{
-    const uint8_t record[16] = {1, 2, 0xFF, 0xFE, 0xFD, 0x00, 0x01, 0x80, 0, 0, 0, 0, 255, 255, 255, 254};
-    EXPECT_STREQ("FF:FE:FD:00:01:80", DiscoveryMacText(record).Text());
-    EXPECT_STREQ("255.255.255.254", DiscoveryIpText(record).Text());
-    EXPECT_STREQ("1.2.255.254", DiscoveryVersionText(record).Text());
-    const uint8_t id[6] = {'A', 0x98, 'B', 0, 0, 0};  // 0x98 has no character in WINDOWS-1251
-    EXPECT_STREQ("", DiscoveryIdentifierText(id, 6).Text());
+    const struct {
+        std::vector<std::string> unit;
+        int receiveMs;
+        const char* after;
+    } cases[] = {{{}, 4000, "Device founded on address"},  // a long receive time-out: only the abort ends phase one
+                 {{"--fault-after", "1", "--fault-delay", "4000:1"}, kWindowMs, "Get extra information"}};  // ID after 4 s
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.after);
+        Start({c.unit}, c.receiveMs);
+        EXPECT_EQ(AppState::Aborted, Search(c.after));
+        EXPECT_GE(ui_->Find("Find devices end: ABORTED"), 0) << ui_->Dump();
+        DiscoveryOptions discovery = runner_->Options().discovery;
+        discovery.receiveTimeoutMs = kWindowMs;
+        runner_->DiscoveryOptionsSet(discovery);
+        EXPECT_EQ(AppState::Succeeded, Search()) << ui_->Dump();
+        EXPECT_EQ(std::vector<std::string>{kPlain}, ui_->Rows());
+    }
 }
 }  // namespace
