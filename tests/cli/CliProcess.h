@@ -1,5 +1,5 @@
 // Runs pelta-cli as a child with its output on a pipe (or a pseudo-terminal), collects it
-// within a time limit and can signal it once a given text has appeared; CliSimTest gives each
+// within a minute and can signal it once a given text has appeared; CliSimTest gives each
 // test simulators and a scratch folder.
 #pragma once
 #include <gmock/gmock.h>
@@ -16,44 +16,40 @@
 #include "tests/support/SimProcess.h"
 
 enum CliExit { kOk = 0, kFailed = 1, kUsage = 2, kAborted = 3, kDiffers = 4 };
+using Args = std::vector<std::string>;
 
 struct CliResult {
-    int exitCode = -1;  // 128 + signal when it died of one, -1 when it had to be killed
-    std::string out;    // standard output (and the terminal's output on a pty)
-    std::string err;
+    int exitCode = -1;       // 128 + signal when it died of one, -1 when it had to be killed
+    std::string out, err;    // out: standard output (and the terminal's output on a pty)
     bool interrupted = false;
 };
 
 struct CliOptions {
     std::string interruptOn;  // when not empty, signals go to the child once its output has this
     bool terminal = false;    // standard output on a pseudo-terminal instead of a pipe
-    int timeoutMs = 60000;
     int signal = SIGINT;
-    int signalCount = 1;                       // each one sent after the child took the one before
+    int signalCount = 1;                      // each one sent after the child took the one before
     std::function<void(pid_t)> beforeSignal;  // called with the child's pid before the first one
     // On a terminal: output suspended (as by Ctrl-S) from before the signals until the child
     // ended, so that nothing the child does can finish in between.
     bool suspendOutput = false;
 };
 
-CliResult CliRun(const std::vector<std::string>& args, const CliOptions& options = {});
-// The lines of text, each "HH:MM:SS  " stamp that starts one replaced by "~ ".
-std::vector<std::string> CliLines(const std::string& text);
+CliResult CliRun(const Args& args, const CliOptions& options = {});
 
 class CliSimTest : public ::testing::Test {
 protected:
     // sim_; a second Start replaces it.
-    void Start(std::vector<std::string> simArgs = {});
+    void Start(const Args& simArgs = {});
     // More simulators, started together, each "--host ADDR" appended to *cli.
-    std::vector<std::unique_ptr<SimProcess>> Sims(const std::vector<std::vector<std::string>>& args,
-                                                  std::vector<std::string>* cli);
+    std::vector<std::unique_ptr<SimProcess>> Sims(const std::vector<Args>& args, Args* cli);
     // name in the test's scratch folder (removed after the test), holding text when given.
     std::string File(const std::string& name, const std::string* text = nullptr);
     std::string File(const std::string& name, const std::string& text) { return File(name, &text); }
     // An image of size bytes in which neighbouring records differ.
     std::string Image(size_t size, const std::string& name = "image.bin");
     // The command with --host of sim_.
-    CliResult Run(std::vector<std::string> args, const CliOptions& options = {});
+    CliResult Run(Args args, const CliOptions& options = {});
 
     TempDir scratch_;  // before sim_, so that it outlives the simulator
     std::unique_ptr<SimProcess> sim_;

@@ -1,13 +1,14 @@
 // pelta-cli end to end against the simulator: arguments, exit codes, the log lines it prints,
 // the progress bar on a terminal, discovery, Ctrl-C and how the log reaches a file.
-#include <glob.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <condition_variable>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <regex>
 #include <thread>
 
 #include "cli/ConsoleUi.h"
@@ -15,22 +16,29 @@
 #include "operations/OperationRunner.h"
 #include "tests/cli/CliProcess.h"
 #include "tests/support/RecordingUi.h"
+#include "tests/support/ScriptedPeer.h"
 
+using ::testing::AllOf;
 using ::testing::HasSubstr;
+using ::testing::MatchesRegex;
+using ::testing::Not;
 
 namespace {
-using Args = std::vector<std::string>;
-
-using CliArguments = CliSimTest;
-
-TEST_F(CliArguments, BadArgumentsExitWithTwoTheReasonAndTheUsage)
+// The text with the "HH:MM:SS  " stamp that starts a line replaced by "~ ".
+std::string Unstamped(const std::string& text)
 {
+    return std::regex_replace(text, std::regex("(^|\n)[0-2][0-9]:[0-5][0-9]:[0-5][0-9]  "), "$1~ ");
+}
+
+TEST(CliArguments, BadArgumentsAndUnreadableImagesExitWithTwoBeforeAnyConnection)
+{
+    TempDir scratch;
     // Loopback addresses only: a case taken by mistake never leaves the machine.
-    const std::string h = "127.0.0.1", list = File("units.txt", "127.0.0.1:1\n127.0.0.2:1\n");
-    const struct {
-        Args args;
-        std::string reason;
-    } cases[] = {
+    const std::string h = "127.0.0.1", list = scratch / "units.txt", bad = scratch / "bad.txt";
+    const std::string fifo = scratch / "fifo.bin", locked = scratch / "locked.bin", none = scratch / "none.bin";
+    ASSERT_TRUE(WriteText(list, "127.0.0.1:1\n127.0.0.2:1\n") && WriteText(bad, "127.0.0.1 127.0.0.2\n"));
+    ASSERT_TRUE(WriteText(locked, "1234") && chmod(locked.c_str(), 0) == 0 && mkfifo(fifo.c_str(), 0600) == 0);
+    std::vector<std::pair<Args, std::string>> cases = {
         {{}, "no command given"},
         {{"flash", "--host", h}, "unknown command 'flash'"},
         {{"version"}, "--host ADDR[:PORT] is required"},
@@ -61,17 +69,27 @@ TEST_F(CliArguments, BadArgumentsExitWithTwoTheReasonAndTheUsage)
         {{"discover", "--broadcast", h, "--host", h}, "discover finds the units itself, without --host"},
         {{"settings-read", "out.xml", "--hosts", list}, "must hold {host}"},
         {{"version", "--host", h, "--jobs", "0"}, "--jobs needs a number from 1"},
-        {{"version", "--hosts", File("bad.txt", "127.0.0.1 127.0.0.2\n")}, "line 1: one address per line"},
-        {{"version", "--hosts", File("none.txt")}, "Cannot read the host list"},
+        {{"version", "--hosts", bad}, "line 1: one address per line"},
+        {{"version", "--hosts", scratch / "none.txt"}, "Cannot read the host list"},
         {{"settings-check", "f.xml", "--log", "x.log"}, "do not apply to settings-check"},
         {{"settings-check", "f.xml", "--json"}, "--json does not apply"},
+        // An image that cannot be read is named with the reason alone; a port nothing listens
+        // on, so that a connection attempt would show on standard output.
+        {{"write-firmware", none, "--host", h + ":1"}, "'" + none + "': No such file or directory"},
+        {{"write-loader", scratch.Path(), "--host", h + ":1"}, "'" + scratch.Path() + "': not a regular file"},
+        {{"write-firmware", fifo, "--host", h + ":1"}, "'" + fifo + "': not a regular file"},
+        {{"write-loader", "/dev/null", "--host", h + ":1"}, "'/dev/null': not a regular file"},
     };
+    if (geteuid() != 0)  // the super-user reads every file
+        cases.push_back({{"write-loader", locked, "--host", h + ":1"}, "'" + locked + "': Permission denied"});
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.reason);
-        CliResult r = CliRun(c.args);
+        SCOPED_TRACE(c.second);
+        CliResult r = CliRun(c.first);
         EXPECT_EQ(kUsage, r.exitCode);
-        EXPECT_THAT(r.err, HasSubstr(c.reason));
-        EXPECT_THAT(r.err, HasSubstr("\nusage: pelta-cli"));
+        if (c.second[0] == '\'')
+            EXPECT_EQ("pelta-cli: " + c.second + "\n", r.err);
+        else
+            EXPECT_THAT(r.err, AllOf(HasSubstr(c.second), HasSubstr("\nusage: pelta-cli")));
         EXPECT_EQ("", r.out);
     }
     CliResult help = CliRun({"version", "--help"});
@@ -79,66 +97,34 @@ TEST_F(CliArguments, BadArgumentsExitWithTwoTheReasonAndTheUsage)
     EXPECT_EQ(0u, help.out.find("usage: pelta-cli")) << help.out;
 }
 
-TEST_F(CliArguments, ImageFileProblemsExitWithTwoBeforeAnyConnection)
-{
-    const std::string locked = File("locked.bin", "1234"), fifo = File("fifo.bin");
-    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
-    ASSERT_EQ(0, chmod(locked.c_str(), 0));
-    std::vector<std::pair<std::string, std::string>> cases = {{File("missing.bin"), "No such file or directory"},
-                                                              {scratch_.Path(), "not a regular file"},
-                                                              {fifo, "not a regular file"},
-                                                              {"/dev/null", "not a regular file"}};
-    if (geteuid() != 0)  // the super-user reads every file
-        cases.push_back({locked, "Permission denied"});
-    for (const auto& c : cases)
-        for (const char* command : {"write-firmware", "write-loader"}) {
-            SCOPED_TRACE(std::string(command) + " " + c.first);
-            // A port nothing listens on: a connection attempt would show on standard output.
-            CliResult r = CliRun({command, c.first, "--host", "127.0.0.1:1"});
-            EXPECT_EQ(kUsage, r.exitCode);
-            EXPECT_EQ("pelta-cli: '" + c.first + "': " + c.second + "\n", r.err);
-            EXPECT_EQ("", r.out);
-        }
-}
-
 using CliTest = CliSimTest;
-TEST_F(CliTest, VersionPrintsTheLogLinesAndTheVersion)
+TEST_F(CliTest, OneUnitOnAPipeAndATerminalAndHowItFails)
 {
     Start({"--version", "1.2.0.15"});
     CliResult r = Run({"version"});
     ASSERT_EQ(kOk, r.exitCode) << r.out << r.err;
-    Args lines = CliLines(r.out);
-    ASSERT_EQ(7u, lines.size()) << r.out;
-    const Args head = {"~ Read firmware version begin", "~   Open TCP socket",
-                       "~   Connecting to '" + sim_->HostPort() + "'", "~   Device talk...", "~   Close socket"};
-    EXPECT_EQ(head, Args(lines.begin(), lines.begin() + 5));
     // Time stamps are whole seconds: a short read may straddle a second boundary.
-    EXPECT_THAT(lines[5], ::testing::MatchesRegex(
-                              "~ Read firmware version end: OK\\. Elapsed time: (lower one second|1 s)\\."));
-    EXPECT_EQ("Firmware version: 1.2.0.15", lines[6]);
-    EXPECT_EQ(std::string::npos, r.out.find('\033')) << "colours on a pipe";
-}
+    EXPECT_THAT(Unstamped(r.out), MatchesRegex("~ Read firmware version begin\n~   Open TCP socket\n"
+                                               "~   Connecting to '" + sim_->HostPort() + "'\n"
+                                               "~   Device talk\\.\\.\\.\n~   Close socket\n"
+                                               "~ Read firmware version end: OK\\. Elapsed time: "
+                                               "(lower one second|1 s)\\.\nFirmware version: 1\\.2\\.0\\.15\n"));
 
-TEST_F(CliTest, WriteFirmwareOnAPipeWithTheTalkLogAndOnATerminal)
-{
-    Start();
     // A name that is not UTF-8 is shown with replacement characters and opened by its bytes.
-    CliResult r = Run({"write-firmware", Image(240, "-\xff\xfe.bin")});
+    r = Run({"write-firmware", Image(240, "-\xff\xfe.bin")});
     ASSERT_EQ(kOk, r.exitCode) << r.out << r.err;
-    Args lines = CliLines(r.out);
-    ASSERT_GE(lines.size(), 3u);
-    EXPECT_THAT(lines[0], ::testing::MatchesRegex("~ Write firmware from '.*-\xef\xbf\xbd\xef\xbf\xbd.bin' begin"));
-    EXPECT_EQ(0u, lines[lines.size() - 3].find("~ Write firmware end: OK. Elapsed time: ")) << r.out;
-    EXPECT_EQ("", lines[lines.size() - 2]);
-    EXPECT_EQ("You need reboot Pelta for applying new firmware/loader (menu \"Device->Reboot\")", lines.back());
-    EXPECT_EQ(std::string::npos, r.out.find('\r')) << "a progress bar on a pipe";
+    EXPECT_THAT(Unstamped(r.out), MatchesRegex("~ Write firmware from '.*-\xef\xbf\xbd\xef\xbf\xbd.bin' begin\n.*"
+                                               "~ Write firmware end: OK. Elapsed time: [^\n]*\n\nYou need "
+                                               "reboot Pelta for applying new firmware/loader "
+                                               "\\(menu \"Device->Reboot\"\\)\n"));
+    EXPECT_EQ(std::string::npos, r.out.find_first_of("\r\033")) << "a progress bar or colours on a pipe";
 
     r = Run({"write-firmware", Image(24), "--talk-log"});
     ASSERT_EQ(kOk, r.exitCode) << r.out;
-    EXPECT_THAT(r.out, HasSubstr("  Write and check header (record 3:0)\n"));
-    EXPECT_THAT(r.out, HasSubstr("  Write and check code (record 3:2)\n"));
-    EXPECT_THAT(r.out, HasSubstr("--> 32 bytes:"));
-    EXPECT_THAT(r.out, ::testing::Not(HasSubstr("Device talk...")));
+    for (const char* part : {"  Write and check header (record 3:0)\n", "  Write and check code (record 3:2)\n",
+                             "--> 32 bytes:"})
+        EXPECT_THAT(r.out, HasSubstr(part));
+    EXPECT_THAT(r.out, Not(HasSubstr("Device talk...")));
 
     CliOptions terminal;
     terminal.terminal = true;
@@ -146,96 +132,76 @@ TEST_F(CliTest, WriteFirmwareOnAPipeWithTheTalkLogAndOnATerminal)
     ASSERT_EQ(kOk, r.exitCode) << r.out << r.err;
     for (const char* part : {"200/200 records", " rec/s ", " left", "\033[1;32mOK\033[0m"})
         EXPECT_THAT(r.out, HasSubstr(part));
-}
 
-TEST_F(CliTest, FailuresExitWithOne)
-{
     const struct {
         Args sim, cli;
         const char* line;
-    } cases[] = {
+    } failures[] = {
+        {{}, {"reboot", "--password", "0x7"}, "Device answer exception '0x"},
         {{"--fault-result", "0:2"}, {"write-loader", Image(48)}, "Read record result not ok: 2 - 'CRC error'"},
         {{"--fault-tamrin", "check"}, {"test-gateway"}, "Wrong Tamrin CRC (want '0x"},
-        {{}, {"reboot", "--password", "0x7"}, "Device answer exception '0x"},
     };
-    for (const auto& c : cases) {
+    for (const auto& c : failures) {
         SCOPED_TRACE(c.line);
-        Start(c.sim);
-        CliResult r = Run(c.cli);
+        if (!c.sim.empty())
+            Start(c.sim);
+        r = Run(c.cli);
         EXPECT_EQ(kFailed, r.exitCode) << r.out << r.err;
-        EXPECT_THAT(r.out, HasSubstr(c.line));
-        EXPECT_THAT(r.out, HasSubstr(" end: ERROR. Elapsed time: "));
+        EXPECT_THAT(r.out, AllOf(HasSubstr(c.line), HasSubstr(" end: ERROR. Elapsed time: ")));
     }
 }
 
 // discover against the simulator on loopback: the request goes to 127.0.0.1 alone, with the
 // real receive time-out.
-class DiscoverCliTest : public CliSimTest {
-protected:
-    // TCP on the discovery port, so that one --port reaches both.
-    CliResult Discover(std::vector<std::string> simArgs, const std::vector<std::string>& extra = {},
-                       const char* interruptOn = "")
-    {
-        simArgs.insert(simArgs.begin(), {"--udp-port", "same"});
-        Start(simArgs);
-        EXPECT_EQ(sim_->TcpPort(), sim_->UdpPort());
-        std::vector<std::string> args = {"discover", "--broadcast", "127.0.0.1", "--port", std::to_string(sim_->UdpPort())};
+TEST_F(CliTest, DiscoverPrintsTheTableOrJsonLinesAndStopsOnCtrlC)
+{
+    auto discover = [&](const Args& extra, const char* interruptOn = "") {
+        Args args = {"discover", "--broadcast", "127.0.0.1", "--port", std::to_string(sim_->UdpPort())};
         args.insert(args.end(), extra.begin(), extra.end());
         CliOptions options;
         options.interruptOn = interruptOn;
         return CliRun(args, options);
-    }
-};
-
-TEST_F(DiscoverCliTest, TableOfTheUnitWhenTheSearchEnds)
-{
-    CliResult r = Discover({"--mac", "00:1A:2B:3C:4D:5E", "--version", "1.2.0.15"});
+    };
+    // TCP on the discovery port, so that one --port reaches both.
+    Start({"--udp-port", "same", "--mac", "00:1A:2B:3C:4D:5E", "--version", "1.2.0.15"});
+    CliResult r = discover({});
     ASSERT_EQ(kOk, r.exitCode) << r.out << r.err;
     const std::string table =
         "IP (connect)  IP         MAC                ID      Version\n"
         "127.0.0.1     127.0.0.1  00:1A:2B:3C:4D:5E  \xD0\x9F\xD0\xB5\xD0\xBB\xD1\x82\xD0\xB0" "1  1.2.0.15\n";
     ASSERT_GE(r.out.size(), table.size());
     EXPECT_EQ(table, r.out.substr(r.out.size() - table.size())) << r.out;
-    EXPECT_THAT(r.out, HasSubstr("Device founded on address 127.0.0.1\n"));
-    EXPECT_THAT(r.out, HasSubstr("Find devices end: OK."));
-}
+    EXPECT_THAT(r.out, AllOf(HasSubstr("Device founded on address 127.0.0.1\n"), HasSubstr("Find devices end: OK.")));
 
-TEST_F(DiscoverCliTest, JsonLinesOnStandardOutputAndTheFailureExitCode)
-{
+    r = discover({}, "Device founded on address");
+    EXPECT_EQ(kAborted, r.exitCode) << r.out << r.err;
+    EXPECT_THAT(r.out, HasSubstr("Find devices end: ABORTED."));
+
     // Two answers from one address: both listed without details, and the search fails.
-    CliResult r = Discover({"--fault-discovery-duplicate"}, {"--json"});
+    Start({"--udp-port", "same", "--fault-discovery-duplicate"});
+    r = discover({"--json"});
     EXPECT_EQ(kFailed, r.exitCode) << r.out << r.err;
     const std::string row =
         "{\"ip_connect\":\"127.0.0.1\",\"ip\":\"127.0.0.1\",\"mac\":\"02:50:45:4C:54:41\",\"id\":\"\",\"version\":\"\"}\n";
     EXPECT_EQ(row + row, r.out);
-    EXPECT_THAT(r.err, HasSubstr("Received some responses with one IP address"));
-    EXPECT_THAT(r.err, HasSubstr("Find devices end: ERROR."));
+    EXPECT_THAT(r.err, AllOf(HasSubstr("Received some responses with one IP address"),
+                             HasSubstr("Find devices end: ERROR.")));
 }
 
-TEST_F(DiscoverCliTest, CtrlCStopsTheSearch)
-{
-    CliResult r = Discover({}, {}, "Device founded on address");
-    EXPECT_EQ(kAborted, r.exitCode) << r.out << r.err;
-    EXPECT_THAT(r.out, HasSubstr("Find devices end: ABORTED."));
-}
 // The threads of pid other than its main thread whose signal mask lets SIGINT or SIGTERM through.
 Args ThreadsTakingSignals(pid_t pid)
 {
-    const std::string task = "/proc/" + std::to_string(pid) + "/task/", main = task + std::to_string(pid) + "/status";
-    glob_t found;
-    if (glob((task + "*/status").c_str(), 0, nullptr, &found) != 0)
-        return {"no " + task};
-    Args taking;
-    if (found.gl_pathc < 2)
-        taking.push_back("no worker thread");
-    for (size_t i = 0; i < found.gl_pathc; ++i) {
-        std::ifstream status(found.gl_pathv[i]);
+    Args taking = {"no worker thread"};
+    for (const auto& thread : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task")) {
+        if (thread.path().filename() == std::to_string(pid))
+            continue;
+        if (taking == Args{"no worker thread"})
+            taking.clear();
+        std::ifstream status(thread.path() / "status");
         for (std::string line; std::getline(status, line);)  // the bits of SIGINT (2) and SIGTERM (15)
-            if (main != found.gl_pathv[i] && line.compare(0, 7, "SigBlk:") == 0 &&
-                (~std::stoull(line.substr(7), nullptr, 16) & 0x4002))
-                taking.push_back(found.gl_pathv[i]);
+            if (line.compare(0, 7, "SigBlk:") == 0 && (~std::stoull(line.substr(7), nullptr, 16) & 0x4002))
+                taking.push_back(thread.path());
     }
-    globfree(&found);
     return taking;
 }
 
@@ -243,10 +209,9 @@ Args ThreadsTakingSignals(pid_t pid)
 // two seconds ends at once (the terminal's output suspended, so nothing the stop starts can finish).
 TEST_F(CliTest, SignalsStopTheWriteLikeTheStopButton)
 {
+    Start({"--fault-delay", "40"});  // every answer waits: the write still runs when the signal comes
     for (int sig : {SIGINT, SIGTERM, 0}) {
         SCOPED_TRACE(sig ? strsignal(sig) : "three presses");
-        // Every answer waits, so the write is still running when the signal comes.
-        Start({"--fault-delay", "40"});
         CliOptions options;
         options.interruptOn = "Device talk...";
         options.signal = sig ? sig : SIGINT;
@@ -258,16 +223,15 @@ TEST_F(CliTest, SignalsStopTheWriteLikeTheStopButton)
         ASSERT_TRUE(r.interrupted) << r.out;
         EXPECT_EQ(kAborted, r.exitCode) << r.out << r.err;
         if (sig == 0) {
-            EXPECT_THAT(r.out, ::testing::Not(HasSubstr("Write firmware end:")));
+            EXPECT_THAT(r.out, Not(HasSubstr("Write firmware end:")));
             continue;
         }
-        EXPECT_TRUE(taking.empty()) << "signals reach other threads than the main one: " << taking.front();
+        EXPECT_EQ(Args(), taking) << "signals reach other threads than the main one";
         size_t attempt = r.out.find("Attempt to abort execution");
         ASSERT_NE(std::string::npos, attempt) << r.out;
         // A worker call cut short by the signal would report itself before the stop request.
         EXPECT_EQ(std::string::npos, r.out.substr(0, attempt).find("error")) << r.out;
-        EXPECT_EQ(0u, CliLines(r.out).back().find("~ Write firmware end: ABORTED. Elapsed time: ")) << r.out;
-        EXPECT_THAT(r.out, ::testing::Not(HasSubstr("You need reboot")));
+        EXPECT_THAT(Unstamped(r.out), MatchesRegex(".*\n~ Write firmware end: ABORTED\\. Elapsed time: [^\n]*\n"));
     }
 }
 
@@ -325,10 +289,8 @@ TEST(CliInterrupts, SecondPressShutsDownWhatTheFirstFoundLocked)
     // The first press finds the channel lock taken: the stop request cannot reach the channel.
     const size_t statesBefore = ui.States().size();
     ASSERT_EQ(1, write(wake[1], "i", 1));
-    // The press has ended with its state report (bounded: 2000 turns of 5 ms).
-    for (int turn = 0; turn < 2000 && !(ui.Count(kAbort) == 1 && ui.States().size() > statesBefore); ++turn)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    EXPECT_EQ(1, ui.Count(kAbort));
+    // The press has ended with its state report.
+    EXPECT_TRUE(WaitUntil([&] { return ui.Count(kAbort) == 1 && ui.States().size() > statesBefore; }, 10000));
     {
         std::lock_guard<std::mutex> hold(gate.lock);
         EXPECT_FALSE(gate.shut);
@@ -367,17 +329,14 @@ TEST(CliInterrupts, EveryPressStopsAndTheThirdWithinTwoSecondsExits)
         EXPECT_EQ(c.actions, actions) << c.name;
     }
 }
+
 // The log into a file or pipe: whole lines in blocks, not one write per line, and nothing held
 // back past a change of state or a quiet spell.
 // A scratch file; Read() takes what reached it (past the stream's buffer) since the last Read().
 struct FileOut {
     FILE* file = tmpfile();
     off_t seen = 0;
-    ~FileOut()
-    {
-        if (file)
-            fclose(file);
-    }
+    ~FileOut() { file && fclose(file); }
     std::string Read()
     {
         std::string got;
@@ -432,16 +391,11 @@ TEST(ConsoleBlock, WholeLinesInBlocksUntilAChangeOfStateAQuietSpellOrTheEnd)
     now.LogAdd(SString("hidden"), LogModeLine | kLogNoTime, true, LogStyleResultAborted + 1);
     EXPECT_EQ(at.Read().find("hidden"), std::string::npos);
 
-    // An ended line goes out when the main thread looks after the spell, not only with the next
-    // line (bounded: 500 looks, 10 ms apart).
+    // An ended line goes out when the main thread looks after the spell, not only with the next line.
     ConsoleUi spell(later.file, false, request, -1, 20);
     spell.LogAdd(SString("Retry"), LogModeLine | kLogNoTime, true, 0);
     std::string late;
-    for (int i = 0; i < 500 && late.empty(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        spell.FlushIfStale();
-        late = later.Read();
-    }
+    WaitUntil([&] { return spell.FlushIfStale(), !(late += later.Read()).empty(); }, 5000);
     EXPECT_EQ(late, "Retry\n");
 }
 }  // namespace

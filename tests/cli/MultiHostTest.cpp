@@ -17,7 +17,7 @@ TEST_F(MultiHost, HostListJobsJsonAndTheOutPattern)
 {
     CliRequest request;
     std::string error;
-    auto parse = [&](std::vector<std::string> args) {
+    auto parse = [&](Args args) {
         args.insert(args.begin(), "pelta-cli");
         std::vector<char*> argv;
         for (std::string& a : args)
@@ -26,39 +26,39 @@ TEST_F(MultiHost, HostListJobsJsonAndTheOutPattern)
         return CliArgsParse((int)argv.size(), argv.data(), &request, &error);
     };
     // Comments, CR LF ends, a line of blanks and tabs around an address.
-    const std::string list = File("units.txt", "# batch 7\n10.0.0.1\r\n\n \t \n  10.0.0.2:1502\t# spare\n");
-    ASSERT_TRUE(parse({"version", "--hosts", list, "--host", "a", "--jobs=3"})) << error;
-    EXPECT_EQ(request.hosts, (std::vector<std::string>{"10.0.0.1", "10.0.0.2:1502", "a"}));
+    const std::string list = File("units.txt", "# batch 7\n127.0.0.3\r\n\n \t \n  127.0.0.4:1502\t# spare\n");
+    ASSERT_TRUE(parse({"version", "--hosts", list, "--host", "127.0.0.5", "--jobs=3"})) << error;
+    EXPECT_EQ(request.hosts, (Args{"127.0.0.3", "127.0.0.4:1502", "127.0.0.5"}));
     EXPECT_EQ(request.jobs, 3);
     EXPECT_TRUE(request.multi);
     // One unit is a many-unit run only when asked for JSON.
-    ASSERT_TRUE(parse({"version", "--host", "a"})) << error;
+    ASSERT_TRUE(parse({"version", "--host", "127.0.0.5"})) << error;
     EXPECT_FALSE(request.multi);
-    ASSERT_TRUE(parse({"reboot", "--host", "a", "--json"})) << error;
+    ASSERT_TRUE(parse({"reboot", "--host", "127.0.0.5", "--json"})) << error;
     EXPECT_TRUE(request.multi && request.json);
     EXPECT_TRUE(parse({"settings-read", "{host}.xml", "--hosts", list})) << error;
-    EXPECT_EQ(HostPatternApply("d/{host}-{host}.xml", "10.0.0.2:1502"), "d/10.0.0.2:1502-10.0.0.2:1502.xml");
+    EXPECT_EQ(HostPatternApply("d/{host}-{host}.xml", "127.0.0.4:1502"), "d/127.0.0.4:1502-127.0.0.4:1502.xml");
 }
 
 // Four good units and four that fail each their own way: every unit's end in JSON lines that
 // all parse, the table in the log file, exit 1; the good ones hold the whole image.
 TEST_F(MultiHost, EightUnitsFourFaultsSayWhichFailedAndWhy)
 {
-    std::vector<std::vector<std::string>> args;
+    std::vector<Args> args;
     for (int i = 0; i < 4; ++i)
         args.push_back({"--state-dir", File("good" + std::to_string(i))});
     const std::map<int, std::string> why = {
         {4, "Read record result not ok: 2"},  // wrong result code on record 3
-        {5, "No data (timeout)"},             // one answer a minute late
+        {5, "SLAVE DEVICE FAILURE"},          // an exception answer to the fourth record
         {6, "No data (EOF)"},                 // the connection closes
         {7, "ILLEGAL DATA VALUE"},            // the unit's password is 7, the tool sends 1
     };
     args.push_back({"--fault-result", "3:2"});
-    args.push_back({"--fault-after", "3", "--fault-delay", "60000:1"});
+    args.push_back({"--fault-after", "3", "--fault-exception", "21:4"});
     args.push_back({"--fault-after", "3", "--fault-close", "0:all"});
     args.push_back({"--password", "7"});
     // Ten records: what matters is which record fails, not how many follow.
-    std::vector<std::string> cli = {"write-firmware", Image(120), "--json", "--log", File("run.log")};
+    Args cli = {"write-firmware", Image(120), "--json", "--log", File("run.log")};
     auto sims = Sims(args, &cli);
     CliResult r = CliRun(cli);
     EXPECT_EQ(r.exitCode, kFailed) << r.err;
@@ -102,7 +102,7 @@ TEST_F(MultiHost, EightUnitsFourFaultsSayWhichFailedAndWhy)
 // both end ABORTED (or OK), the third never starts, exit 3.
 TEST_F(MultiHost, CtrlCStopsTheRunningUnitsAndStartsNoMore)
 {
-    std::vector<std::string> cli = {"write-firmware", Image(1200), "--jobs", "2"};
+    Args cli = {"write-firmware", Image(1200), "--jobs", "2"};
     auto sims = Sims({{"--fault-delay", "100"}, {"--fault-delay", "100"}, {}}, &cli);
     CliOptions options;
     options.interruptOn = "Device talk...";

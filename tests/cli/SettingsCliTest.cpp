@@ -45,20 +45,6 @@ std::string AfterEndLine(const std::string& out)
 
 using SettingsCliTest = CliSimTest;
 
-TEST_F(SettingsCliTest, ChangePasswordTakesEffectOnTheUnit)
-{
-    Start();
-    // Both ends of the range; the old password stops working once the new one is set.
-    const std::vector<std::vector<std::string>> steps = {{"32767", "1", "OK"}, {"5", "1", "ERROR"},
-                                                         {"0", "32767", "OK"}, {"2", "0", "OK"}};
-    for (const auto& s : steps) {
-        SCOPED_TRACE(s[1] + " -> " + s[0]);
-        CliResult r = Run({"change-password", s[0], "--password", s[1]});
-        EXPECT_EQ(s[2] == "OK" ? kOk : kFailed, r.exitCode) << r.out << r.err;
-        EXPECT_THAT(r.out, HasSubstr("Change password end: " + s[2] + "."));
-    }
-}
-
 TEST_F(SettingsCliTest, CheckPrintsEveryFaultOfTheFile)
 {
     CliResult r = CliRun({"settings-check", File("clean.xml", Sample())});
@@ -83,15 +69,38 @@ TEST_F(SettingsCliTest, CheckPrintsEveryFaultOfTheFile)
               r.err);
 }
 
-TEST_F(SettingsCliTest, RoundTripAndDiffAgainstAUnitChangedBehindTheFile)
+// One unit: a write, failures that write and save nothing, a read of it back, a diff against the
+// unit changed behind the file, group files, the password change; then Ctrl-C in a read.
+TEST_F(SettingsCliTest, RoundTripDiffAndWhatFailsWritesAndSavesNothing)
 {
     Start();
-    std::string a = File("a.xml", Sample());
+    std::string a = File("a.xml", Sample()), b = File("b.xml");
     CliResult r = Run({"settings-write", a});
     ASSERT_EQ(kOk, r.exitCode) << r.out << r.err;
     EXPECT_THAT(r.out, HasSubstr("Write settings begin\n"));
+    const std::vector<Args> failures = {
+        {"settings-write", File("f.xml", Sample({{"502", "503"}, {"192.168.0.10", "10,0,0,1"}})),
+         "Wrong value for 'IP address'"},
+        {"settings-write", a, "--group", "30", "No group with gid 30 in '"},
+        {"settings-write", File("none.xml"), "Can't load file '"},
+        {"settings-read", b, "--description", a, "--group", "11", "No group with gid 11"},
+        {"settings-diff", File("none.xml"), "Can't load file '"},
+    };
+    for (Args args : failures) {
+        SCOPED_TRACE(args.back());
+        std::string message = args.back();
+        args.pop_back();
+        r = Run(args);
+        EXPECT_EQ(kFailed, r.exitCode) << r.out << r.err;
+        EXPECT_THAT(r.err, HasSubstr(message));
+        EXPECT_EQ("", r.out) << "the unit was talked to";
+    }
+    EXPECT_NE(0, access(b.c_str(), F_OK));
+    r = Run({"settings-write", a, "--password", "7"});
+    EXPECT_EQ(kFailed, r.exitCode) << r.out << r.err;
+    EXPECT_THAT(r.out, HasSubstr("Write settings end: ERROR."));
 
-    std::string b = File("b.xml");
+    // The unit still holds a's values (the port above all, which the refused file changes first).
     r = Run({"settings-read", b, "--description", a});
     ASSERT_EQ(kOk, r.exitCode) << r.out << r.err;
     EXPECT_EQ("Settings saved to '" + b + "'\n", AfterEndLine(r.out));
@@ -114,9 +123,9 @@ TEST_F(SettingsCliTest, RoundTripAndDiffAgainstAUnitChangedBehindTheFile)
               "Mode\n  unit: not available\n  file: '2'\n"
               "Settings compared: 7, differing: 3\n",
               AfterEndLine(r.out));
-    CliOptions terminal;
-    terminal.terminal = true;
-    r = Run({"settings-diff", a}, terminal);
+    CliOptions options;
+    options.terminal = true;
+    r = Run({"settings-diff", a}, options);
     EXPECT_THAT(r.out, HasSubstr("\033[1mPort\033[0m"));
     EXPECT_THAT(r.out, HasSubstr("\033[1;31mSettings compared: 7, differing: 3\033[0m"));
 
@@ -132,42 +141,21 @@ TEST_F(SettingsCliTest, RoundTripAndDiffAgainstAUnitChangedBehindTheFile)
     r = Run({"settings-diff", g});
     EXPECT_EQ(kOk, r.exitCode) << r.out << r.err;
     EXPECT_EQ("Settings compared: 3, differing: 0\n", AfterEndLine(r.out));
-}
 
-TEST_F(SettingsCliTest, FailuresAndCtrlCWriteNothingAndSaveNothing)
-{
-    Start();
-    std::string a = File("a.xml", Sample());
-    ASSERT_EQ(kOk, Run({"settings-write", a}).exitCode);
-    std::string out = File("out.xml");
-    const std::vector<std::vector<std::string>> cases = {
-        {"settings-write", File("f.xml", Sample({{"502", "503"}, {"192.168.0.10", "10,0,0,1"}})),
-         "Wrong value for 'IP address'"},
-        {"settings-write", a, "--group", "30", "No group with gid 30 in '"},
-        {"settings-write", File("none.xml"), "Can't load file '"},
-        {"settings-read", out, "--description", a, "--group", "11", "No group with gid 11"},
-        {"settings-diff", File("none.xml"), "Can't load file '"},
-    };
-    for (auto args : cases) {
-        SCOPED_TRACE(args.back());
-        std::string message = args.back();
-        args.pop_back();
-        CliResult r = Run(args);
-        EXPECT_EQ(kFailed, r.exitCode) << r.out << r.err;
-        EXPECT_THAT(r.err, HasSubstr(message));
-        EXPECT_EQ("", r.out) << "the unit was talked to";
+    // Both ends of the range; the old password stops working once the new one is set.
+    const std::vector<Args> steps = {{"32767", "1", "OK"}, {"5", "1", "ERROR"}, {"0", "32767", "OK"}, {"2", "0", "OK"}};
+    for (const auto& s : steps) {
+        SCOPED_TRACE(s[1] + " -> " + s[0]);
+        r = Run({"change-password", s[0], "--password", s[1]});
+        EXPECT_EQ(s[2] == "OK" ? kOk : kFailed, r.exitCode) << r.out << r.err;
+        EXPECT_THAT(r.out, HasSubstr("Change password end: " + s[2] + "."));
     }
-    EXPECT_NE(0, access(out.c_str(), F_OK));
-    EXPECT_EQ(kOk, Run({"settings-diff", a}).exitCode);
-
-    CliResult r = Run({"settings-write", a, "--password", "7"});
-    EXPECT_EQ(kFailed, r.exitCode) << r.out << r.err;
-    EXPECT_THAT(r.out, HasSubstr("Write settings end: ERROR."));
 
     // Ctrl-C in the middle of a read: nothing saved either.
     Start({"--fault-delay", "1000"});
-    CliOptions options;
+    options = CliOptions();
     options.interruptOn = "Device talk...";
+    const std::string out = File("out.xml");
     r = Run({"settings-read", out, "--description", a}, options);
     ASSERT_TRUE(r.interrupted) << r.out;
     EXPECT_EQ(kAborted, r.exitCode) << r.out << r.err;
