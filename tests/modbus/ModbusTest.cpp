@@ -72,7 +72,6 @@ std::vector<Case> Cases()
         {"wrong function code", Ask(Set(kAnswer, 7, 4)), "4 -1\n4|Wrong function code '0x4'" + kRem},
         {"exception 2, not repeated", Ask(Frame(0x83, Hex("02"))),
          "5 2\n4|Device answer exception '0x2' ('ILLEGAL DATA ADDRESS')", kRegs, 3},
-        {"exception 12 has no name", Ask(Frame(0x83, Hex("0C"))), "5 12\n4|Device answer exception '0xC' ('')"},
         {"partial answer, then silence", {ask, SendBytes(Frame(3, Hex("04 0A")))},
          "6 0 0A\n4|Data incomplete (timeout)"},
         {"silence, quiet", {ask}, "6 -1", kRegs, 1, kQuiet},

@@ -1,6 +1,5 @@
-// Test owner of a channel: keeps every log line with its style (and mode, when not a plain
-// line), translates with the program's own message builders and answers the stop and talk-log
-// polls from flags.
+// Test owner of a channel: keeps every log line with its style (and mode, when not a plain line),
+// translates with the program's own message builders, answers the stop and talk-log polls from flags.
 #pragma once
 #include <atomic>
 #include <mutex>
@@ -17,8 +16,7 @@ public:
         lines_.push_back(std::to_string(style) + (mode ? "/" + std::to_string((uint32_t)mode) : "") + "|" +
                          message.Text());
     }
-    SString MessageText(const char* msgid, const char* a0, const char* a1, const char* a2,
-                        const char* a3) override
+    SString MessageText(const char* msgid, const char* a0, const char* a1, const char* a2, const char* a3) override
     {
         return !a0 && !a1 && !a2 && !a3 ? Tr(msgid) : TrArgs(msgid, a0, a1, a2, a3);
     }
