@@ -36,19 +36,13 @@ inline std::string Pos(int file, int rec, int offset, int count, int byte = 0)
     return "{\"r\":" + at + ",\"w\":" + at + "}";
 }
 
-// One "scalar": attrs is the attribute text, body the children after "access" and "description".
-inline std::string Scalar(const std::string& name, const std::string& attrs, const std::string& body = "",
-                          const char* access = "readwrite")
-{
-    return "<scalar " + attrs + "><access>" + access + "</access><description>" + name + "</description>" + body +
-           "</scalar>\n";
-}
-
-// A setting of group gid at a position (Pos or any JSON text).
+// A setting of group gid at a position (Pos or any JSON text); body: the children after
+// "access" and "description".
 inline std::string Item(const std::string& name, int gid, const std::string& type, const std::string& pos,
                         const std::string& body = "", const std::string& attrs = "")
 {
-    return Scalar(name, attrs + " gid=\"" + std::to_string(gid) + "\" type=\"" + type + "\" position='" + pos + "'", body);
+    return "<scalar " + attrs + " gid=\"" + std::to_string(gid) + "\" type=\"" + type + "\" position='" + pos +
+           "'><access>readwrite</access><description>" + name + "</description>" + body + "</scalar>\n";
 }
 
 inline std::string Description(const std::string& groups, const std::string& scalars,
