@@ -12,15 +12,12 @@
 
 namespace {
 
-// The reading without read-ahead: every Receive is one receive call of at most size bytes.
-class OneCallChannel : public TalkChannel_TCP {
-public:
+// The reading without read-ahead on an open channel: every Receive is one receive call of at most
+// size bytes.
+struct OneCallChannel : TalkChannel_TCP {
     using TalkChannel_TCP::TalkChannel_TCP;
     bool Receive(void* buffer, int size, int* received, bool* end) override
     {
-        *received = -1;
-        *end = false;
-        if (!IsOpened()) return ReportError("Receiving error", 0, "Socket not opened"), false;
         int result = (int)recv(Socket(), buffer, size > 0 ? (size_t)size : 0, 0);
         int error = result < 0 ? LastError() : 0;
         bool ok = SettleReceive(result, error, end);
