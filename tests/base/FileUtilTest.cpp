@@ -91,8 +91,7 @@ TEST(FileUtil, TreeMakeCopyRemoveAndFailures)
     fclose(src);
 }
 
-// Which layout a program's folder gets: res/ beside it wins, ../share/pelta means installed,
-// neither falls back to res/ so that what is missing is named there.
+// res/ beside the program wins, ../share/pelta means installed, neither falls back to res/.
 TEST(RuntimeDirs, LayoutFromTheProgramsFolder)
 {
     TempDir tmp;

@@ -1,4 +1,3 @@
-// Documents that load from and save to their declared encoding while holding another one.
 #include "recoding/TiXmlDocumentRecode.h"
 #include "tests/base/TempDir.h"
 
@@ -111,8 +110,7 @@ TEST(TiXmlDocumentRecode, SavesIntoTheFileEncoding)
     EXPECT_EQ(ReadText(out), Declared("UTF-8") + "<a>ё</a>\n");
 }
 
-// Text not UTF-8 where the library would read UTF-8 is refused with a declaration error before
-// the library reads it: given a sequence cut short, it reads past its buffer.
+// Text not UTF-8 where the library would read UTF-8 is refused: it would read past a cut sequence.
 TEST(TiXmlDocumentRecode, FailuresKeepTheLibraryError)
 {
     TempDir dir;

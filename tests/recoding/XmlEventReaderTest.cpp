@@ -19,16 +19,20 @@ std::string Attrs(const XmlAttribute* a)
     return s;
 }
 
-// Every event as one line, so that a whole sequence compares at once.
-void Record(XmlEventReader& r, Ev& events, bool withEmpty)
+const int kEmpty = 1, kRaw = 2;  // optional handlers
+
+// Every event as one line, to compare whole sequences; an event naming "stop" stops the parse.
+void Record(XmlEventReader& r, Ev& events, int handlers)
 {
-    auto push = [&events](const std::string& e) { return events.push_back(e), 0; };
+    auto push = [&events](const std::string& e) { return events.push_back(e), e.find("stop") != std::string::npos; };
     using A = const XmlAttribute*;
     r.SetElementStartHandler([=](XmlEventReader&, const char* n, A a) { return push("start " + (n + Attrs(a))); });
     r.SetElementEndHandler([=](XmlEventReader&, const char* n) { return push(std::string("end ") + n); });
-    if (withEmpty)
+    if (handlers & kEmpty)
         r.SetEmptyElementHandler([=](XmlEventReader&, const char* n, A a) { return push("empty " + (n + Attrs(a))); });
     r.SetTextHandler([=](XmlEventReader&, const char* t) { return push(std::string("text [") + t + "]"); });
+    if (handlers & kRaw)
+        r.SetRawTextHandler([=](XmlEventReader&, const char* t) { return push(std::string("raw [") + t + "]"); });
     r.SetCommentHandler(
         [=](XmlEventReader&, const char* t, uint32_t n) { return push("comment [" + std::string(t, n) + "]"); });
     r.SetCDataHandler([=](XmlEventReader&, const char* t, uint32_t n) { return push("cdata [" + std::string(t, n) + "]"); });
@@ -36,13 +40,14 @@ void Record(XmlEventReader& r, Ev& events, bool withEmpty)
     r.SetEndDocumentHandler([=](XmlEventReader&) { return push("eod"); });
 }
 
-Ev Events(const std::string& xml, bool withEmpty = false, uint32_t options = 0, int expected = kXmlReadOk)
+Ev Events(const std::string& xml, int handlers = 0, uint32_t options = 0, int expected = kXmlReadOk)
 {
     XmlEventReader r;
     Ev events;
-    Record(r, events, withEmpty);
+    Record(r, events, handlers);
     r.SetOptions(options);
     EXPECT_EQ(r.ParseText(xml.data(), (int32_t)xml.size()), expected) << xml;
+    EXPECT_EQ(*r.ErrorText() != '\0', expected != kXmlReadOk) << xml << ": " << r.ErrorText();
     return events;
 }
 
@@ -50,30 +55,35 @@ TEST(XmlEventReader, EventSequences)
 {
     struct Case {
         const char* xml;
-        bool withEmpty;
+        int handlers;
         uint32_t options;
         Ev events;
+        int result = kXmlReadOk;
     } const cases[] = {
-        {"<a x='1' y=\"2\"/>", false, 0, {"start a x=1 y=2", "end a", "eod"}},
-        {"<a x='1' y=\"2\"/><b v=1/>", true, 0, {"empty a x=1 y=2", "empty b v=1", "eod"}},
+        {"<a x='1' y=\"2\"/>", 0, 0, {"start a x=1 y=2", "end a", "eod"}},
+        {"<a x='1' y=\"2\"/><b v=1/>", kEmpty, 0, {"empty a x=1 y=2", "empty b v=1", "eod"}},
         {"<?xml version=\"1.0\"?>\n<!DOCTYPE root>\n<root a=b c d = 'e f'>\n  <!-- note -->\n  <x>hi</x>"
          "<![CDATA[<raw> & ]]>\n</root>\n",
-         false, 0,
+         0, 0,
          {"doctype root", "start root a=b c=<none> d=e f", "comment [ note ]", "start x", "text [hi]", "end x",
           "cdata [<raw> & ]", "end root", "eod"}},
-        {"<c = x/>", true, 0, {"empty c x=<none>", "eod"}},   // a stray "=" is stepped over
-        {"<t>  two, three  words  </t>", false, 0, {"start t", "text [two, three words]", "end t", "eod"}},
-        {"<t>  two  words  </t>", false, kXmlReadKeepWhiteSpace, {"start t", "text [ two words ]", "end t", "eod"}},
-        {"<a>\n\t <b/>\n</a>", false, 0, {"start a", "start b", "end b", "end a", "eod"}},
-        {"<a>\n <b/></a>", false, kXmlReadKeepWhiteSpace, {"start a", "text [ ]", "start b", "end b", "end a", "eod"}},
+        {"<c = x/>", kEmpty, 0, {"empty c x=<none>", "eod"}},   // a stray "=" is stepped over
+        {"<t>  two, three  words  </t>", 0, 0, {"start t", "text [two, three words]", "end t", "eod"}},
+        {"<t>  two  words  </t>", 0, kXmlReadKeepWhiteSpace, {"start t", "text [ two words ]", "end t", "eod"}},
+        {"<a>\n\t <b/>\n</a>", 0, 0, {"start a", "start b", "end b", "end a", "eod"}},
+        {"<a>\n <b/></a>", 0, kXmlReadKeepWhiteSpace, {"start a", "text [ ]", "start b", "end b", "end a", "eod"}},
         // Unterminated comments and CDATA sections take the rest.
-        {"<a>x</a><!-- open comment <b/>", false, 0, {"start a", "text [x]", "end a", "eod"}},
-        {"<a><![CDATA[ open <b/>", false, 0, {"start a", "eod"}},
-        {"\xEF\xBB\xBF<a/>", false, 0, {"start a", "end a", "eod"}},   // a byte-order mark is no text
-        {"", false, 0, {}},
+        {"<a>x</a><!-- open comment <b/>", 0, 0, {"start a", "text [x]", "end a", "eod"}},
+        {"<a><![CDATA[ open <b/>", 0, 0, {"start a", "eod"}},
+        {"\xEF\xBB\xBF<a/>", 0, 0, {"start a", "end a", "eod"}},   // a byte-order mark is no text
+        {"", 0, 0, {}},
+        // Raw text comes before the text; a stopped parse still reports the end of a non-empty input.
+        {"<a> a  b </a><b>stop</b><c>never</c>", kRaw, 0,
+         {"start a", "raw [ a  b ]", "text [a b]", "end a", "start b", "raw [stop]", "eod"}, kXmlReadStopped},
+        {"<a><stop/><after/></a>", 0, 0, {"start a", "start stop", "eod"}, kXmlReadStopped},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(Events(c.xml, c.withEmpty, c.options), c.events) << c.xml;
+        EXPECT_EQ(Events(c.xml, c.handlers, c.options, c.result), c.events) << c.xml;
 }
 
 TEST(XmlEventReader, Entities)
@@ -91,34 +101,7 @@ TEST(XmlEventReader, Entities)
     };
     for (const auto& c : cases)
         EXPECT_EQ(Events(c.first), (Ev{"start t", std::string("text [") + c.second + "]", "end t", "eod"})) << c.first;
-    EXPECT_EQ(Events("<a v='x&lt;y&amp;z'/>", true)[0], "empty a v=x<y&z");
-}
-
-TEST(XmlEventReader, HandlersStopTheParse)
-{
-    XmlEventReader r;
-    Ev seen;
-    r.SetRawTextHandler([&](XmlEventReader&, const char* t) {
-        seen.push_back(std::string("raw [") + t + "]");
-        return t[0] == 'x' ? 1 : 0;
-    });
-    r.SetTextHandler([&](XmlEventReader&, const char* t) {
-        seen.push_back(std::string("text [") + t + "]");
-        return 0;
-    });
-    EXPECT_EQ(r.ParseText("<a> a  b </a><b>x</b><c>never</c>"), kXmlReadStopped);
-    EXPECT_EQ(seen, (Ev{"raw [ a  b ]", "text [a b]", "raw [x]"})) << "raw text comes first";
-    EXPECT_STRNE(r.ErrorText(), "");
-
-    XmlEventReader s;
-    seen.clear();
-    Record(s, seen, false);
-    s.SetElementStartHandler([&](XmlEventReader&, const char* n, const XmlAttribute*) {
-        seen.push_back(n);
-        return std::string(n) == "stop" ? 5 : 0;
-    });
-    EXPECT_NE(s.ParseText("<a><stop/><after/></a>"), kXmlReadOk);
-    EXPECT_EQ(seen, (Ev{"a", "stop", "eod"})) << "the end of a non-empty input is reported even after a failure";
+    EXPECT_EQ(Events("<a v='x&lt;y&amp;z'/>", kEmpty)[0], "empty a v=x<y&z");
 }
 
 TEST(XmlEventReader, EncodingFollowsTheDeclarationForOneParse)
@@ -131,7 +114,7 @@ TEST(XmlEventReader, EncodingFollowsTheDeclarationForOneParse)
     {
         XmlEventReader r;
         Ev events;
-        Record(r, events, false);
+        Record(r, events, 0);
         r.SetCodepages(kCodepageUTF8, kCodepageUTF8);
         EXPECT_EQ(r.ParseText(xml.c_str()), kXmlReadOk);
         EXPECT_EQ(events, (Ev{"start Имя ключ=значение", "text [текст №1]", "end Имя", "eod"}));
@@ -148,7 +131,7 @@ TEST(XmlEventReader, EncodingFollowsTheDeclarationForOneParse)
         // Sequences cut at the end of a name, a value or a text become unknown characters.
         r.SetCodepages(kCodepageUTF8, kCodepageWindows1251);
         Ev cut;
-        Record(r, cut, true);
+        Record(r, cut, kEmpty);
         EXPECT_EQ(r.ParseText("<\xD0 \xD1=\"\xE2\x84\"/><a>\xD0\x90\xD0</a>"), kXmlReadOk);
         EXPECT_EQ(cut, (Ev{"empty ? ?=??", "start a", "text [\xC0?]", "end a", "eod"}));
         r.SetCodepages(kCodepageXSwdCyrillic, kCodepageUTF8);
@@ -168,7 +151,7 @@ TEST(XmlEventReader, Base64TargetTakesWholeGroupsOfFourOnce)
     uint8_t buffer[8];
     uint32_t count = 99;
     Ev texts;
-    Record(r, texts, false);
+    Record(r, texts, 0);
     r.SetElementStartHandler([&](XmlEventReader& rd, const char* n, const XmlAttribute*) {
         if (std::string(n) == "data")
             rd.SetBase64Target(buffer, sizeof buffer, &count);
@@ -196,7 +179,7 @@ TEST(XmlEventReader, MalformedInputFailsCleanly)
         XmlEventReader r;
         r.SetCodepages(kCodepageUTF8, kCodepageWindows1251);
         Ev events;
-        Record(r, events, false);
+        Record(r, events, 0);
         EXPECT_EQ(r.ParseText(xml), kXmlReadMalformed) << xml;
         EXPECT_STRNE(r.ErrorText(), "") << xml;
         EXPECT_EQ(events.back(), "eod") << xml;

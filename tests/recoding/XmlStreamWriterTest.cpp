@@ -1,4 +1,3 @@
-// The stream writer: layout, escaping, recoding, base64, wrapping, file output and its failures.
 #include "recoding/XmlStreamWriter.h"
 #include "recoding/Codepage.h"
 #include "tests/base/TempDir.h"
@@ -7,29 +6,12 @@
 
 #include <functional>
 #include <sstream>
-#include <vector>
 
 namespace {
 
 std::string Out(const XmlStreamWriter& w)
 {
     return std::string(w.Output().Text(), w.Output().Length());
-}
-
-// The writer's lines inside one element, without their indent.
-std::vector<std::string> Inner(void (*write)(XmlStreamWriter&, const std::string&), const std::string& data)
-{
-    XmlStreamWriter w;
-    w.OpenString();
-    w.OpenElement("d");
-    write(w, data);
-    w.CloseElement("d");
-    std::istringstream in(Out(w));
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line.substr(1));
-    EXPECT_TRUE(lines.size() >= 2 && lines.front() == "d>" && lines.back() == "/d>") << Out(w);
-    return std::vector<std::string>(lines.begin() + 1, lines.end() - 1);
 }
 
 TEST(XmlStreamWriter, LayoutEscapingAndRecoding)
@@ -70,21 +52,17 @@ TEST(XmlStreamWriter, LayoutEscapingAndRecoding)
              w.CloseElement("r");
          },
          "<r><c />x  y</r>\n"},
-        {"WINDOWS-1251",
+        {"WINDOWS-1251, then the no-break space of CP866",
          [](XmlStreamWriter& w) {
              w.SetCodepages(kCodepageUTF8, kCodepageWindows1251);
              w.Declaration("корень");
              w.EmptyElement("тег", {{"имя", "тест"}});
-         },
-         "<?xml version=\"1.0\" encoding=\"WINDOWS-1251\"?>\n<!DOCTYPE \xEA\xEE\xF0\xE5\xED\xFC>\n"
-         "<\xF2\xE5\xE3 \xE8\xEC\xFF=\"\xF2\xE5\xF1\xF2\" />\n"},
-        {"no-break space",
-         [](XmlStreamWriter& w) {
              w.SetCodepages(kCodepageCP866, kCodepageCP866);
              w.EmptyElement("a", {{"v", "x\xFFy"}});
              w.Text("p\xFFq");
          },
-         "<a v=\"x&nbsp;y\" />\np&nbsp;q\n"},
+         "<?xml version=\"1.0\" encoding=\"WINDOWS-1251\"?>\n<!DOCTYPE \xEA\xEE\xF0\xE5\xED\xFC>\n"
+         "<\xF2\xE5\xE3 \xE8\xEC\xFF=\"\xF2\xE5\xF1\xF2\" />\n<a v=\"x&nbsp;y\" />\np&nbsp;q\n"},
     };
     for (const Case& c : cases) {
         XmlStreamWriter w;
@@ -99,15 +77,15 @@ TEST(XmlStreamWriter, LayoutEscapingAndRecoding)
 
 TEST(XmlStreamWriter, Base64AndWrappedTextKeepTheirLines)
 {
-    const std::pair<std::string, const char*> cases[] = {
-        {"abc", "YWJj"}, {"a", "YQ=="}, {"ab", "YWI="}, {std::string("\0\xFF\xFE", 3), "AP/+"}};
-    auto base64 = [](XmlStreamWriter& w, const std::string& d) { w.Base64(d.data(), (uint32_t)d.size()); };
-    for (const auto& c : cases)
-        EXPECT_EQ(Inner(base64, c.first), std::vector<std::string>{c.second}) << c.second;
-    // 57 bytes fill exactly one line; one byte more starts a second one.
-    const std::string line(kXmlBase64LineLength / 4, 'A');
-    EXPECT_EQ(Inner(base64, std::string(57, '\0')), std::vector<std::string>{line + line + line + line});
-    EXPECT_EQ(Inner(base64, std::string(58, '\0')), (std::vector<std::string>{line + line + line + line, "AA=="}));
+    XmlStreamWriter b, wrapped, plain;
+    for (XmlStreamWriter* w : {&b, &wrapped, &plain}) {
+        w->OpenString();
+        w->OpenElement("d");
+    }
+    for (const std::string& d : {std::string("abc"), std::string("a"), std::string("ab"), std::string("\0\xFF\xFE", 3)})
+        b.Base64(d.data(), (uint32_t)d.size());
+    b.Base64(std::string(58, '\0').data(), 58);  // 57 bytes fill a line
+    EXPECT_EQ(Out(b), "<d>\n\tYWJj\n\tYQ==\n\tYWI=\n\tAP/+\n\t" + std::string(kXmlBase64LineLength, 'A') + "\n\tAA==");
 
     // Wrapped text breaks at a blank once past the column; unwrapped text stays on one line.
     std::string words, single;
@@ -115,17 +93,17 @@ TEST(XmlStreamWriter, Base64AndWrappedTextKeepTheirLines)
         words += "word" + std::to_string(i) + "   ";
         single += "word" + std::to_string(i) + " ";
     }
-    auto wrapped = [](XmlStreamWriter& w, const std::string& t) { w.Text(t.c_str(), -1, true); };
-    std::vector<std::string> lines = Inner(wrapped, words);
+    wrapped.Text(words.c_str(), -1, true);
+    plain.Text(words.c_str());
+    EXPECT_EQ(Out(plain), "<d>\n\t" + single);
+    std::istringstream in(Out(wrapped).substr(4));
     std::string joined;
-    for (size_t i = 0; i < lines.size(); ++i) {
-        const bool last = i + 1 == lines.size();
-        EXPECT_TRUE(lines[i].size() < kXmlWrapColumn + 10 && (last || lines[i].size() >= kXmlWrapColumn)) << lines[i];
-        joined += (i ? " " : "") + lines[i];
+    for (std::string line; std::getline(in, line);) {
+        const bool fits = line.size() < kXmlWrapColumn + 10 && (in.eof() || line.size() >= kXmlWrapColumn);
+        EXPECT_TRUE(line[0] == '\t' && fits) << line;
+        joined += (joined.empty() ? "" : " ") + line.substr(1);
     }
     EXPECT_EQ(joined, single);
-    EXPECT_EQ(Inner([](XmlStreamWriter& w, const std::string& t) { w.Text(t.c_str()); }, words),
-              std::vector<std::string>{single});
 }
 
 TEST(XmlStreamWriter, FileOutputAndItsFailures)
