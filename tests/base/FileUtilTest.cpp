@@ -8,7 +8,7 @@
 #include "base/RuntimeDirs.h"
 #include "TempDir.h"
 
-TEST(FileUtil, PathsAndKinds)
+TEST(FileUtil, PathsKindsAndTrees)
 {
     for (const char* start : {"", "/opt/tool", "/opt/tool/"}) {
         SString path(start);
@@ -32,18 +32,12 @@ TEST(FileUtil, PathsAndKinds)
     for (const std::string& path : {below, std::string()})
         EXPECT_FALSE(IsDirectory(path.c_str()) || IsRegularFile(path.c_str()) || FileNotExists(path.c_str())) << path;
     EXPECT_FALSE(IsDirectory(file.c_str()) || IsRegularFile(tmp.Path().c_str()) || FileNotExists(file.c_str()));
-    std::string exeDir = ProgramDirectory().Text();
-    EXPECT_TRUE(IsRegularFile((exeDir + "base_tests").c_str())) << exeDir;
-    EXPECT_STREQ(PathToUtf8(PathFromUtf8("Настройки.xml").Text()).Text(), "Настройки.xml");
-}
 
-TEST(FileUtil, TreeMakeCopyRemoveAndFailures)
-{
-    TempDir tmp;
-    std::string from = tmp / "from", outside = tmp / "outside", to = tmp / "copy/of/tree", file = from + "/top.txt";
+    // Trees: made, copied, removed, and the failures of each.
+    std::string from = tmp / "from", outside = tmp / "outside", to = tmp / "copy/of/tree", top = from + "/top.txt";
     ASSERT_EQ(MakeDirs((from + "/sub/deeper").c_str()), 0);
     ASSERT_EQ(MakeDirs((from + "/empty/").c_str()), 0);
-    ASSERT_TRUE(WriteText(file, "top"));
+    ASSERT_TRUE(WriteText(top, "top"));
     ASSERT_TRUE(WriteText(from + "/sub/deeper/leaf.bin", std::string("\0\1\2", 3)));
     ASSERT_EQ(FileMkDir(outside.c_str()), 0);
     ASSERT_TRUE(WriteText(outside + "/keep.txt", "keep"));
@@ -58,19 +52,19 @@ TEST(FileUtil, TreeMakeCopyRemoveAndFailures)
     EXPECT_FALSE(IsDirectory(to.c_str()));
     EXPECT_EQ(ReadText(outside + "/keep.txt"), "keep");
 
-    const std::string below = file + "/x", absent = tmp / "absent";
-    EXPECT_EQ(MakeDirs((below + "/y").c_str()), -1);
+    const std::string under = top + "/x";
+    EXPECT_EQ(MakeDirs((under + "/y").c_str()), -1);
     EXPECT_EQ(FileCopy(absent.c_str(), (tmp / "t").c_str()), -1);
-    EXPECT_EQ(FileCopy(file.c_str(), below.c_str()), -1);
-    EXPECT_EQ(FileCopy(file.c_str(), tmp.Path().c_str()), -1);
-    EXPECT_EQ(FileCopy(file.c_str(), file.c_str()), -1);
-    EXPECT_EQ(ReadText(file), "top");
-    EXPECT_EQ(CopyRecurs(tmp.Path().c_str(), below.c_str()), -1);
+    EXPECT_EQ(FileCopy(top.c_str(), under.c_str()), -1);
+    EXPECT_EQ(FileCopy(top.c_str(), tmp.Path().c_str()), -1);
+    EXPECT_EQ(FileCopy(top.c_str(), top.c_str()), -1);
+    EXPECT_EQ(ReadText(top), "top");
+    EXPECT_EQ(CopyRecurs(tmp.Path().c_str(), under.c_str()), -1);
     EXPECT_EQ(RemoveRecurs(absent.c_str()), -1);
-    EXPECT_EQ(DirOpen(file.c_str()), nullptr);
+    EXPECT_EQ(DirOpen(top.c_str()), nullptr);
     // A copy replaces a longer existing target completely.
     ASSERT_TRUE(WriteText(tmp / "target", "a much longer old content"));
-    EXPECT_EQ(FileCopy(file.c_str(), (tmp / "target").c_str()), 0);
+    EXPECT_EQ(FileCopy(top.c_str(), (tmp / "target").c_str()), 0);
     EXPECT_EQ(ReadText(tmp / "target"), "top");
 
     // A stream copy takes the rest of its source, in several chunks.

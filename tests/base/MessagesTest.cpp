@@ -16,24 +16,21 @@
 TEST(Messages, Substitution)
 {
     struct Case {
-        const char *msgid, *a0, *a1, *a2, *expected;
+        const char *msgid, *a0, *a1, *a2, *a3, *expected;
     } const cases[] = {
-        {"Wrong function code '^0'", "0x83", nullptr, nullptr, "Wrong function code '0x83'"},
-        {"^0^0 and ^0", "long text", nullptr, nullptr, "long textlong text and long text"},
-        {"^0", "^0", nullptr, nullptr, "^0"},
-        {"^1 ^0", "^1", "b", nullptr, "b b"},
-        {"Value ^2 ^1", nullptr, nullptr, "", "Value  ^1"},
-        {"^5 ^x ^", "a", "b", "c", "^5 ^x ^"},
-        {"^^0", "x", nullptr, nullptr, "^x"},
-        {"^^", "x", nullptr, nullptr, ""},
-        {"^^ ", "x", nullptr, nullptr, "^^ "},
-        {"", "x", nullptr, nullptr, ""},
+        {"^0^0 and ^0", "long text", nullptr, nullptr, nullptr, "long textlong text and long text"},
+        {"^3/^2/^1/^0", "a", "b", "c", "d", "d/c/b/a"},
+        {"^0", "^0", nullptr, nullptr, nullptr, "^0"},
+        {"^1 ^0", "^1", "b", nullptr, nullptr, "b b"},
+        {"Value ^2 ^1", nullptr, nullptr, "", nullptr, "Value  ^1"},
+        {"^5 ^x ^", "a", "b", "c", "d", "^5 ^x ^"},
+        {"^^0", "x", nullptr, nullptr, nullptr, "^x"},
+        {"^^", "x", nullptr, nullptr, nullptr, ""},
+        {"^^ ", "x", nullptr, nullptr, nullptr, "^^ "},
+        {"", "x", nullptr, nullptr, nullptr, ""},
     };
     for (const Case& c : cases)
-        EXPECT_STREQ(TrArgs(c.msgid, c.a0, c.a1, c.a2).Text(), c.expected) << c.msgid;
-    SString direct("^3/^2/^1/^0");
-    SubstituteArgs(direct, "a", "b", "c", "d");
-    EXPECT_STREQ(direct.Text(), "d/c/b/a");
+        EXPECT_STREQ(TrArgs(c.msgid, c.a0, c.a1, c.a2, c.a3).Text(), c.expected) << c.msgid;
 }
 
 namespace {
