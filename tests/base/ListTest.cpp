@@ -41,7 +41,7 @@ void Fill(Items& list, Values values)
 }  // namespace
 
 // Random edits, each index one out of range on either side as often as inside, against a vector.
-TEST(List, EditsMatchAVectorAndMoveTheCursor)
+TEST(List, EditsMatchAVectorAndTheCursorWalksOneStepPerElement)
 {
     {
         std::mt19937 rng(7);
@@ -113,19 +113,16 @@ TEST(List, EditsMatchAVectorAndMoveTheCursor)
     EXPECT_EQ(Item::alive, 2);  // still alive, owned by kept
     Fill(list, {5});
     EXPECT_EQ(Walk(list), (Values{5}));
-}
 
-TEST(List, WalksBothWaysOneStepPerElement)
-{
+    // Indexed walks both ways take one step per element: restarting from the head would take
+    // n*n/2 steps, far beyond the bound.
     const int n = 50000;
-    Items list;
-    for (int i = 0; i < n; ++i)
+    for (int i = 1; i < n; ++i)
         list.Add(new Item(i));
-    // A walk restarting from the head would take n*n/2 steps, far beyond the bound.
     auto start = std::chrono::steady_clock::now();
     for (int i = n - 1; i >= 0; --i)
-        ASSERT_EQ(list.GetAt(i)->value, i);
+        ASSERT_EQ(list.GetAt(i)->value, i ? i : 5);
     for (int i = 0; i < n; ++i)
-        ASSERT_EQ(list.GetAt(i)->value, i);
+        ASSERT_EQ(list.GetAt(i)->value, i ? i : 5);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
