@@ -148,6 +148,8 @@ TEST_F(RunnerTest, VersionReadAndPasswordChange)
     EXPECT_EQ("Change password end: OK. Elapsed time: lower one second.", EndLine());
     EXPECT_EQ("1/1", ui_->ProgressText());
     EXPECT_EQ(AppState::Error, Run(OperationKind::Reboot));  // still with the old password
+    EXPECT_EQ(LogStyleError, ui_->StyleOf("Device answer exception '0x3'")) << ui_->Dump();
+    EXPECT_EQ("Send 'reboot' command end: ERROR. Elapsed time: lower one second.", EndLine());
     // A change with the old password is refused too, and the new one holds.
     ASSERT_TRUE(runner_->ChangePasswordBegin(5));
     EXPECT_EQ(AppState::Error, Finish());
@@ -186,31 +188,20 @@ TEST_F(RunnerTest, GatewayTestAndRefusals)
     EXPECT_EQ("/0/0", ui_->Version() + "/" + ui_->ProgressText());
 }
 
+// Typed passwords are read with their base and sent as sixteen bits.
 TEST_F(RunnerTest, DevicePasswordIsParsedWithItsBaseAndSentAsSixteenBits)
 {
     const struct {
         const char* typed;
         int32_t parsed;
-        const char* unitPassword;  // null: the unit never sees it
-        AppState state;
-    } cases[] = {
-        {"0x1A2B", 6699, "6699", AppState::Succeeded}, {"017", 15, "15", AppState::Succeeded},
-        {"abc", 0, "0", AppState::Succeeded},          {"70000", 70000, "4464", AppState::Succeeded},
-        {"2", 2, "1", AppState::Error},
-        // Beyond 32 bits the number stops at the nearest limit, as a 32-bit strtol does.
-        {"99999999999", INT32_MAX, nullptr, AppState::Idle}, {"-99999999999", INT32_MIN, nullptr, AppState::Idle},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.typed);
-        EXPECT_EQ(c.parsed, DevicePasswordParse(c.typed));
-        if (!c.unitPassword)
-            continue;
-        password_ = c.typed;
-        StartSim({"--password", c.unitPassword, "--reboot-delay", "0"});
-        EXPECT_EQ(c.state, Run(OperationKind::Reboot)) << ui_->Dump();
-        EXPECT_EQ((uint16_t)c.parsed, runner_->DevicePasswordWire());
-        EXPECT_EQ(c.state == AppState::Error, ui_->Find("Device answer exception '0x3'") >= 0);
-    }
-    EXPECT_EQ("Send 'reboot' command end: ERROR. Elapsed time: lower one second.", EndLine());
+    } cases[] = {{"0x1A2B", 6699}, {"017", 15}, {"abc", 0}, {"70000", 70000},
+                 // Beyond 32 bits the number stops at the nearest limit, as a 32-bit strtol does.
+                 {"99999999999", INT32_MAX}, {"-99999999999", INT32_MIN}};
+    for (const auto& c : cases)
+        EXPECT_EQ(c.parsed, DevicePasswordParse(c.typed)) << c.typed;
+    password_ = "70000";
+    StartSim({"--password", "4464", "--reboot-delay", "0"});
+    EXPECT_EQ(AppState::Succeeded, Run(OperationKind::Reboot)) << ui_->Dump();
+    EXPECT_EQ(4464, runner_->DevicePasswordWire());
 }
 }  // namespace

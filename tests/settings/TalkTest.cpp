@@ -125,7 +125,6 @@ TEST_F(TalkTest, RecordBodiesRefuseRunsThatAreNotOneRecord)
     } cases[] = {
         {true, {"-", "a"}, "", "Assert: no device setting"},
         {true, {"a", "b"}, "", "Assert: settings union is wrong"},
-        {true, {"a", "c", "b"}, "", "Assert: settings union is wrong"},
         {true, {"a", "b", "c", "d"}, "", "Assert: settings union is wrong"},
         {true, {"a", "b", "c"}, "a c", "Assert: availability is different"},
         {true, {"d", "far"}, "d far", "Assert: Overflow regCount"},
