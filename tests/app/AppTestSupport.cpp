@@ -1,10 +1,11 @@
+// The window tests' helpers and their main().
 #include "AppTestSupport.h"
 
 #include <unistd.h>
 
-#include <cctype>
 #include <cstring>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 #include "app/StartUp.h"
@@ -19,13 +20,6 @@ const int kDialogPollMs = 50;
 const int kUnexpectedDialogMs = 15000;
 const int kSilentReceiveMs = 500;
 
-// The resources are built beside the test executables: a test binary run by hand finds them
-// as well as one run by ctest.
-std::string BuiltRes()
-{
-    std::string exe = Take(g_file_read_link("/proc/self/exe", nullptr));
-    return Take(g_path_get_dirname(exe.empty() ? "./x" : exe.c_str())) + "/res";
-}
 
 GtkWidget* ModalDialog()
 {
@@ -59,17 +53,19 @@ std::string FileText(const std::string& path)
     return s.str();
 }
 
+// The resources are built beside the test executables, found from a run by hand or by ctest.
 std::string BuiltResFile(const std::string& name)
 {
-    return BuiltRes() + "/" + name;
+    std::string exe = Take(g_file_read_link("/proc/self/exe", nullptr));
+    return Take(g_path_get_dirname(exe.empty() ? "./x" : exe.c_str())) + "/res/" + name;
 }
 
 ProgramDir::ProgramDir() : path_(Take(g_dir_make_tmp("pelta-app-XXXXXX", nullptr)))
 {
     MakeDirs((path_ + "/res/UI").c_str());
-    FileCopy((BuiltRes() + "/UI/Main.glade").c_str(), Res("UI/Main.glade").c_str());
-    CopyRecurs((BuiltRes() + "/locale").c_str(), Res("locale").c_str());
-    FileCopy((BuiltRes() + "/Pelta.xml").c_str(), Res("Pelta.xml").c_str());
+    FileCopy(BuiltResFile("UI/Main.glade").c_str(), Res("UI/Main.glade").c_str());
+    CopyRecurs(BuiltResFile("locale").c_str(), Res("locale").c_str());
+    FileCopy(BuiltResFile("Pelta.xml").c_str(), Res("Pelta.xml").c_str());
 }
 
 ProgramDir::~ProgramDir()
@@ -250,50 +246,33 @@ void ChooserSet(GtkWidget* dialog, const std::string& path)
     gtk_file_chooser_set_current_folder(chooser, Take(g_path_get_dirname(path.c_str())).c_str());
     gtk_file_chooser_set_current_name(chooser, Take(g_path_get_basename(path.c_str())).c_str());
 }
-
-struct ChooserPick {
-    std::string path;
-    GtkWidget* dialog = nullptr;
-    // Picked again every second: under CPU load the chooser can drop a pick asked for while it
-    // still loads the folder, and it loads slowly on a busy machine.
-    int triesLeft = 1500;
-    bool taken = false;
-
-    static gboolean Poll(gpointer p)
-    {
-        ChooserPick* self = static_cast<ChooserPick*>(p);
-        self->taken = self->path == Take(gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(self->dialog)));
-        if (!self->taken && self->triesLeft % 50 == 0)
-            ChooserSet(self->dialog, self->path);
-        if (!self->taken && --self->triesLeft > 0)
-            return TRUE;
-        gtk_dialog_response(GTK_DIALOG(self->dialog), self->taken ? GTK_RESPONSE_OK : GTK_RESPONSE_CANCEL);
-        return FALSE;
-    }
-};
 }  // namespace
 
 std::string ChooseFile(void (*handler)(GtkWidget*, gpointer), const std::string& path)
 {
-    ChooserPick pick;
-    pick.path = path;
     std::string title;
+    bool taken = false;
     {
         DialogAnswer answer(kInspectAnswers, [&](GtkWidget* d) {
-            pick.dialog = d;
             title = gtk_window_get_title(GTK_WINDOW(d));
-            ChooserSet(d, path);
-            gdk_threads_add_timeout(20, &ChooserPick::Poll, &pick);
+            // Picked again every second: under CPU load the chooser can drop a pick asked for while
+            // it still loads the folder, and it loads slowly on a busy machine.
+            int polls = 0;
+            taken = RunUntil([&] {
+                if (polls++ % 50 == 0)
+                    ChooserSet(d, path);
+                return path == Take(gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(d)));
+            });
+            gtk_dialog_response(GTK_DIALOG(d), taken ? GTK_RESPONSE_OK : GTK_RESPONSE_CANCEL);
         });
         handler(nullptr, nullptr);
         EXPECT_TRUE(answer.Seen()) << "no chooser";
     }
-    EXPECT_TRUE(pick.taken) << "the chooser never took " << path;
-    return pick.taken ? title : std::string();
+    EXPECT_TRUE(taken) << "the chooser never took " << path;
+    return taken ? title : std::string();
 }
 
-// The buffer as "{tags}text" runs, one per stretch of equal tags; clock times are masked
-// because the compared runs are made at different seconds.
+// Clock times are masked: the compared runs are made at different seconds.
 std::string Snapshot(GtkTextBuffer* buffer)
 {
     std::string out;
@@ -313,13 +292,7 @@ std::string Snapshot(GtkTextBuffer* buffer)
         out += "}" + Take(gtk_text_iter_get_text(&at, &next));
         at = next;
     }
-    for (size_t i = 0; i + 8 <= out.size(); ++i) {
-        const char* p = out.c_str() + i;
-        auto digits = [p](int a) { return isdigit((unsigned char)p[a]) && isdigit((unsigned char)p[a + 1]); };
-        if (digits(0) && p[2] == ':' && digits(3) && p[5] == ':' && digits(6))
-            out.replace(i, 8, "hh:mm:ss");
-    }
-    return out;
+    return std::regex_replace(out, std::regex("[0-9]{2}:[0-9]{2}:[0-9]{2}"), "hh:mm:ss");
 }
 
 std::string Take(gchar* text)
@@ -365,3 +338,16 @@ std::string Tooltip(GtkWidget* w)
 }
 
 }  // namespace apptest
+
+// The window tests run on the GUI thread with the GDK lock held, as the program does.
+int main(int argc, char** argv)
+{
+    GuiThreadsEnter();
+    ErrnoTextInit();
+    gtk_init(&argc, &argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    int rc = RUN_ALL_TESTS();
+    ErrnoTextDone();
+    gdk_threads_leave();
+    return rc;
+}

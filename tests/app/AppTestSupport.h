@@ -1,6 +1,5 @@
 // Helpers for the in-process window tests: a scratch program folder with a copy of res/, the
-// application started on it (with a simulator when asked), modal dialogs answered from a timer,
-// and a log capture.
+// application started on it (with a simulator when asked), modal dialogs answered from a timer.
 #pragma once
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
