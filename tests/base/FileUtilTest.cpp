@@ -54,10 +54,9 @@ TEST(FileUtil, PathsKindsAndTrees)
 
     const std::string under = top + "/x";
     EXPECT_EQ(MakeDirs((under + "/y").c_str()), -1);
-    EXPECT_EQ(FileCopy(absent.c_str(), (tmp / "t").c_str()), -1);
-    EXPECT_EQ(FileCopy(top.c_str(), under.c_str()), -1);
-    EXPECT_EQ(FileCopy(top.c_str(), tmp.Path().c_str()), -1);
-    EXPECT_EQ(FileCopy(top.c_str(), top.c_str()), -1);
+    const std::string copies[][2] = {{absent, tmp / "t"}, {top, under}, {top, tmp.Path()}, {top, top}};
+    for (const auto& c : copies)
+        EXPECT_EQ(FileCopy(c[0].c_str(), c[1].c_str()), -1) << c[0] << " -> " << c[1];
     EXPECT_EQ(ReadText(top), "top");
     EXPECT_EQ(CopyRecurs(tmp.Path().c_str(), under.c_str()), -1);
     EXPECT_EQ(RemoveRecurs(absent.c_str()), -1);

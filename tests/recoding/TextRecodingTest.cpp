@@ -102,15 +102,12 @@ TEST(TextRecoding, UnknownCharactersBecomeQuestionMarksPerByte)
         int32_t from, to;
         const char *source, *expected;
     } const cases[] = {
-        {kCodepageUTF8, kCodepageCP866, "\xC3\xA9", "??"},
-        {kCodepageUTF8, kCodepageXSwdCyrillic, "\xC3\xA9", "????"},
+        {kCodepageUTF8, kCodepageCP866, "\xC3\xA9", "??"}, {kCodepageUTF8, kCodepageXSwdCyrillic, "\xC3\xA9", "????"},
         {kCodepageUTF8, kCodepageWindows1251, "a\xE2\x82\xAC" "b", "a???b"},
-        {kCodepageXSwdCyrillic, kCodepageUTF8, "\xC2\x41", "??"},
+        {kCodepageUTF8, kCodepageCP866, "\xFF\xFE", "??"}, {kCodepageWindows1251, kCodepageCP866, "\x98", "?"},
+        {kCodepageXSwdCyrillic, kCodepageUTF8, "\xC2\x41", "??"}, {kCodepageCP866, kCodepageKOI8R, "\xB0\x80", "?\xE1"},
         // A lone byte from 0x80 up is no ASCII, and no lead byte takes a byte after it.
         {kCodepageXSwdCyrillic, kCodepageUTF8, "\x80\xD0\x90", "??????"},
-        {kCodepageWindows1251, kCodepageCP866, "\x98", "?"},
-        {kCodepageCP866, kCodepageKOI8R, "\xB0\x80", "?\xE1"},
-        {kCodepageUTF8, kCodepageCP866, "\xFF\xFE", "??"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(Convert(c.from, c.to, c.source), c.expected) << c.from << "->" << c.to;
