@@ -50,8 +50,9 @@ CliResult CliRun(const Args& args, const CliOptions& options)
 
     pid_t pid = fork();
     if (pid == 0) {
-        dup2(options.terminal ? open(slave.c_str(), O_RDWR) : out[1], STDOUT_FILENO);
-        dup2(err[1], STDERR_FILENO);
+        const int tty = options.terminal ? open(slave.c_str(), O_RDWR) : -1;
+        dup2(options.terminal ? tty : out[1], STDOUT_FILENO);
+        dup2(options.terminal ? tty : err[1], STDERR_FILENO);
         dup2(open("/dev/null", O_RDONLY), STDIN_FILENO);
         execv(argv[0], argv.data());
         _exit(127);
@@ -101,10 +102,8 @@ CliResult CliRun(const Args& args, const CliOptions& options)
             result.interrupted = true;
         }
     }
-    if (suspended >= 0) {
-        tcflow(suspended, TCOON);
+    if (suspended >= 0)  // the child is killed below
         close(suspended);
-    }
     if (live[0] || live[1])
         kill(pid, SIGKILL);
     if (!reaped)
@@ -118,9 +117,8 @@ CliResult CliRun(const Args& args, const CliOptions& options)
 
 void CliSimTest::Start(const Args& simArgs)
 {
-    sim_.reset(new SimProcess(simArgs));
-    std::string error;
-    ASSERT_TRUE(sim_->Start(&error)) << error << sim_->Output();
+    Args unused;
+    sim_ = std::move(Sims({simArgs}, &unused).front());
 }
 
 std::vector<std::unique_ptr<SimProcess>> CliSimTest::Sims(const std::vector<Args>& args, Args* cli)
@@ -135,7 +133,7 @@ std::vector<std::unique_ptr<SimProcess>> CliSimTest::Sims(const std::vector<Args
     return sims;
 }
 
-std::string CliSimTest::File(const std::string& name, const std::string* text)
+std::string CliSimTest::File(const std::string& name, const std::optional<std::string>& text)
 {
     if (text && !WriteText(scratch_ / name, *text))
         ADD_FAILURE() << "cannot write " << name;

@@ -1,6 +1,5 @@
-// Runs pelta-cli as a child with its output on a pipe (or a pseudo-terminal), collects it
-// within a minute and can signal it once a given text has appeared; CliSimTest gives each
-// test simulators and a scratch folder.
+// Runs pelta-cli as a child on pipes (or a pseudo-terminal) for at most a minute, signalling it once
+// a given text has appeared; CliSimTest gives each test simulators and a scratch folder.
 #pragma once
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -9,6 +8,7 @@
 #include <csignal>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,18 +20,16 @@ using Args = std::vector<std::string>;
 
 struct CliResult {
     int exitCode = -1;       // 128 + signal when it died of one, -1 when it had to be killed
-    std::string out, err;    // out: standard output (and the terminal's output on a pty)
+    std::string out, err;    // on a terminal, out is all the terminal showed
     bool interrupted = false;
 };
 
 struct CliOptions {
     std::string interruptOn;  // when not empty, signals go to the child once its output has this
-    bool terminal = false;    // standard output on a pseudo-terminal instead of a pipe
-    int signal = SIGINT;
-    int signalCount = 1;                      // each one sent after the child took the one before
+    bool terminal = false;    // standard output and error on one pseudo-terminal instead of pipes
+    int signal = SIGINT, signalCount = 1;     // each one sent after the child took the one before
     std::function<void(pid_t)> beforeSignal;  // called with the child's pid before the first one
-    // On a terminal: output suspended (as by Ctrl-S) from before the signals until the child
-    // ended, so that nothing the child does can finish in between.
+    // On a terminal: output suspended (as by Ctrl-S) from the signals on, so nothing can finish.
     bool suspendOutput = false;
 };
 
@@ -44,8 +42,7 @@ protected:
     // More simulators, started together, each "--host ADDR" appended to *cli.
     std::vector<std::unique_ptr<SimProcess>> Sims(const std::vector<Args>& args, Args* cli);
     // name in the test's scratch folder (removed after the test), holding text when given.
-    std::string File(const std::string& name, const std::string* text = nullptr);
-    std::string File(const std::string& name, const std::string& text) { return File(name, &text); }
+    std::string File(const std::string& name, const std::optional<std::string>& text = {});
     // An image of size bytes in which neighbouring records differ.
     std::string Image(size_t size, const std::string& name = "image.bin");
     // The command with --host of sim_.

@@ -1,8 +1,6 @@
 #!/usr/bin/env bash
-# The Russian catalogue is complete and keeps every placeholder: each message the programs pass
-# to a translation call, name as a kMsg constant or mark translatable in the interface file
-# has a translation that is neither empty nor fuzzy, and every translation has the ^0..^9 of
-# its message id.
+# Every message passed to a translation call, named as a kMsg constant or marked translatable in
+# the interface file has a Russian translation, neither empty nor fuzzy, with its id's ^0..^9.
 set -euo pipefail
 src=$1
 work=$(mktemp -d)
@@ -29,7 +27,6 @@ for f in "$po" "$work/merged.po"; do
 done
 if [ "$fail" -ne 0 ]; then
   echo "messages without a finished Russian translation (add them to $po):"
-  # Each entry without its header: where it is used, then its id.
   msgattrib --untranslated --no-obsolete "$work/merged.po" | sed '1,/^$/d'
   msgattrib --only-fuzzy --no-obsolete "$work/merged.po" | sed '1,/^$/d'
 fi

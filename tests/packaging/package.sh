@@ -28,8 +28,7 @@ if [ "$mode" = contents ]; then
   done
   if grep -E 'settings\.xml|/res/|/po/' "$out/contents"; then fail "build-tree files in the package"; fi
   command -v lintian >/dev/null || fail "lintian is missing (bash scripts/deps.sh installs it)"
-  lintian --fail-on error "$deb" | tee "$out/lintian" ||
-    fail "lintian reports errors"
+  lintian --fail-on error "$deb" | tee "$out/lintian" || fail "lintian reports errors"
   echo "package ok: $(wc -l <"$out/contents") paths, $(grep -c '^W:' "$out/lintian" || true) lintian warnings"
   exit 0
 fi
