@@ -39,7 +39,7 @@ TEST_F(FaultsTest, CountedAnswerFaultsHitTheNextAnswersOnly) {
     }
 }
 
-TEST_F(FaultsTest, TimingFaultsDelaySilenceAndClose) {
+TEST_F(FaultsTest, TimingAndDiscoveryFaults) {
     StartSim({"-v", "--fault-delay", "300:2", "--fault-transaction", "1"});
     Connect();
     auto start = Clock::now();
@@ -65,9 +65,7 @@ TEST_F(FaultsTest, TimingFaultsDelaySilenceAndClose) {
     }
     Connect();
     EXPECT_EQ(kVersionAnswer, ToHex(client_.Transact(Hex(kVersionRequest))));
-}
 
-TEST_F(FaultsTest, DiscoveryAnswersAndTheirFaults) {
     const Bytes request = Hex("00 7B 00 00 00 0A 00 14 07 06 00 01 00 00 00 08");
     // Without --ip the unit reports the address the request reached.
     const char answer[] = "00 7B 00 00 00 15 00 14 12 11 06 00 01 00 1A 2B 3C 4D 5E 00 00 00 00 7F 00 00 01";

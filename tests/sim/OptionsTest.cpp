@@ -7,13 +7,6 @@
 
 namespace {
 
-ParseResult Parse(std::vector<std::string> args, SimConfig* config, std::string* error) {
-    args.insert(args.begin(), "pelta-sim");
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(&a[0]);
-    return ParseOptions((int)argv.size(), argv.data(), config, error);
-}
-
 TEST(SimOptions, BadOptionsAreRefusedWithAReason) {
     struct Case {
         std::vector<std::string> args;
@@ -26,10 +19,12 @@ TEST(SimOptions, BadOptionsAreRefusedWithAReason) {
         {{"--fault-result", "1:2:3"}, "bad value"},            {{"--fault-id-result", "65536"}, "bad value"},
         {{"--verbose=yes"}, "takes no value"},
     };
-    for (const Case& c : cases) {
+    for (Case& c : cases) {
         SimConfig config;
         std::string error;
-        EXPECT_EQ(ParseResult::kError, Parse(c.args, &config, &error)) << c.args[0];
+        std::vector<char*> argv = {(char*)"pelta-sim"};
+        for (auto& a : c.args) argv.push_back(&a[0]);
+        EXPECT_EQ(ParseResult::kError, ParseOptions((int)argv.size(), argv.data(), &config, &error)) << c.args[0];
         EXPECT_NE(std::string::npos, error.find(c.reason)) << error;
     }
 }
