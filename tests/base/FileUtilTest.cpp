@@ -20,7 +20,6 @@ TEST(FileUtil, PathsKindsAndTrees)
     std::string file = tmp / "file.bin";
     ASSERT_TRUE(WriteText(file, "data") && FileMkDir((tmp / "x").c_str()) == 0);
     std::string root = FullPathGet(tmp.Path().c_str()).Text();
-    ASSERT_EQ(root.back(), '/');
     EXPECT_EQ(FullPathGet((tmp.Path() + "/./x/..").c_str()).Text(), root);
     EXPECT_EQ(FullPathGet(file.c_str()).Text(), root + "file.bin");
     EXPECT_EQ(FullPathGet((tmp / "new.xml").c_str()).Text(), root + "new.xml");
@@ -33,7 +32,6 @@ TEST(FileUtil, PathsKindsAndTrees)
         EXPECT_FALSE(IsDirectory(path.c_str()) || IsRegularFile(path.c_str()) || FileNotExists(path.c_str())) << path;
     EXPECT_FALSE(IsDirectory(file.c_str()) || IsRegularFile(tmp.Path().c_str()) || FileNotExists(file.c_str()));
 
-    // Trees: made, copied, removed, and the failures of each.
     std::string from = tmp / "from", outside = tmp / "outside", to = tmp / "copy/of/tree", top = from + "/top.txt";
     ASSERT_EQ(MakeDirs((from + "/sub/deeper").c_str()), 0);
     ASSERT_EQ(MakeDirs((from + "/empty/").c_str()), 0);
@@ -48,8 +46,7 @@ TEST(FileUtil, PathsKindsAndTrees)
     EXPECT_TRUE(IsDirectory((to + "/empty").c_str()));
     // A link out of the tree: removal takes the link, not what it points at.
     ASSERT_EQ(symlink(outside.c_str(), (to + "/link").c_str()), 0);
-    EXPECT_EQ(RemoveRecurs(to.c_str()), 0);
-    EXPECT_FALSE(IsDirectory(to.c_str()));
+    EXPECT_TRUE(RemoveRecurs(to.c_str()) == 0 && FileNotExists(to.c_str()));
     EXPECT_EQ(ReadText(outside + "/keep.txt"), "keep");
 
     const std::string under = top + "/x";
@@ -66,7 +63,6 @@ TEST(FileUtil, PathsKindsAndTrees)
     EXPECT_EQ(FileCopy(top.c_str(), (tmp / "target").c_str()), 0);
     EXPECT_EQ(ReadText(tmp / "target"), "top");
 
-    // A stream copy takes the rest of its source, in several chunks.
     std::string data(kFileCopyChunk * 2 + 1000, '\0'), in = tmp / "in.bin", out = tmp / "out.bin";
     for (size_t i = 0; i < data.size(); ++i)
         data[i] = (char)(i * 131 + i / 7);

@@ -32,12 +32,6 @@ Values Walk(Quill::ListBase& list)
     EXPECT_EQ((int32_t)values.size(), list.Count());
     return values;
 }
-
-void Fill(Items& list, Values values)
-{
-    for (int v : values)
-        list.Add(new Item(v));
-}
 }  // namespace
 
 // Random edits, each index one out of range on either side as often as inside, against a vector.
@@ -77,7 +71,8 @@ TEST(List, EditsMatchAVectorAndTheCursorWalksOneStepPerElement)
                 break;
             case 4: {  // behind the element, behind the last when absent
                 Items other;
-                Fill(other, {next, next + 1});
+                other.Add(new Item(next));
+                other.Add(new Item(next + 1));
                 list.SpliceAfter(at, other);
                 model.insert(model.begin() + (inside ? i + 1 : n), {next, next + 1});
                 next += 2;
@@ -106,12 +101,13 @@ TEST(List, EditsMatchAVectorAndTheCursorWalksOneStepPerElement)
     }
     EXPECT_EQ(Item::alive, 0);  // the destructor deleted every element
     Items list;
-    Fill(list, {1, 2});
+    list.Add(new Item(1));
+    list.Add(new Item(2));
     std::unique_ptr<Item> kept[] = {std::unique_ptr<Item>(list.GetAt(0)), std::unique_ptr<Item>(list.GetAt(1))};
     list.Clear(false);
     EXPECT_TRUE(list.Count() == 0 && !list.Head() && !list.Cursor());
     EXPECT_EQ(Item::alive, 2);  // still alive, owned by kept
-    Fill(list, {5});
+    list.Add(new Item(5));
     EXPECT_EQ(Walk(list), (Values{5}));
 
     // Indexed walks both ways take one step per element: restarting from the head would take

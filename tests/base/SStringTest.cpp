@@ -5,17 +5,8 @@
 
 #include "base/SString.h"
 
-namespace {
-void ExpectInvariants(const SString& s, const char* expected)
-{
-    EXPECT_STREQ(s.Text(), expected);
-    EXPECT_TRUE(s.RawText() ? s.Length() <= s.Capacity() && s.RawText()[s.Length()] == '\0' : s.Capacity() == 0);
-}
-}  // namespace
-
 TEST(SString, GrowthRule)
 {
-    // Capacity/step after 1, 63, 64, 127 and 1000 characters appended one at a time.
     SString s;
     std::string expected, seen;
     for (uint32_t i = 1; i <= 1000; ++i) {
@@ -24,7 +15,8 @@ TEST(SString, GrowthRule)
         if (i == 1 || i == 63 || i == 64 || i == 127 || i == 1000)
             seen += std::to_string(s.Capacity()) + "/" + std::to_string(s.Step()) + " ";
     }
-    ExpectInvariants(s, expected.c_str());
+    EXPECT_STREQ(s.Text(), expected.c_str());
+    EXPECT_TRUE(s.Length() <= s.Capacity() && s.RawText()[s.Length()] == '\0');
     EXPECT_EQ(seen, "65/64 65/64 128/64 191/64 1079/256 ");
     SString big;
     big.Append(std::string(1000, 'x').c_str());
@@ -54,7 +46,8 @@ TEST(SString, AssignInsertDelete)
         SString t("abcd");
         t.Insert(c.position, c.insert);
         t.Delete(c.position, c.count);
-        ExpectInvariants(t, c.expected);
+        EXPECT_STREQ(t.Text(), c.expected) << c.position << " " << c.insert << " " << c.count;
+        EXPECT_TRUE(t.Length() <= t.Capacity() && t.RawText()[t.Length()] == '\0') << c.expected;
     }
 }
 
