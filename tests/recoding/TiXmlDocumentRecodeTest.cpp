@@ -23,7 +23,6 @@ std::string Declared(const char* encoding)
     return std::string("<?xml version=\"1.0\" encoding=\"") + encoding + "\" ?>\n";
 }
 
-// What a loaded document holds, independent of how it was printed.
 std::string Seen(const TiXmlDocument& doc)
 {
     const TiXmlElement* group = doc.RootElement() ? doc.RootElement()->FirstChildElement() : nullptr;
@@ -93,7 +92,6 @@ TEST(TiXmlDocumentRecode, LoadsFromAndSavesToTheDeclaredEncoding)
     EXPECT_EQ(bytes.substr(0, bytes.find('\n') + 1), Declared("X-SWD-CYRILLIC"));
     TiXmlDocumentRecode copy(named), assigned(kDocEncodingNone);
     ASSERT_TRUE((assigned = copy).LoadFile(out.c_str(), false));
-    EXPECT_EQ(assigned.MemoryEncoding(), kDocEncodingUTF8);
     EXPECT_EQ(Seen(assigned), kSeen);
 
     // Out-of-range file encoding: the memory page is used; no declaration: one is made.
@@ -108,21 +106,17 @@ TEST(TiXmlDocumentRecode, FailuresKeepTheLibraryError)
 {
     TempDir dir;
     TiXmlDocumentRecode doc(kDocEncodingUTF8);
-    EXPECT_FALSE(doc.LoadFile((dir / "missing.xml").c_str(), false));
-    EXPECT_EQ(doc.ErrorId(), TiXmlBase::TIXML_ERROR_OPENING_FILE);
-    EXPECT_FALSE(doc.LoadFile(dir.Path().c_str(), false)) << "a folder opens but cannot be read";
-    EXPECT_EQ(doc.ErrorId(), TiXmlBase::TIXML_ERROR_OPENING_FILE);
+    for (const std::string& path : {dir / "missing.xml", dir.Path()})  // a folder opens but cannot be read
+        EXPECT_TRUE(!doc.LoadFile(path.c_str(), false) && doc.ErrorId() == TiXmlBase::TIXML_ERROR_OPENING_FILE) << path;
     const std::string decl = "<?xml version=\"1.0\" encoding=\"utf-8\"?>";
     const struct {
         const char* name;
         std::string text;
         bool refused;
     } cases[] = {
-        {"cut 2-byte", decl + "<a>\xD0", true},
-        {"cut 3-byte", decl + "<a>\xE2\x84", true},
+        {"cut 2-byte", decl + "<a>\xD0", true}, {"cut 3-byte", decl + "<a>\xE2\x84", true},
         {"cut 4-byte", "<?xml version='1.0'?><a>\xF0\x9F\x98", true},
-        {"bad middle byte", decl + "<a>\xFF</a>", true},
-        {"byte order mark", "\xEF\xBB\xBF<a>\xC0", true},
+        {"bad middle byte", decl + "<a>\xFF</a>", true}, {"byte order mark", "\xEF\xBB\xBF<a>\xC0", true},
         {"empty encoding", "<?xml version=\"1.0\" encoding=\"\"?><a>\xD0", true},
         {"NUL inside", decl + std::string("<a>\0</a>", 8), true},
         {"declaration after a comment", "<!-- <?xml encoding=\"cp1251\"?> --><?xml version=\"1.0\"?><a\xE0", true},

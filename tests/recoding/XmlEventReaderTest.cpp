@@ -54,7 +54,7 @@ Ev Events(const std::string& xml, int handlers = 0, uint32_t options = 0, int ex
     return events;
 }
 
-TEST(XmlEventReader, EventSequences)
+TEST(XmlEventReader, EventSequencesAndMalformedInput)
 {
     struct Case {
         const char* xml;
@@ -75,7 +75,6 @@ TEST(XmlEventReader, EventSequences)
         {"<t>  two  words  </t>", 0, kXmlReadKeepWhiteSpace, {"start t", "text [ two words ]", "end t", "eod"}},
         {"<a>\n\t <b/>\n</a>", 0, 0, {"start a", "start b", "end b", "end a", "eod"}},
         {"<a>\n <b/></a>", 0, kXmlReadKeepWhiteSpace, {"start a", "text [ ]", "start b", "end b", "end a", "eod"}},
-        // Unterminated comments and CDATA sections take the rest.
         {"<a>x</a><!-- open comment <b/>", 0, 0, {"start a", "text [x]", "end a", "eod"}},
         {"<a><![CDATA[ open <b/>", 0, 0, {"start a", "eod"}},
         {"\xEF\xBB\xBF<a/>", 0, 0, {"start a", "end a", "eod"}},   // a byte-order mark is no text
@@ -87,6 +86,9 @@ TEST(XmlEventReader, EventSequences)
     };
     for (const Case& c : cases)
         EXPECT_EQ(Events(c.xml, c.handlers, c.options, c.result), c.events) << c.xml;
+    for (const char* xml : {"<a", "<a b='1", "<a b=", "<", "</", "<!DOCTYPE x", "<a><!bogus", "< a>", "<a b=\"1\"\n",
+                            "<?xml version='1.0'", "<\xD0", "<a x='&#x4", "<>"})
+        EXPECT_EQ(Events(xml, 0, 0, kXmlReadMalformed, kCodepageWindows1251).back(), "eod") << xml;
 }
 
 TEST(XmlEventReader, Entities)
@@ -96,8 +98,7 @@ TEST(XmlEventReader, Entities)
         {"<t>&unknown; &#x; &#xZZ; &#12a; &# ; &amp</t>", "&unknown; &#x; &#xZZ; &#12a; &# ; &amp"},
         {"<t>&#x141;&#x39;&#x2F;&#65&#66;</t>", "A9/&#65B"},  // only the low 8 bits count
         // A reference to byte 0 gives that byte, and the handler's text ends there.
-        {"<t>a&#0;b</t>", "a"},
-        {"<t>a&#x100;b</t>", "a"},
+        {"<t>a&#0;b</t>", "a"}, {"<t>a&#x100;b</t>", "a"},
         // Longer than the 16 characters looked at for a name: the digits still decide.
         {"<t>&#00000000000000065;&#x000000000000000042;</t>", "AB"},
         {"<t>&#0000000000000000065a;</t>", "&#0000000000000000065a;"},
@@ -126,7 +127,6 @@ TEST(XmlEventReader, EncodingFollowsTheDeclarationForOneParse)
         events.clear();
         EXPECT_EQ(r.ParseText("<a>ё</a>"), kXmlReadOk);
         EXPECT_EQ(events[1], "text [ё]");
-        // Without following the declaration the bytes pass unchanged.
         r.SetCodepages(kCodepageUTF8, kCodepageUTF8, false);
         events.clear();
         EXPECT_EQ(r.ParseText(xml.c_str()), kXmlReadOk);
@@ -167,13 +167,6 @@ TEST(XmlEventReader, Base64TargetTakesWholeGroupsOfFourOnce)
     }
 }
 
-TEST(XmlEventReader, MalformedInputFailsCleanly)
-{
-    for (const char* xml : {"<a", "<a b='1", "<a b=", "<", "</", "<!DOCTYPE x", "<a><!bogus", "< a>", "<a b=\"1\"\n",
-                            "<?xml version='1.0'", "<\xD0", "<a x='&#x4", "<>"})
-        EXPECT_EQ(Events(xml, 0, 0, kXmlReadMalformed, kCodepageWindows1251).back(), "eod") << xml;
-}
-
 TEST(XmlEventReader, ParseFileCountsLines)
 {
     TempDir dir;
@@ -188,9 +181,8 @@ TEST(XmlEventReader, ParseFileCountsLines)
     EXPECT_EQ(bs, 1);
     EXPECT_EQ(r.Line(), 3u);
     EXPECT_NE(std::string(r.ErrorText()).find("line 4"), std::string::npos) << r.ErrorText();
-    EXPECT_EQ(r.ParseFile((dir / "missing.xml").c_str()), kXmlReadCannotOpen);
-    EXPECT_STRNE(r.ErrorText(), "");
-    EXPECT_EQ(r.ParseFile(dir.Path().c_str()), kXmlReadCannotOpen) << "a directory is not a file";
+    for (const std::string& path : {dir / "missing.xml", dir.Path()})  // a directory is not a file
+        EXPECT_TRUE(r.ParseFile(path.c_str()) == kXmlReadCannotOpen && *r.ErrorText()) << path;
     EXPECT_TRUE(r.ParseFile(nullptr) == kXmlReadOk && !*r.ErrorText()) << "a new parse forgets the last one's error";
     EXPECT_TRUE(r.Line() == 0 && r.ParseText(nullptr) == kXmlReadOk);
     using X = XmlEventReader;

@@ -85,7 +85,6 @@ TEST(XmlStreamWriter, Base64AndWrappedTextKeepTheirLines)
     b.Base64(std::string(58, '\0').data(), 58);  // 57 bytes fill a line
     EXPECT_EQ(Out(b), "<d>\n\tYWJj\n\tYQ==\n\tYWI=\n\tAP/+\n\t" + std::string(kXmlBase64LineLength, 'A') + "\n\tAA==");
 
-    // Wrapped text breaks at a blank once past the column; unwrapped text stays on one line.
     std::string words, single;
     for (int i = 0; i < 40; ++i) {
         words += "word" + std::to_string(i) + "   ";
