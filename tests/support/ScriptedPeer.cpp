@@ -67,11 +67,6 @@ bool ScriptedPeer::Start()
     return listener_ != -1;
 }
 
-bool ScriptedPeer::Finish(int timeoutMs)
-{
-    return WaitUntil([this] { return done_.load(); }, timeoutMs);
-}
-
 std::vector<std::string> ScriptedPeer::Problems()
 {
     std::lock_guard<std::mutex> lock(mutex_);

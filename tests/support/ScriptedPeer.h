@@ -1,6 +1,5 @@
-// A TCP peer on 127.0.0.1 (ephemeral port) that plays one script per accepted connection:
-// expect exact bytes, answer scripted bytes, pause, close, reset. Every difference from the
-// script (wrong or unexpected bytes, a missing connection) is kept as a problem text.
+// A TCP peer on 127.0.0.1 (ephemeral port) that plays one script per accepted connection and keeps
+// every difference from it (wrong or unexpected bytes, a missing connection) as a problem text.
 // Also the byte and loopback socket helpers the socket tests share.
 #pragma once
 #include <atomic>
@@ -52,10 +51,8 @@ public:
     bool Start();
     std::string HostPort() const { return "127.0.0.1:" + std::to_string(port_); }
     // Waits (at most timeoutMs) until every script has run and its client has gone.
-    bool Finish(int timeoutMs = 20000);
+    bool Finish(int timeoutMs = 20000) { return WaitUntil([this] { return done_.load(); }, timeoutMs); }
     std::vector<std::string> Problems();
-    // One connection on which the peer stays silent until the client goes.
-    static std::vector<Script> SilentConnection() { return std::vector<Script>(1); }
 
 private:
     void Run();
