@@ -1,8 +1,7 @@
-// The answer side of the Modbus client under any input. The first byte picks the request (bits
-// 0-2: ModbusRequest), a second attempt (bit 3), the RTU layout (bit 6) and a time-out before the
-// end of the stream (bit 7); the second the piece sizes; the third when the user stops (below 200: never);
-// the rest is what the unit answers. ModbusAnswerFault names the first broken rule: the
-// libFuzzer entry aborts on it, modbus_tests runs it over seeded random answers.
+// The answer side of the Modbus client under any input. Byte 0: the request (bits 0-2: ModbusRequest),
+// a second attempt (bit 3), the RTU layout (bit 6), a time-out before the end of the stream (bit 7);
+// byte 1: the piece sizes; byte 2: when the user stops (below 200: never); the rest: the unit's answer.
+// ModbusAnswerFault names the first broken rule: the fuzzer aborts on it, modbus_tests runs it too.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>

@@ -1,12 +1,10 @@
-// The Modbus client against a scripted peer: the exact request bytes of each request, every
-// result code and message, the drain and retry lines where they belong; seeded random answers.
-#include <cstring>
+// The Modbus client's request bytes, results, lines and bytes read against scripted peers; random answers.
 #include <gtest/gtest.h>
 #include <random>
 #include "channels/TalkChannel_TCP.h"
 #include "modbus/Modbus.h"
+#include "tests/support/RecordFrames.h"
 #include "tests/support/RecordingOwner.h"
-#include "tests/support/ScriptedPeer.h"
 
 std::string ModbusAnswerFault(const uint8_t* data, size_t size, ModbusResult* result);
 ModbusStatus ModbusRequest(TalkChannel* channel, int request, uint8_t* out, int attempts, bool rtu, bool quiet,
@@ -14,11 +12,7 @@ ModbusStatus ModbusRequest(TalkChannel* channel, int request, uint8_t* out, int 
 
 namespace {
 
-// Modbus TCP frame to or from unit 1: MBAP header (length = data + 2), unit, function, data.
-Bytes Frame(uint8_t function, const Bytes& data)
-{
-    return Concat({{0, (uint8_t)kModbusTransactionId, 0, 0, 0, (uint8_t)(data.size() + 2), 1, function}, data});
-}
+Bytes Frame(uint8_t function, const Bytes& data) { return RecordFrame(function, data, 1); }   // unit 1
 Bytes Set(Bytes b, size_t at, uint8_t value) { return b[at] = value, b; }
 std::string Wrong(const char* field, const char* want, const char* read)
 {
@@ -45,8 +39,7 @@ struct Case {
     const char* name;
     ScriptedPeer::Script script;
     std::string outcome;   // result, exception, the bytes read and the log lines
-    int request = kRegs;
-    int attempts = 1, flags = 0, stopAfterPolls = -1;
+    int request = kRegs, attempts = 1, flags = 0, stopAfterPolls = -1;
 };
 
 std::vector<Case> Cases()
@@ -126,14 +119,11 @@ TEST(Modbus, ResultLogAndBytesOfEveryCase)
         owner.Clear();
         owner.stopAfterPolls = c.stopAfterPolls;
         owner.talkLog = c.flags & kTalkLog;
-        uint8_t destination[256];
-        memset(destination, 0xEE, sizeof destination);
-        const ModbusTimeouts shortWaits = {c.outcome[0] == '6' ? 1 : 3, 10, 0, 10};   // shorter where nothing comes
-        ModbusStatus st = ModbusRequest(&channel, c.request, destination, c.attempts, c.flags & kRtu, c.flags & kQuiet,
-                                        shortWaits);
-        // "<result> <exception>", the bytes of the destination up to the first unwritten one, the log.
+        std::vector<uint8_t> out(256, 0xEE);   // 0xEE: not written
+        ModbusStatus st = ModbusRequest(&channel, c.request, out.data(), c.attempts, c.flags & kRtu, c.flags & kQuiet,
+                                        {c.outcome[0] == '6' ? 1 : 3, 10, 0, 10});   // shorter where nothing comes
         std::string outcome = std::to_string(st.result) + " " + std::to_string(st.exception);
-        for (const uint8_t* at = destination; *at != 0xEE; at++) outcome += " " + HexText(at, 1).substr(0, 2);
+        for (const uint8_t* at = out.data(); *at != 0xEE; at++) outcome += " " + HexText(at, 1).substr(0, 2);
         for (const std::string& line : owner.Styled()) outcome += "\n" + line;
         EXPECT_EQ(outcome, c.outcome);
         channel.Close();
@@ -142,8 +132,8 @@ TEST(Modbus, ResultLogAndBytesOfEveryCase)
     }
 }
 
-// Seeded random answers to each request: the right one, one byte changed, cut short, longer, an
-// exception or noise, in random pieces, with and without a stop (the rules: FuzzModbusAnswer.cpp).
+// Seeded random answers to each request, in random pieces, with and without a stop (the rules and
+// the input layout: FuzzModbusAnswer.cpp).
 TEST(Modbus, RandomAnswersKeepEveryRule)
 {
     const Bytes valid[] = {Frame(3, Hex("04 01 02 03 04")), Frame(20, Concat({Hex("12 11 06"), Bytes(16, 0x5A)})),

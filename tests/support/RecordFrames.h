@@ -1,12 +1,12 @@
-// Modbus TCP file-record frames of unit 0 with the tool's transaction identifier (one
-// sub-request of reference type 6), as scripted peers expect and answer them.
+// Modbus TCP frames with the tool's transaction identifier; the file-record ones (unit 0, one
+// sub-request of reference type 6) as scripted peers expect and answer them.
 #pragma once
 #include "modbus/Modbus.h"
 #include "tests/support/ScriptedPeer.h"
 
-inline Bytes RecordFrame(uint8_t function, const Bytes& data)
+inline Bytes RecordFrame(uint8_t function, const Bytes& data, uint8_t unit = 0)
 {
-    return Concat({{0, (uint8_t)kModbusTransactionId, 0, 0, 0, (uint8_t)(data.size() + 2), 0, function}, data});
+    return Concat({{0, (uint8_t)kModbusTransactionId, 0, 0, 0, (uint8_t)(data.size() + 2), unit, function}, data});
 }
 
 // A read of `registers` registers of (file, rec) from the first register.

@@ -4,10 +4,7 @@
 RunnerOptions FastOptions()
 {
     RunnerOptions options;
-    options.timeouts.readWindowSec = 1;
-    options.timeouts.pollWaitMs = 10;
-    options.timeouts.drainQuietSec = 1;
-    options.timeouts.retryWaitMs = 20;
+    options.timeouts = {1, 10, 1, 20};   // read window and drain quiet in seconds, poll and retry waits in ms
     options.channelFactory = [](TalkChannelExtI* owner) -> TalkChannel* { return new TalkChannel_TCP(owner, "", 500); };
     return options;
 }

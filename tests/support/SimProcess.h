@@ -1,7 +1,6 @@
-// Test helper: pelta-sim as a child process, started as [launcher...] <binary> --listen
-// 127.0.0.1 --port 0 --udp-port 0 <extra arguments...> (later options win). Start() waits at
-// most 10 s for "pelta-sim: listening tcp 127.0.0.1:40123 udp 127.0.0.1:40124" and takes the
-// ports from it; a thread keeps draining stdout+stderr, so verbose logging never blocks.
+// pelta-sim as a child process: [launcher...] <binary> --listen 127.0.0.1 --port 0 --udp-port 0
+// <extra arguments...> (later options win). Start() waits at most 10 s for its "listening tcp" line
+// and takes the ports from it; a thread keeps draining stdout+stderr, so verbose logging never blocks.
 // The binary: $PELTA_SIM, else $PELTA_BIN_DIR/pelta-sim, else pelta-sim beside the test.
 #pragma once
 #include <sys/types.h>
