@@ -38,7 +38,6 @@ void SweepStale()
         closedir(dir);
 }
 
-// Every interface that can broadcast lies in 10.77.0.0/16, and there is one.
 bool OnlyTestInterfaces(std::string* seen)
 {
     int count = 0;
@@ -53,17 +52,13 @@ bool OnlyTestInterfaces(std::string* seen)
     return ok;
 }
 
-// Unit n in namespace un: u1, u2 on segment A, u3 on segment B; u2 with another configured IP.
-std::vector<std::string> Unit(int n)
-{
-    const std::string d = std::to_string(n);
-    std::vector<std::string> args = {"u" + d, "--mac", "02:00:00:00:00:0" + d, "--id", "Unit" + d, "--version", "1.0.0." + d};
-    if (n == 2)
-        args.insert(args.end(), {"--ip", "192.168.5.5"});
-    return args;
-}
-
-const DiscoveryCase kCase = {"three units on two segments", {Unit(1), Unit(2), Unit(3)}, AppState::Succeeded,
+// Each unit's namespace first: u1, u2 on segment A, u3 on segment B; u2 with another configured IP.
+const DiscoveryCase kCase = {"three units on two segments",
+                             {{"u1", "--mac", "02:00:00:00:00:01", "--id", "Unit1", "--version", "1.0.0.1"},
+                              {"u2", "--mac", "02:00:00:00:00:02", "--id", "Unit2", "--version", "1.0.0.2", "--ip",
+                               "192.168.5.5"},
+                              {"u3", "--mac", "02:00:00:00:00:03", "--id", "Unit3", "--version", "1.0.0.3"}},
+                             AppState::Succeeded,
                              {"10.77.0.1 10.77.0.1 02:00:00:00:00:01 Unit1 1.0.0.1",
                               "10.77.0.2 192.168.5.5 02:00:00:00:00:02 Unit2 1.0.0.2",
                               "10.77.1.1 10.77.1.1 02:00:00:00:00:03 Unit3 1.0.0.3"},

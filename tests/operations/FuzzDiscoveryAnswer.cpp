@@ -1,8 +1,6 @@
-// libFuzzer entry for the answer side of discovery. The input is a run of datagrams, each a
-// length byte and that many bytes (255: a 300-byte datagram of the next byte), which a loopback
-// socket sends to the broadcast channel; phase one then takes them through the channel and the
-// Modbus transaction and builds its records. The channel sends its request nowhere (no
-// interface) and does not block, so an empty queue reads as the time-out that ends the phase.
+// libFuzzer entry for discovery's answers: datagrams, each a length byte and that many bytes
+// (255: 300 bytes of the next byte), sent over loopback to the broadcast channel of phase one. Its
+// request goes nowhere (no interface) and it does not block: an empty queue ends the phase.
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -68,8 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     talk.timeouts = ModbusTimeouts{0, 0, 0, 0};
     Quill::List<DFIND_DevInfo> units;
     const bool duplicate = runner.DFIND_Collect(talk, channel, units);
-    // Only a whole answer makes a record, every record came from this host, a second one is a
-    // duplicate.
+    // Only a whole answer makes a record, every record came from this host, a second is a duplicate.
     bool sane = (size_t)units.Count() <= whole && duplicate == (units.Count() > 1);
     for (int32_t i = 0; i < units.Count(); ++i)
         sane = sane && units.GetAt(i)->row == i && units.GetAt(i)->ipConnect == "127.0.0.1" &&
