@@ -103,7 +103,7 @@ const EncodeCase kEncodeCases[] = {
     {"Integer", 2, 2, 0, "", "1", "00 00 00 00 00 00", nullptr, "Assert: Overflow regCount"},
 };
 
-TEST(SettingsCodec, DecodeAndEncode)
+TEST(SettingsCodec, DecodeAndEncodeWithAndWithoutData)
 {
     for (const DecodeCase& c : kDecodeCases) {
         SCOPED_TRACE(std::string(c.type) + " " + c.extra + " " + c.data);
@@ -116,7 +116,6 @@ TEST(SettingsCodec, DecodeAndEncode)
         EXPECT_EQ(c.values, ValuesOf(element));
     }
     for (const EncodeCase& c : kEncodeCases) {
-
         SCOPED_TRACE(std::string(c.type) + " " + c.extra + " " + c.values);
         RecordingUi ui;
         OperationRunner runner(&ui);
@@ -127,16 +126,10 @@ TEST(SettingsCodec, DecodeAndEncode)
         ValuesPut(element, c.values);
         Bytes buffer = Hex(c.before);
         EXPECT_EQ(c.after != nullptr, DS_XML2DevData(element, (int32_t)buffer.size() / 2, buffer.data(), &runner));
-        if (c.after) {
-            EXPECT_EQ(Hex(c.after), buffer);
-        }
+        EXPECT_EQ(c.after ? Hex(c.after) : buffer, buffer);
         EXPECT_EQ(c.error ? std::vector<std::string>{c.error} : std::vector<std::string>{}, ui.Texts());
         EXPECT_EQ(c.error ? LogStyleError : -1, ui.StyleOf(c.error ? c.error : "-"));
     }
-}
-
-TEST(SettingsCodec, NoDataNoCountNoSetting)
-{
     SettingsFixture f;
     TiXmlElement* element = LoadOne(f, "Integer", 1, 1, 0, "");
     TiXmlElement plain("scalar");

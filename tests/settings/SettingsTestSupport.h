@@ -9,18 +9,21 @@
 #include "settings/SettingsXml.h"
 #include "tests/base/TempDir.h"
 
+template <class List, class Text>
+std::string Join(const List& list, const char* separator, Text text)
+{
+    std::string out;
+    for (const auto& item : list)
+        out += (out.empty() ? "" : separator) + std::string(text(item));
+    return out;
+}
+
 class RecordingSettingsUi : public SettingsUiI {
 public:
     void MsgBox(const SString& text) override { messages.emplace_back(text.Text()); }
     void GroupSelect(const std::vector<int>& path) override { selects.push_back(path); }
     void GroupShown() override { ++shown; }
-    std::string Said() const  // every message, joined by " | "
-    {
-        std::string out;
-        for (const std::string& m : messages)
-            out += (out.empty() ? "" : " | ") + m;
-        return out;
-    }
+    std::string Said() const { return Join(messages, " | ", [](const std::string& m) { return m; }); }
 
     std::vector<std::string> messages;
     std::vector<std::vector<int>> selects;
@@ -69,10 +72,7 @@ inline void ValuesPut(TiXmlElement* element, const std::string& joined)
 
 inline std::string ValuesOf(const TiXmlElement* element)
 {
-    std::string out;
-    for (const SString& v : DS_ValueTexts(element))
-        out += (out.empty() ? "" : ",") + std::string(v.Text());
-    return DS_Values(element) ? out : "<none>";
+    return DS_Values(element) ? Join(DS_ValueTexts(element), ",", [](const SString& v) { return v.Text(); }) : "<none>";
 }
 
 // "gid title(children);" for every group.
@@ -86,10 +86,7 @@ inline std::string Tree(const std::vector<DS_Group>& groups)
 
 inline std::string NamesOf(const std::vector<TiXmlElement*>& settings)
 {
-    std::string names;
-    for (TiXmlElement* e : settings)
-        names += (names.empty() ? "" : " ") + std::string(DS_Description(e));
-    return names;
+    return Join(settings, " ", DS_Description);
 }
 
 // A model with its recording front end and scratch folder.
