@@ -9,8 +9,6 @@
 #include "tests/settings/SettingsTestSupport.h"
 
 namespace {
-const std::string kNone = "<none>";
-
 // The setting of group 1 at file 21, record 0; extra is its attributes, or its children when
 // it starts with '<'. Null when the loader refused it.
 TiXmlElement* LoadOne(SettingsFixture& f, const char* type, int offset, int count, int byte, const std::string& extra)
@@ -27,7 +25,7 @@ struct DecodeCase {
     int offset, count, byte;
     const char* extra;
     const char* data;                 // the whole record, register 0 (the mark) first
-    std::string values;  // kNone: the setting is left without values
+    std::string values;  // "<none>": the setting is left without values
     bool ok;
 };
 
@@ -54,13 +52,13 @@ const DecodeCase kDecodeCases[] = {
     {"String", 1, 2, 0, "", "00 01 41 00 42 43", "A", true},
     {"String", 1, 1, 0, "", "00 01 98 41", "?A", true},  // 0x98 is undefined in the code page
     {"StringArray", 1, 2, 0, "<indexes>a,b</indexes>", "00 01 41 42 43 00", "AB,C", true},
-    {"Integer", 1, 1, 0, "", "00 00 00 05", kNone, true},  // record marks other than 1: not available
+    {"Integer", 1, 1, 0, "", "00 00 00 05", "<none>", true},  // record marks other than 1: not available
     {"Integer", 0, 1, 0, "", "00 01 00 05", "1", true},
     {"String", 1, 0, 0, "", "00 01 41 42", "", true},
-    {"Integer", 1, 2, 0, "", "00 01 00 05", kNone, false},  // past the data
-    {"Integer", 1, 1, 3, "", "00 01 00 05", kNone, false},
-    {"Integer", -1, 1, 0, "", "00 01 00 05", kNone, false},
-    {"Integer", 1, -1, 0, "", "00 01 00 05", kNone, false},
+    {"Integer", 1, 2, 0, "", "00 01 00 05", "<none>", false},  // past the data
+    {"Integer", 1, 1, 3, "", "00 01 00 05", "<none>", false},
+    {"Integer", -1, 1, 0, "", "00 01 00 05", "<none>", false},
+    {"Integer", 1, -1, 0, "", "00 01 00 05", "<none>", false},
 };
 
 struct EncodeCase {
@@ -139,7 +137,7 @@ TEST(SettingsCodec, DecodeAndEncodeWithAndWithoutData)
         TiXmlElement* e = i < 2 ? element : &plain;
         ValuesPut(e, "1");
         EXPECT_TRUE(DS_DevAnsw2XML_th(e, i ? 2 : 0, i == 1 ? nullptr : data.data()));
-        EXPECT_EQ(kNone, ValuesOf(e)) << i;
+        EXPECT_EQ("<none>", ValuesOf(e)) << i;
     }
     EXPECT_TRUE(DS_DevAnsw2XML_th(nullptr, 2, data.data()));
     // Encoding without a buffer, registers or record does nothing; without values it fails.

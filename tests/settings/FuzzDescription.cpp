@@ -1,13 +1,9 @@
 // libFuzzer entry for the description loader: any bytes as a description file, then what a
 // loaded description goes through at once (record parsing, the grouping check, showing every
-// group, the device-write check of all settings). Messages are dropped.
-#include "settings/DeviceSettings.h"
+// group, the device-write check of all settings).
+#include "tests/settings/SettingsTestSupport.h"
 
 namespace {
-struct QuietUi : SettingsUiI {
-    void MsgBox(const SString&) override {}
-};
-
 void ShowEveryGroup(DeviceSettings& model, const std::vector<DS_Group>& groups, std::vector<int>& path)
 {
     for (size_t i = 0; i < groups.size(); ++i) {
@@ -25,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FILE* file = size ? fmemopen(const_cast<uint8_t*>(data), size, "rb") : nullptr;
     if (!file)
         return 0;
-    QuietUi ui;
+    RecordingSettingsUi ui;
     DeviceSettings model(&ui);
     const bool loaded = model.DS_LoadStream(file, "fuzz.xml");
     fclose(file);

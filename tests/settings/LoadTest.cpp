@@ -1,6 +1,5 @@
-// Loading a description: what survives, what is dropped with which message, the groups, the
-// write records and their grouping check, the shown settings; settings files: whole and group
-// export loaded back, a failed save, the fallback to the default description.
+// Loading a description: what is dropped with which message, groups, write records and their
+// grouping check, shown settings; settings files exported, loaded back, and the fallback.
 #include <gtest/gtest.h>
 
 #include "tests/settings/SettingsTestSupport.h"
@@ -133,18 +132,16 @@ TEST(SettingsFiles, ExportsLoadBackWithTheirValuesAndAFailedLoadFallsBack)
     EXPECT_EQ(ReadText(path).find("<!--"), std::string::npos) << ReadText(path);
     EXPECT_EQ(ReadText(path).rfind("<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<device>", 0), 0u) << ReadText(path);
     ASSERT_TRUE(whole.model.DS_Load(path.c_str()));
-    EXPECT_EQ("Ip Port Name Bits", whole.Names());
+    EXPECT_EQ("Ip Port Name Bits/1 Сеть(3 Sub;);2 Misc;", whole.Names() + "/" + Tree(whole.model.Groups()));
     EXPECT_EQ("k<&>\"x 1,0 <none>", ValuesOf(whole.Find("Name")) + " " + ValuesOf(whole.Find("Bits")) + " " +
                                        ValuesOf(whole.Find("Port")));
-    EXPECT_EQ("1 Сеть(3 Sub;);2 Misc;", Tree(whole.model.Groups()));
     EXPECT_STREQ(DS_ChildText(whole.Find("Bits"), "hint"), "two");
 
     ASSERT_TRUE(f.model.DS_Export(false, path.c_str()));  // the shown group, its settings only
     EXPECT_NE(ReadText(path).find("<group gid=\"1\" tab=\"2\" title=\"Сеть\" />"), std::string::npos) << ReadText(path);
     ASSERT_TRUE(group.model.DS_Load(path.c_str()));
-    EXPECT_EQ("Ip Port Bits", group.Names());
-    EXPECT_EQ("10.0.0.7", ValuesOf(group.Find("Ip")));
-    EXPECT_EQ("1 Сеть;", Tree(group.model.Groups()));
+    EXPECT_EQ("Ip Port Bits/10.0.0.7/1 Сеть;",
+              group.Names() + "/" + ValuesOf(group.Find("Ip")) + "/" + Tree(group.model.Groups()));
     EXPECT_STREQ(DS_ChildText(group.model.Document().FirstChildElement("device"), "description"), "test unit");
     f.model.SelectGroup(2, false);
     ASSERT_TRUE(f.model.DS_Export(false, path.c_str()));

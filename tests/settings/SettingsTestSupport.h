@@ -39,8 +39,7 @@ inline std::string Pos(int file, int rec, int offset, int count, int byte = 0)
     return "{\"r\":" + at + ",\"w\":" + at + "}";
 }
 
-// A setting of group gid at a position (Pos or any JSON text); body: the children after
-// "access" and "description".
+// A setting of group gid at pos (Pos or any JSON text); body: its children after "description".
 inline std::string Item(const std::string& name, int gid, const std::string& type, const std::string& pos,
                         const std::string& body = "", const std::string& attrs = "")
 {
@@ -89,7 +88,6 @@ inline std::string NamesOf(const std::vector<TiXmlElement*>& settings)
     return Join(settings, " ", DS_Description);
 }
 
-// A model with its recording front end and scratch folder.
 struct SettingsFixture {
     RecordingSettingsUi ui;
     DeviceSettings model{&ui};

@@ -1,6 +1,5 @@
-// Reading and writing settings through the runner with the model's walks: against the
-// simulator for the whole path, against a scripted unit for exact requests and failures, and
-// the record bodies' own checks.
+// Settings read and written by the model's walks on the runner: the whole path on the simulator,
+// exact requests and failures on a scripted unit, and the record bodies' own checks.
 #include <thread>
 
 #include "base/LogTypes.h"
@@ -59,11 +58,10 @@ protected:
     std::vector<TiXmlElement*> changed;
 };
 
-// Exact requests against a scripted unit: a read record split by another one is asked for
-// twice and a record marked 0 leaves its setting without values; a refused record stops the
-// walk; a record with values carries the password, one whose settings were all unticked the
-// password with bit 15 and zeros as far as its settings reach; a value that cannot be encoded
-// stops the write before its request; a shown group without settings sends nothing.
+// A read record split by another is asked for twice; one marked 0 leaves its setting without
+// values; a refused record stops the walk. A written record carries the password, or with all its
+// settings unticked the password with bit 15 and zeros as far as they reach; a value that cannot
+// be encoded stops the write before its request; a shown group without settings sends nothing.
 TEST_F(TalkTest, RequestsAndFailuresAgainstAScriptedUnit)
 {
     const std::string split = Item("c", 1, "Integer", "{\"r\":{\"file\":21,\"rec\":0,\"offset\":2,\"count\":1},"
