@@ -57,8 +57,7 @@ CliResult CliRun(const Args& args, const CliOptions& options)
         execv(argv[0], argv.data());
         _exit(127);
     }
-    if (out[1] >= 0)
-        close(out[1]);
+    close(out[1]);  // -1 on a terminal
     close(err[1]);
 
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -102,8 +101,7 @@ CliResult CliRun(const Args& args, const CliOptions& options)
             result.interrupted = true;
         }
     }
-    if (suspended >= 0)  // the child is killed below
-        close(suspended);
+    close(suspended);  // the child, if still there, is killed below
     if (live[0] || live[1])
         kill(pid, SIGKILL);
     if (!reaped)

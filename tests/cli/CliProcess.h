@@ -2,7 +2,6 @@
 // a given text has appeared; CliSimTest gives each test simulators and a scratch folder.
 #pragma once
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 #include <sys/types.h>
 
 #include <csignal>
@@ -28,16 +27,14 @@ struct CliOptions {
     std::string interruptOn;  // when not empty, signals go to the child once its output has this
     bool terminal = false;    // standard output and error on one pseudo-terminal instead of pipes
     int signal = SIGINT, signalCount = 1;     // each one sent after the child took the one before
-    std::function<void(pid_t)> beforeSignal;  // called with the child's pid before the first one
-    // On a terminal: output suspended (as by Ctrl-S) from the signals on, so nothing can finish.
-    bool suspendOutput = false;
+    std::function<void(pid_t)> beforeSignal = nullptr;  // called with the child's pid before the first one
+    bool suspendOutput = false;  // on a terminal: output stopped (as by Ctrl-S) from the signals on
 };
 
 CliResult CliRun(const Args& args, const CliOptions& options = {});
 
 class CliSimTest : public ::testing::Test {
 protected:
-    // sim_; a second Start replaces it.
     void Start(const Args& simArgs = {});
     // More simulators, started together, each "--host ADDR" appended to *cli.
     std::vector<std::unique_ptr<SimProcess>> Sims(const std::vector<Args>& args, Args* cli);
@@ -45,8 +42,7 @@ protected:
     std::string File(const std::string& name, const std::optional<std::string>& text = {});
     // An image of size bytes in which neighbouring records differ.
     std::string Image(size_t size, const std::string& name = "image.bin");
-    // The command with --host of sim_.
-    CliResult Run(Args args, const CliOptions& options = {});
+    CliResult Run(Args args, const CliOptions& options = {});  // with --host of sim_
 
     TempDir scratch_;  // before sim_, so that it outlives the simulator
     std::unique_ptr<SimProcess> sim_;

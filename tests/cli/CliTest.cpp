@@ -24,7 +24,6 @@ using ::testing::MatchesRegex;
 using ::testing::Not;
 
 namespace {
-// The text with the "HH:MM:SS  " stamp that starts a line replaced by "~ ".
 std::string Unstamped(const std::string& text)
 {
     return std::regex_replace(text, std::regex("(^|\n)[0-2][0-9]:[0-5][0-9]:[0-5][0-9]  "), "$1~ ");
@@ -59,8 +58,7 @@ TEST(CliArguments, BadArgumentsAndUnreadableImagesExitWithTwoBeforeAnyConnection
         {{"settings-diff", "i.xml", "--host", ""}, "--host ADDR[:PORT] is required"},
         {{"settings-check", "i.xml", "--host", h}, "settings-check works on the file alone, without --host"},
         {{"settings-check", "i.xml", "--group", "10"}, "--group does not apply to settings-check"},
-        // Each would broadcast from this namespace if it were taken: only values that are
-        // refused twice (here and again before the runner starts) are tried.
+        // Each would broadcast from here if taken: only values refused again before the runner starts.
         {{"discover", "--broadcast", "unit7"}, "--broadcast needs an IPv4 address, not 'unit7'"},
         {{"discover", "--broadcast", "0.0.0.0"}, "--broadcast needs an IPv4 address, not '0.0.0.0'"},
         {{"discover", "--broadcast", h, "--port", "65536"}, "--port needs a number from 1 to 65535"},
@@ -73,8 +71,7 @@ TEST(CliArguments, BadArgumentsAndUnreadableImagesExitWithTwoBeforeAnyConnection
         {{"version", "--hosts", scratch / "none.txt"}, "Cannot read the host list"},
         {{"settings-check", "f.xml", "--log", "x.log"}, "do not apply to settings-check"},
         {{"settings-check", "f.xml", "--json"}, "--json does not apply"},
-        // An image that cannot be read is named with the reason alone; a port nothing listens
-        // on, so that a connection attempt would show on standard output.
+        // An unreadable image: the reason alone, and no connection attempt (to a port nothing listens on).
         {{"write-firmware", none, "--host", h + ":1"}, "'" + none + "': No such file or directory"},
         {{"write-loader", scratch.Path(), "--host", h + ":1"}, "'" + scratch.Path() + "': not a regular file"},
         {{"write-firmware", fifo, "--host", h + ":1"}, "'" + fifo + "': not a regular file"},
@@ -97,9 +94,15 @@ TEST(CliArguments, BadArgumentsAndUnreadableImagesExitWithTwoBeforeAnyConnection
 }
 
 using CliTest = CliSimTest;
-TEST_F(CliTest, OneUnitOnAPipeAndATerminalAndHowItFails)
+// Discovery asks 127.0.0.1 alone, with the real receive time-out.
+TEST_F(CliTest, OneUnitOnAPipeAndATerminalDiscoveryAndHowItFails)
 {
-    Start({"--version", "1.2.0.15"});
+    auto discover = [&](Args args, const CliOptions& options = {}) {
+        args.insert(args.begin(), {"discover", "--broadcast", "127.0.0.1", "--port", std::to_string(sim_->UdpPort())});
+        return CliRun(args, options);
+    };
+    // TCP on the discovery port, so that one --port reaches both.
+    Start({"--udp-port", "same", "--mac", "00:1A:2B:3C:4D:5E", "--version", "1.2.0.15"});
     CliResult r = Run({"version"});
     ASSERT_EQ(kOk, r.exitCode) << r.out << r.err;
     // Time stamps are whole seconds: a short read may straddle a second boundary.
@@ -122,12 +125,21 @@ TEST_F(CliTest, OneUnitOnAPipeAndATerminalAndHowItFails)
                 AllOf(HasSubstr("~   Write and check code (record 3:2)\n~   --> 32 bytes:"),
                       Not(HasSubstr("Device talk..."))));
 
-    CliOptions terminal;
-    terminal.terminal = true;
-    r = Run({"write-firmware", Image(12 * 200)}, terminal);
-    ASSERT_EQ(kOk, r.exitCode) << r.out << r.err;
+    r = Run({"write-firmware", Image(12 * 200)}, {"", true});  // on a terminal
     for (const char* part : {"200/200 records", " rec/s ", " left", "\033[1;32mOK\033[0m"})
         EXPECT_THAT(r.out, HasSubstr(part));
+
+    r = discover({});
+    ASSERT_EQ(kOk, r.exitCode) << r.out << r.err;
+    const std::string table =
+        "IP (connect)  IP         MAC                ID      Version\n"
+        "127.0.0.1     127.0.0.1  00:1A:2B:3C:4D:5E  \xD0\x9F\xD0\xB5\xD0\xBB\xD1\x82\xD0\xB0" "1  1.2.0.15\n";
+    EXPECT_THAT(r.out, ::testing::EndsWith(table));
+    EXPECT_THAT(r.out, AllOf(HasSubstr("Device founded on address 127.0.0.1\n"), HasSubstr("Find devices end: OK.")));
+
+    r = discover({}, {"Device founded on address"});
+    EXPECT_EQ(kAborted, r.exitCode) << r.out << r.err;
+    EXPECT_THAT(r.out, HasSubstr("Find devices end: ABORTED."));
 
     const struct {
         Args sim, cli;
@@ -145,31 +157,6 @@ TEST_F(CliTest, OneUnitOnAPipeAndATerminalAndHowItFails)
         EXPECT_EQ(kFailed, r.exitCode) << r.out << r.err;
         EXPECT_THAT(r.out, AllOf(HasSubstr(c.line), HasSubstr(" end: ERROR. Elapsed time: ")));
     }
-}
-
-// discover against the simulator on loopback: the request goes to 127.0.0.1 alone, with the
-// real receive time-out.
-TEST_F(CliTest, DiscoverPrintsTheTableOrJsonLinesAndStopsOnCtrlC)
-{
-    auto discover = [&](Args args, const CliOptions& options = {}) {
-        args.insert(args.begin(), {"discover", "--broadcast", "127.0.0.1", "--port", std::to_string(sim_->UdpPort())});
-        return CliRun(args, options);
-    };
-    // TCP on the discovery port, so that one --port reaches both.
-    Start({"--udp-port", "same", "--mac", "00:1A:2B:3C:4D:5E", "--version", "1.2.0.15"});
-    CliResult r = discover({});
-    ASSERT_EQ(kOk, r.exitCode) << r.out << r.err;
-    const std::string table =
-        "IP (connect)  IP         MAC                ID      Version\n"
-        "127.0.0.1     127.0.0.1  00:1A:2B:3C:4D:5E  \xD0\x9F\xD0\xB5\xD0\xBB\xD1\x82\xD0\xB0" "1  1.2.0.15\n";
-    EXPECT_THAT(r.out, ::testing::EndsWith(table));
-    EXPECT_THAT(r.out, AllOf(HasSubstr("Device founded on address 127.0.0.1\n"), HasSubstr("Find devices end: OK.")));
-
-    CliOptions stop;
-    stop.interruptOn = "Device founded on address";
-    r = discover({}, stop);
-    EXPECT_EQ(kAborted, r.exitCode) << r.out << r.err;
-    EXPECT_THAT(r.out, HasSubstr("Find devices end: ABORTED."));
 
     // Two answers from one address: both listed without details, and the search fails.
     Start({"--udp-port", "same", "--fault-discovery-duplicate"});
@@ -204,11 +191,8 @@ TEST_F(CliTest, SignalsStopTheWriteLikeTheStopButton)
     Start({"--fault-delay", "40"});  // every answer waits: the write still runs when the signal comes
     for (int sig : {SIGINT, SIGTERM, 0}) {
         SCOPED_TRACE(sig ? strsignal(sig) : "three presses");
-        CliOptions options;
-        options.interruptOn = "Device talk...";
-        options.signal = sig ? sig : SIGINT;
-        options.signalCount = sig ? 1 : 3;
-        options.terminal = options.suspendOutput = sig == 0;
+        CliOptions options{"Device talk...", sig == 0, sig ? sig : SIGINT, sig ? 1 : 3};
+        options.suspendOutput = sig == 0;
         Args taking;
         options.beforeSignal = [&](pid_t pid) { taking = ThreadsTakingSignals(pid); };
         CliResult r = Run({"write-firmware", Image(1200)}, options);
@@ -233,7 +217,6 @@ struct Gate {
     std::mutex lock;
     std::condition_variable changed;
     bool inOpen = false, openFree = false, inConnect = false, shut = false, connectShut = false;
-    // Sets *flag (when given), then waits at most 10 s for until.
     bool Mark(bool* flag, const bool& until)
     {
         std::unique_lock<std::mutex> hold(lock);
@@ -281,7 +264,6 @@ TEST(CliInterrupts, SecondPressShutsDownWhatTheFirstFoundLocked)
     // The first press finds the channel lock taken: the stop request cannot reach the channel.
     const size_t statesBefore = ui.States().size();
     ASSERT_EQ(1, write(wake[1], "i", 1));
-    // The press has ended with its state report.
     EXPECT_TRUE(WaitUntil([&] { return ui.Count(kAbort) == 1 && ui.States().size() > statesBefore; }, 10000));
     {
         std::lock_guard<std::mutex> hold(gate.lock);
@@ -321,9 +303,8 @@ TEST(CliInterrupts, EveryPressStopsAndTheThirdWithinTwoSecondsExits)
     }
 }
 
-// The log into a file or pipe: whole lines in blocks, not one write per line, and nothing held
-// back past a change of state or a quiet spell.
-// A scratch file; Read() takes what reached it (past the stream's buffer) since the last Read().
+// The log into a file or pipe: whole lines in blocks, nothing held back past a change of state or a quiet spell.
+// Read() takes what reached the scratch file (past the stream's buffer) since the last Read().
 struct FileOut {
     TempDir dir;
     FILE* file = fopen((dir / "log").c_str(), "w");
