@@ -31,7 +31,6 @@ if [ "$fail" -ne 0 ]; then
   msgattrib --only-fuzzy --no-obsolete "$work/merged.po" | sed '1,/^$/d'
 fi
 
-# Placeholders: the same set of ^N on both sides of every finished translation.
 msgfmt -o "$work/ru.mo" "$po"
 python3 - "$work/ru.mo" <<'PY' || fail=1
 import gettext, re, sys

@@ -5,11 +5,7 @@ set -euo pipefail
 build=$1 smoke=$2
 work=$(mktemp -d)
 sim_pid=""
-cleanup() {
-  if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
+trap 'set +e; [ -z "$sim_pid" ] || { kill "$sim_pid"; wait "$sim_pid"; } 2>/dev/null; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 
 DESTDIR=$work/root cmake --install "$build" --prefix /opt/pelta >"$work/install.log" ||
