@@ -1,5 +1,5 @@
-// Every fault switch of the simulator, alone and combined, seen from a raw client.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <chrono>
 
@@ -39,7 +39,7 @@ TEST_F(FaultsTest, CountedAnswerFaultsHitTheNextAnswersOnly) {
     }
 }
 
-TEST_F(FaultsTest, TimingAndDiscoveryFaults) {
+TEST_F(FaultsTest, TimingAndDiscoveryFaultsABusyAddressAndSigint) {
     StartSim({"-v", "--fault-delay", "300:2", "--fault-transaction", "1"});
     Connect();
     auto start = Clock::now();
@@ -55,6 +55,16 @@ TEST_F(FaultsTest, TimingAndDiscoveryFaults) {
     EXPECT_EQ(kVersionAnswer, ToHex(client_.Transact(Hex(kVersionRequest))));
     EXPECT_LT(Clock::now() - start, milliseconds(250));
     EXPECT_TRUE(sim_->WaitForOutput("closed by the unit", kIoTimeoutMs)) << "the failed send ends the connection";
+    EXPECT_NE(std::string::npos, sim_->Output().find(" connected")) << sim_->Output();
+    SimProcess second({"--port", std::to_string(sim_->TcpPort())});
+    EXPECT_FALSE(second.Start());
+    EXPECT_EQ(2, second.ExitCode());
+    EXPECT_NE(std::string::npos, second.Output().find("Address already in use")) << second.Output();
+    ASSERT_EQ(0, kill(sim_->Pid(), SIGINT));
+    EXPECT_TRUE(client_.WaitClosed());
+    EXPECT_TRUE(sim_->WaitForOutput("dropped by the unit", kIoTimeoutMs)) << sim_->Output();
+    EXPECT_TRUE(sim_->WaitForOutput("pelta-sim: stopped", kIoTimeoutMs)) << sim_->Output();
+    EXPECT_NE(std::string::npos, sim_->Output().find("stopping on SIGINT"));
 
     StartSim({"--fault-close", "3:2"});
     for (int i = 0; i < 2; ++i) {   // twice; the next connection is served in full
