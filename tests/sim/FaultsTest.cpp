@@ -14,8 +14,8 @@ using std::chrono::milliseconds;
 const char kVersionRequest[] = "00 7B 00 00 00 06 00 03 00 02 00 02";
 const char kVersionAnswer[] = "00 7B 00 00 00 07 00 03 04 01 00 00 01";
 
-// Counted faults hit the first answers to the case's request (a version read unless named).
-TEST_F(FaultsTest, CountedAnswerFaultsHitTheNextAnswersOnly) {
+TEST_F(FaultsTest, AnswerTimingAndDiscoveryFaultsABusyAddressAndSigint) {
+    // Counted faults hit the first answers to the case's request (a version read unless named).
     const std::string echo = ToHex(RecordWrite(100, 1, Hex("00 01 12 34")));
     struct Case {
         std::vector<std::string> args;
@@ -37,9 +37,7 @@ TEST_F(FaultsTest, CountedAnswerFaultsHitTheNextAnswersOnly) {
             EXPECT_EQ(c.answers[i], ToHex(client_.Transact(Hex(c.request.c_str()))))
                 << c.args[0] << " " << c.args[1] << " answer " << i;
     }
-}
 
-TEST_F(FaultsTest, TimingAndDiscoveryFaultsABusyAddressAndSigint) {
     StartSim({"-v", "--fault-delay", "300:2", "--fault-transaction", "1"});
     Connect();
     auto start = Clock::now();

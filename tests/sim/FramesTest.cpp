@@ -1,4 +1,3 @@
-// Byte-exact exchanges: the answers the contract fixes, and what malformed or unknown requests get.
 #include <gtest/gtest.h>
 
 #include "tests/sim/SimTestClient.h"
@@ -11,8 +10,7 @@ TEST_F(FramesTest, ExactAnswersExceptionsAndUnparseableStreams) {
     StartSim({"--version", "1.2.0.15", "--mac", "00:1A:2B:3C:4D:5E", "--ip", "10.1.2.3", "--id", "\xD0\x81\xD0\xB6"});
     Connect();
     struct Case {
-        const char* what;
-        const char* request;
+        const char *what, *request;
         int exception;
     } bad[] = {
         {"unknown function 7", "00 7B 00 00 00 02 00 07", 1},
@@ -77,8 +75,7 @@ TEST_F(FramesTest, ExactAnswersExceptionsAndUnparseableStreams) {
     for (uint8_t b : RecordFrame(3, Hex("00 02 00 02"))) ASSERT_TRUE(client_.Send(Bytes{b}));
     EXPECT_EQ(13u, client_.ReceiveFrame().size());
     ASSERT_TRUE(client_.Send(Hex("00 7B 00 00 00 06 00 03 00 02 00 01 00 7C 00 00 00 06 00 03 00 03 00 01")));
-    EXPECT_EQ("00 7B 00 00 00 05 00 03 02 01 02", ToHex(client_.ReceiveFrame()));
-    EXPECT_EQ("00 7C 00 00 00 05 00 03 02 00 0F", ToHex(client_.ReceiveFrame()));
+    EXPECT_EQ("00 7B 00 00 00 05 00 03 02 01 02 00 7C 00 00 00 05 00 03 02 00 0F", ToHex(client_.Receive(22)));
 }
 
 }  // namespace
