@@ -1,6 +1,5 @@
-// libFuzzer entry for the simulator's description reader: the input is a whole description or
-// settings file, pushed through everything the unit does with it (start-up values coded into
-// records and stored, every named read record assembled); a broken promise aborts.
+// A whole description or settings file, pushed through everything the unit does with it (start-up
+// values coded into records and stored, every named read record assembled); a broken promise aborts.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>

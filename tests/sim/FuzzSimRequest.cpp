@@ -1,6 +1,5 @@
-// libFuzzer entry for the simulator's request side: what one client sends on a connection, cut into
-// frames and handled against one unit and request context (so an upload and its reboot are
-// reachable); every answer is checked for what a client relies on, a violation aborts.
+// What one client sends on a connection, cut into frames and handled against one unit and request
+// context (so an upload and its reboot are reachable); a broken promise to the client aborts.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -40,8 +39,7 @@ void CheckAnswer(const std::vector<uint8_t>& frame, const uint8_t* answer, const
     CHECK(answered == function);
     CHECK(!outcome.reboot || function == 100);
     // 3 and 20: a byte count, then the data; 21: the request echoed; 100: start and count echoed.
-    CHECK(function != 3 || data[0] == dataSize - 1);
-    CHECK(function != 20 || data[0] == dataSize - 1);
+    CHECK((function != 3 && function != 20) || data[0] == dataSize - 1);
     CHECK(function != 21 || (dataSize == requestSize && memcmp(data, request, requestSize) == 0));
     CHECK(function != 100 || (dataSize == 4 && memcmp(data, request, 4) == 0));
     CHECK(function != 67 || dataSize == 2);

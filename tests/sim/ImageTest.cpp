@@ -1,4 +1,3 @@
-// Firmware and loader images, settings, password, reboot and the state directory, over the contract.
 #include <gtest/gtest.h>
 
 #include "tests/base/TempDir.h"

@@ -17,7 +17,7 @@ Bytes Be16(std::initializer_list<size_t> words) {
     return b;
 }
 
-// The frames go out sixteen at a time; each answer must equal its expected one.
+// Sixteen frames in flight at most; each answer must equal its expected one.
 std::string Pipeline(SimClient& client, const std::vector<Bytes>& frames, const std::vector<Bytes>& expected) {
     for (size_t i = 0; i < frames.size(); i += 16) {
         size_t end = std::min(frames.size(), i + 16);
@@ -35,8 +35,7 @@ std::string Pipeline(SimClient& client, const std::vector<Bytes>& frames, const 
 }  // namespace
 
 std::string ToHex(const Bytes& bytes) {
-    std::string text = HexText(bytes.data(), bytes.size());
-    return text.substr(0, text.empty() ? 0 : text.size() - 1);
+    return HexText(bytes.data(), bytes.size()).substr(0, bytes.empty() ? 0 : bytes.size() * 3 - 1);
 }
 
 bool SimClient::Connect(int port) {

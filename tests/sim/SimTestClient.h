@@ -1,6 +1,5 @@
-// The client side of the simulator's tests: the tool's own TCP channel and Modbus requests for
-// well-formed traffic, raw bytes where the bytes are the point (malformed input, faults, exact
-// answers), and a pipelined image writer that keeps the largest image within seconds.
+// The tool's own channel and requests for well-formed traffic, raw bytes where the bytes are the
+// point; images pipelined so that the largest takes seconds.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -27,8 +26,7 @@ public:
     Bytes ReceiveFrame();      // the MBAP header, then its length
     bool WaitClosed();         // the peer closes (EOF or reset) in time, sending nothing
     Bytes Transact(const Bytes& request) { return Send(request) ? ReceiveFrame() : Bytes(); }
-    // The tool's requests: the registers read in hex, "ok" for a write, else "exception N" or
-    // "failed" with the client's log.
+    // The registers read in hex or "ok"; else "exception N", or "failed N" with the client's log.
     std::string Read(uint16_t file, uint16_t record, uint16_t count);
     std::string Write(uint16_t file, uint16_t record, const Bytes& registers);
     std::string Keyed(uint16_t reg, uint16_t value, uint16_t password = 1);
@@ -44,9 +42,8 @@ private:
 // One datagram to 127.0.0.1:port; the answers that arrive within timeoutMs, at most `want`.
 std::vector<Bytes> UdpExchange(int port, const Bytes& request, size_t want, int timeoutMs);
 
-// Writes an image through the firmware or loader contract (header, then 12-byte code records),
-// ten records a frame and frames pipelined, and reads every record back (only that when
-// write=false). "" or the first answer that differs. crcXor spoils the header's CRC.
+// Writes an image (header, then 12-byte code records) and reads every record back (only that when
+// write=false): "" or the first answer that differs. crcXor spoils the header's CRC.
 std::string WriteImage(SimClient& client, uint16_t firstFile, const Bytes& image, uint32_t mask,
                        uint16_t password = 1, uint32_t crcXor = 0, bool write = true);
 Bytes PatternImage(size_t size, uint32_t seed);
