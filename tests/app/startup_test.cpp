@@ -1,6 +1,5 @@
-// Start-up: every failure path, translated; the user settings file read at start and written at
-// quit, and what a partial, damaged or unwritable file leaves in place; then one running window
-// through its message boxes, dialog places, About, and the keyboard's reach.
+// Start-up's failures, translated; the user settings file read at start and written at quit, partial,
+// damaged or unwritable; one running window's message boxes, dialog places, About and keys.
 #include <gdk/gdkkeysyms.h>
 #include <sys/stat.h>
 
@@ -19,10 +18,13 @@ extern "C" void About_cb(GtkWidget*, gpointer);
 
 namespace {
 
-// Start-up failures, in Russian: a resource that does not load leaves a message box naming it,
-// missing widgets one log line each; all of it translated, and no user settings written.
+// A failed start says why, in Russian, and leaves nothing behind: no instance, no window, no
+// user settings.
 TEST(StartUp, FailuresInRussian)
 {
+    GList* tops = gtk_window_list_toplevels();
+    const guint windows = g_list_length(tops);
+    g_list_free(tops);
     const char* oldLanguage = getenv("LANGUAGE");
     const std::string saved = oldLanguage ? oldLanguage : "", oldMessages = setlocale(LC_MESSAGES, nullptr);
     ASSERT_NE(setlocale(LC_MESSAGES, "C.UTF-8"), nullptr);
@@ -72,12 +74,12 @@ TEST(StartUp, FailuresInRussian)
             all += line.substr(line.find(": ") + 2) + "\n";
         EXPECT_EQ(all, c.log);
         EXPECT_EQ(GUIApp::instance, nullptr);
+        tops = gtk_window_list_toplevels();
+        EXPECT_EQ(g_list_length(tops), windows) << "windows of the failed start left";
+        g_list_free(tops);
         EXPECT_FALSE(g_file_test(dir.Res("settings.xml").c_str(), G_FILE_TEST_EXISTS));
     }
-    if (oldLanguage)
-        setenv("LANGUAGE", saved.c_str(), 1);
-    else
-        unsetenv("LANGUAGE");
+    oldLanguage ? setenv("LANGUAGE", saved.c_str(), 1) : unsetenv("LANGUAGE");
     setlocale(LC_MESSAGES, oldMessages.c_str());
 }
 
@@ -183,7 +185,7 @@ TEST_F(StartedApp, DamagedSettingsMessageBoxesDialogPlacesAboutAndKeys)
     const std::tuple<int, int, int, const char*> boxes[] = {
         {0, -1, 0, "info: gtk-ok, focus -1"},
         {1, 0, 0, "warning: gtk-ok, focus 0"},
-        {3, 2, 0, "question: gtk-yes gtk-no gtk-cancel, focus 2"},
+        {3, 2, 1, "question: gtk-yes gtk-no gtk-cancel, focus 2"},
     };
     for (const auto& [type, defaultResponse, pressed, expected] : boxes) {
         std::string seen;
@@ -235,7 +237,6 @@ TEST_F(StartedApp, DamagedSettingsMessageBoxesDialogPlacesAboutAndKeys)
         EXPECT_EQ(state(), 0);
     }
 
-    // About: the name in bold, version, build time, maker and contributor of the user's language.
     std::string text;
     DialogAnswer about(GTK_RESPONSE_OK, [&](GtkWidget* d) {
         GtkTextIter s, e;
