@@ -1,4 +1,3 @@
-// The window tests' helpers and their main().
 #include "AppTestSupport.h"
 
 #include <unistd.h>
@@ -110,8 +109,8 @@ bool PlacedAt(GtkWidget* w, const Quill::Rect& r)
     return RunUntil([&] { return Quill::Window(w).GetPlace() == r; });
 }
 
-DialogAnswer::DialogAnswer(int response, std::function<void(GtkWidget*)> inspect, int timeoutMs)
-    : response_(response), inspect_(std::move(inspect)), triesLeft_(timeoutMs / kDialogPollMs)
+DialogAnswer::DialogAnswer(int response, std::function<void(GtkWidget*)> inspect)
+    : response_(response), inspect_(std::move(inspect)), triesLeft_(30000 / kDialogPollMs)
 {
     source_ = gdk_threads_add_timeout(kDialogPollMs, &DialogAnswer::Poll, this);
 }

@@ -31,17 +31,16 @@ private:
 std::string FileText(const std::string& path);
 // Runs the main loop until done() holds or timeoutMs passes; returns done().
 bool RunUntil(const std::function<bool()>& done, int timeoutMs = 30000);
-// Handles pending events until none is left (bounded).
 void Drain();
 // Waits until the window w stands at r (the window manager places it a little later).
 bool PlacedAt(GtkWidget* w, const Quill::Rect& r);
 
-// Answers the next modal dialog that appears: inspect(dialog) runs first, then the dialog
-// gets the response (kInspectAnswers: inspect answers it itself). Seen() tells whether one came.
+// Answers the next modal dialog: inspect(dialog) runs first, then the dialog gets the response
+// (kInspectAnswers: inspect answers it itself).
 const int kInspectAnswers = -1000000;
 class DialogAnswer {
 public:
-    DialogAnswer(int response, std::function<void(GtkWidget*)> inspect = nullptr, int timeoutMs = 30000);
+    DialogAnswer(int response, std::function<void(GtkWidget*)> inspect = nullptr);
     ~DialogAnswer();
     bool Seen() const { return seen_; }
 
@@ -54,7 +53,6 @@ private:
     guint source_ = 0;
 };
 
-// Collects every GLib log line of the given levels while it lives.
 class LogCapture {
 public:
     explicit LogCapture(GLogLevelFlags levels = GLogLevelFlags(G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING));
@@ -69,7 +67,6 @@ private:
 
 std::string Tooltip(GtkWidget* w);
 
-// Aims the application's discovery at 127.0.0.1:port alone with the given receive time-out.
 void DiscoveryOnLoopback(GUIApp* app, int port, int receiveMs);
 
 // Starts the application on dir, its discovery on a silent loopback port so that no window
@@ -87,7 +84,6 @@ private:
     int rc_;
 };
 
-// The application running on a fresh program folder for each test.
 class AppTest : public ::testing::Test {
 protected:
     void SetUp() override { StartApp(); }
@@ -99,7 +95,7 @@ protected:
     std::string Status() { return gtk_label_get_label(GTK_LABEL(app->Object(W_SB_Main))); }
     std::string ProgressTip() { return Tooltip(GTK_WIDGET(app->Object(W_Progress))); }
     double Fraction() { return gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(app->Object(W_Progress))); }
-    // The setting of the loaded description so described, and its widgets while shown.
+    // The loaded description's setting so described, and its widgets while shown.
     TiXmlElement* Setting(const char* description);
     const DS_SettingWidgets& W(const char* description);
 
@@ -123,7 +119,6 @@ std::string LogText(GUIApp* app);
 std::string EntryText(GUIApp* app, WidgetId id);
 void EntrySet(GUIApp* app, WidgetId id, const char* text);
 GtkWidget* Widget(const char* name);
-// The visible text of a message dialog.
 std::string MessageText(GtkWidget* dialog);
 
 }  // namespace apptest

@@ -32,7 +32,7 @@ std::string Lines(const char* prefix, int from, int to)
     return s;
 }
 
-TEST_F(LogQueueTest, OneBatchLeavesWhatLineByLineInsertionLeaves)
+TEST_F(LogQueueTest, BatchesLeaveWhatLineByLineInsertionLeavesInOrderWithTheGuiThreadsLines)
 {
     struct Call {
         enum { Add, Insert, Clear } kind;
@@ -101,10 +101,29 @@ TEST_F(LogQueueTest, OneBatchLeavesWhatLineByLineInsertionLeaves)
         const std::string want = play(calls, c.prefilled, c.tail, false);
         EXPECT_EQ(Differs(play(calls, c.prefilled, c.tail, true), want), "");
     }
-}
 
-TEST_F(LogQueueTest, WorkerBurstOf250000Lines)
-{
+    auto onWorker = [](const std::function<void()>& work) {
+        gdk_threads_leave();
+        std::thread(work).join();
+        gdk_threads_enter();
+    };
+    auto add = [&](const std::string& prefix, int count) {
+        for (int i = 0; i < count; ++i)
+            app->LogAdd(SString((prefix + std::to_string(i)).c_str()), LogModeLine | kLogNoTime, true, 0);
+    };
+    app->LogClear(false);
+    onWorker([&] { add("a", 1000); });
+    // The GUI thread writes its line while the worker's lines are still queued (no frame runs).
+    app->LogAdd("abort", LogModeLine | kLogNoTime, false, LogStyleError);
+    onWorker([&] {
+        add("b", 10);
+        app->ProgressSet(1, 2, true);
+        // The state change shows the status with the GDK lock taken: the lines come first.
+        app->RunStateChanged(true);
+    });
+    EXPECT_EQ(LogText(app), Lines("a", 0, 1000) + "abort\n" + Lines("b", 0, 10));
+    EXPECT_EQ(ProgressTip(), "50 %");
+
     const int kLines = 250000;
     app->LogClear(false);
     std::atomic<bool> done{false};
@@ -137,33 +156,5 @@ TEST_F(LogQueueTest, WorkerBurstOf250000Lines)
     GtkTextIter mark;
     gtk_text_buffer_get_iter_at_mark(app->LogBuffer(), &mark, gtk_text_buffer_get_mark(app->LogBuffer(), "scroll"));
     EXPECT_TRUE(gtk_text_iter_is_end(&mark)) << "the view follows the end";
-}
-
-TEST_F(LogQueueTest, GuiLinesStatusAndProgressKeepTheirPlace)
-{
-    auto onWorker = [](const std::function<void()>& work) {
-        gdk_threads_leave();
-        std::thread(work).join();
-        gdk_threads_enter();
-    };
-    auto add = [&](const std::string& prefix, int i) {
-        app->LogAdd(SString((prefix + std::to_string(i)).c_str()), LogModeLine | kLogNoTime, true, 0);
-    };
-    app->LogClear(false);
-    onWorker([&] {
-        for (int i = 0; i < 1000; ++i)
-            add("a", i);
-    });
-    // The GUI thread writes its line while the worker's lines are still queued (no frame runs).
-    app->LogAdd("abort", LogModeLine | kLogNoTime, false, LogStyleError);
-    onWorker([&] {
-        for (int i = 0; i < 10; ++i)
-            add("b", i);
-        app->ProgressSet(1, 2, true);
-        // The state change shows the status with the GDK lock taken: the lines come first.
-        app->RunStateChanged(true);
-    });
-    EXPECT_EQ(LogText(app), Lines("a", 0, 1000) + "abort\n" + Lines("b", 0, 10));
-    EXPECT_EQ(ProgressTip(), "50 %");
 }
 }  // namespace

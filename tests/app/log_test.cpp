@@ -11,7 +11,15 @@ using namespace apptest;
 namespace {
 using LogTest = AppTest;
 
-TEST_F(LogTest, LineModesTagsProgressAndStatus)
+bool IterShown(GtkTextView* view, const GtkTextIter* at)
+{
+    GdkRectangle shown, where;
+    gtk_text_view_get_visible_rect(view, &shown);
+    gtk_text_view_get_iter_location(view, at, &where);
+    return where.y >= shown.y && where.y + where.height <= shown.y + shown.height;
+}
+
+TEST_F(LogTest, LineModesTagsProgressStatusAndTheViewFollowingTheWorker)
 {
     const uint32_t NT = kLogNoTime, L = LogModeLine | NT;
     const struct {
@@ -24,8 +32,7 @@ TEST_F(LogTest, LineModesTagsProgressAndStatus)
          "{}end: {resultOK}OK{}.\n"},
         {"breaks go", {{"A\r\nB\n", L, 0}}, "{}AB\n"},
         {"raw keeps breaks", {{"A\r\nB\n", L | kLogRaw, 0}}, "{}A\r\nB\n\n"},
-        {"style 10 adds only the line end", {{"zzz", L, 10}}, "{}\n"},
-        {"negative style adds only the line end", {{"zzz", L, -1}}, "{}\n"},
+        {"styles 10 and -1 add only the line end", {{"zzz", L, 10}, {"zzz", L, -1}}, "{}\n\n"},
         {"append keeps the line open", {{"a", LogModeAppend | NT, 0}, {"b", LogModeAppend | NT, 0}}, "{}ab"},
         // The time prefix is monospace; the text carries its style's tag alone; the line end none.
         {"timed plain", {{"text", LogModeLine, LogStylePlain}}, "{monospace}hh:mm:ss  {}text\n"},
@@ -70,23 +77,11 @@ TEST_F(LogTest, LineModesTagsProgressAndStatus)
     app->StateShow();
     EXPECT_STREQ(gtk_label_get_text(label), "Idle");
     EXPECT_FALSE(gtk_label_get_use_markup(label));
-}
 
-bool IterShown(GtkTextView* view, const GtkTextIter* at)
-{
-    GdkRectangle shown, where;
-    gtk_text_view_get_visible_rect(view, &shown);
-    gtk_text_view_get_iter_location(view, at, &where);
-    return where.y >= shown.y && where.y + where.height <= shown.y + shown.height;
-}
-
-TEST_F(LogTest, ViewFollowsWorkerLinesWhileTheyArriveAndEndsAtTheLast)
-{
     GtkTextView* view = GTK_TEXT_VIEW(app->Object(W_LogView));
     std::atomic<bool> stop{false}, done{false};
-    // The worker writes in paced bursts, as the operations do, until the view has moved, then
-    // one last line. Only a generous time bound stops it earlier: a loaded instrumented build
-    // may need many frames for the first layout, and a worker that ended first proves nothing.
+    // The worker writes paced bursts, as the operations do, until the view has moved (a worker that
+    // ended first proves nothing), then one last line; a loaded instrumented build needs many frames.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     std::thread worker([&] {
         for (int i = 0; i < 3000000 && !stop && std::chrono::steady_clock::now() < deadline; ++i) {

@@ -22,8 +22,7 @@ using namespace apptest;
 namespace {
 using OpsGuiTest = AppTest;
 
-// A cancelled chooser starts nothing; then a firmware write, and the settings window's unit
-// operations and files (the editor is locked while one runs).
+// A cancelled chooser starts nothing; the editor is locked while a unit operation runs.
 TEST_F(OpsGuiTest, FirmwareWriteAndSettingsOperationsThroughTheHandlers)
 {
     std::string title;

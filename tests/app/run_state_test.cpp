@@ -13,62 +13,7 @@ using namespace apptest;
 namespace {
 using RunStateTest = AppTest;
 
-TEST_F(RunStateTest, FailedSessionBusyControlsQuitGuardAndAbort)
-{
-    // One control of each kind: the operations' (idle only), the stop's (busy only) and the
-    // settings files' (usable while no operation touches the document, as none here does).
-    auto expectSensitive = [&](bool busy) {
-        for (auto [id, sensitive] : {std::pair<WidgetId, bool>{W_TB_WriteFW, !busy}, {W_TB_DFIND_Refresh, !busy},
-                                     {W_MB_Stop, busy}, {W_TB_Stop2, busy}, {W_DS_Content, true}})
-            EXPECT_EQ(sensitive, gtk_widget_get_sensitive(GTK_WIDGET(app->Object(id))) != 0) << id;
-    };
-    EntrySet(app, W_DevHost, "127.0.0.1:1");  // nothing listens there
-    app->DevRefresh();
-    ASSERT_TRUE(WaitIdle());
-    EXPECT_EQ(Status(), "<span color='red' weight='bold'>Error</span>");
-    EXPECT_TRUE(gtk_label_get_use_markup(GTK_LABEL(app->Object(W_SB_Main))));
-    // Begin and end lines sit at depth 0, the channel's own lines one level deeper.
-    const std::string log = LogText(app), stamp = "[0-2][0-9]:[0-5][0-9]:[0-6][0-9]";
-    EXPECT_TRUE(std::regex_search(log, std::regex("^" + stamp + "  Read firmware version begin\n" + stamp + "    \\S")))
-        << log;
-    EXPECT_TRUE(std::regex_search(log, std::regex("\n" + stamp + "  Read firmware version end: ERROR\\. .*\\.\n$")))
-        << log;
-
-    StartSim({"--fault-silence", "all"});
-    app->DevRefresh();
-    ASSERT_TRUE(app->Runner().IsBusy());
-    expectSensitive(true);
-    // Connected: the status names the running operation, in plain text.
-    EXPECT_TRUE(RunUntil([&] { return Status() == "Version read"; })) << Status();
-    EXPECT_FALSE(gtk_label_get_use_markup(GTK_LABEL(app->Object(W_SB_Main))));
-
-    // Quitting is refused with a warning and writes nothing.
-    std::string shown;
-    GtkMessageType type = GTK_MESSAGE_OTHER;
-    {
-        DialogAnswer answer(0, [&](GtkWidget* d) {
-            shown = MessageText(d);
-            g_object_get(d, "message-type", &type, nullptr);
-        });
-        EXPECT_FALSE(run->Quit());
-        EXPECT_TRUE(answer.Seen());
-    }
-    EXPECT_EQ(shown, "You can't quit program now\nbecause device working in progress.");
-    EXPECT_EQ(type, GTK_MESSAGE_WARNING);
-    EXPECT_FALSE(g_file_test(dir.Res("settings.xml").c_str(), G_FILE_TEST_EXISTS));
-
-    app->TalkStop();
-    ASSERT_TRUE(WaitIdle());
-    EXPECT_EQ(Status(), "<span color='red' weight='bold'>Aborted</span>");
-    expectSensitive(false);
-    // Idle again: quitting saves the user settings.
-    EXPECT_TRUE(run->Quit());
-    EXPECT_TRUE(g_file_test(dir.Res("settings.xml").c_str(), G_FILE_TEST_EXISTS));
-}
-
-// Rows appear while the search still listens and fill in afterwards; activating one makes that
-// unit the current device; a new search empties the list.
-TEST_F(RunStateTest, FindRowsAppearWhileSearchingAndActivationOpensTheUnit)
+TEST_F(RunStateTest, FindRowsWhileSearchingActivationFailedSessionBusyControlsQuitGuardAndAbort)
 {
     GtkTreeModel* model = GTK_TREE_MODEL(app->Object(W_DFIND_ListStore));
     auto row = [&] {  // the first row's cells, joined by '|'
@@ -116,11 +61,60 @@ TEST_F(RunStateTest, FindRowsAppearWhileSearchingAndActivationOpensTheUnit)
     ASSERT_TRUE(RunUntil([&] { return LogText(app).find("Read settings") != std::string::npos; })) << LogText(app);
     WaitIdle();
 
-    sim->Stop();
+    sim->Stop();  // a new search empties the list
     DiscoveryOnLoopback(app, sim->UdpPort(), 200);
     DevFindRefresh_cb(nullptr, nullptr);
     ASSERT_TRUE(WaitIdle());
     EXPECT_EQ(0, gtk_tree_model_iter_n_children(model, nullptr));
     EXPECT_EQ(0.0, Fraction());
+
+    // One control of each kind: the operations' (idle only), the stop's (busy only) and the
+    // settings files' (usable while no operation touches the document, as none here does).
+    auto expectSensitive = [&](bool busy) {
+        for (auto [id, sensitive] : {std::pair<WidgetId, bool>{W_TB_WriteFW, !busy}, {W_TB_DFIND_Refresh, !busy},
+                                     {W_MB_Stop, busy}, {W_TB_Stop2, busy}, {W_DS_Content, true}})
+            EXPECT_EQ(sensitive, gtk_widget_get_sensitive(GTK_WIDGET(app->Object(id))) != 0) << id;
+    };
+    EntrySet(app, W_DevHost, "127.0.0.1:1");  // nothing listens there
+    app->LogClear(false);
+    app->DevRefresh();
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(Status(), "<span color='red' weight='bold'>Error</span>");
+    EXPECT_TRUE(gtk_label_get_use_markup(GTK_LABEL(app->Object(W_SB_Main))));
+    // Begin and end lines sit at depth 0, the channel's own lines one level deeper.
+    const std::string log = LogText(app), stamp = "[0-2][0-9]:[0-5][0-9]:[0-6][0-9]";
+    EXPECT_TRUE(std::regex_search(log, std::regex("^" + stamp + "  Read firmware version begin\n" + stamp + "    \\S")))
+        << log;
+    EXPECT_TRUE(std::regex_search(log, std::regex("\n" + stamp + "  Read firmware version end: ERROR\\. .*\\.\n$")))
+        << log;
+
+    StartSim({"--fault-silence", "all"});
+    app->DevRefresh();
+    ASSERT_TRUE(app->Runner().IsBusy());
+    expectSensitive(true);
+    // Connected: the status names the running operation, in plain text.
+    EXPECT_TRUE(RunUntil([&] { return Status() == "Version read"; })) << Status();
+    EXPECT_FALSE(gtk_label_get_use_markup(GTK_LABEL(app->Object(W_SB_Main))));
+
+    std::string shown;
+    GtkMessageType type = GTK_MESSAGE_OTHER;
+    {
+        DialogAnswer answer(0, [&](GtkWidget* d) {
+            shown = MessageText(d);
+            g_object_get(d, "message-type", &type, nullptr);
+        });
+        EXPECT_FALSE(run->Quit());
+        EXPECT_TRUE(answer.Seen());
+    }
+    EXPECT_EQ(shown, "You can't quit program now\nbecause device working in progress.");
+    EXPECT_EQ(type, GTK_MESSAGE_WARNING);
+    EXPECT_FALSE(g_file_test(dir.Res("settings.xml").c_str(), G_FILE_TEST_EXISTS));
+
+    app->TalkStop();
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(Status(), "<span color='red' weight='bold'>Aborted</span>");
+    expectSensitive(false);
+    EXPECT_TRUE(run->Quit());
+    EXPECT_TRUE(g_file_test(dir.Res("settings.xml").c_str(), G_FILE_TEST_EXISTS));
 }
 }  // namespace

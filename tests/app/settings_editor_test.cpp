@@ -117,8 +117,6 @@ TEST_F(SettingsEditorTest, TableValuesAvailabilityGroupChangeAndPassword)
         EXPECT_EQ(Availability(setting).substr(0, 2), "1/");
         EXPECT_FALSE(gtk_widget_get_can_focus(w.check));
     }
-    // Scalar: name, check, value, unit on one row; array: header name and check, then per
-    // value index, value, unit.
     const DS_SettingWidgets &gain = W("Gain"), &flags = W("Flags");
     std::vector<std::string> cells{Cell(gain.widgets[1])};
     for (size_t i = 0; i < 6; ++i)
@@ -132,8 +130,7 @@ TEST_F(SettingsEditorTest, TableValuesAvailabilityGroupChangeAndPassword)
     EXPECT_EQ(std::make_pair(gtk_spin_button_get_value(Spin("Flags", 1)), gtk_spin_button_get_value(Spin("Flags", 2))),
               std::make_pair(0.0, 1.0));
     EXPECT_STREQ(gtk_entry_get_text(GTK_ENTRY(W("MAC").values[0])), "00:1a");
-    // Tooltips: the hint in parentheses, the record's first and last setting, lengths only for
-    // texts (the third group).
+    // Tooltips: the hint in parentheses, a record's first and last setting, no lengths but for texts.
     std::vector<std::string> tips;
     for (GtkWidget* w : {Child(W("Mode").widgets[0]), Child(gain.widgets[0]), Child(flags.widgets[8]), W("Mode").check,
                          W("R1").check, W("R3").check, W("MAC").values[0], gain.values[0]})

@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# The real program under Xvfb: a window titled "Pelta Flasher" that is not blank, quit through
-# its File menu, user settings written with all eight elements. By default it runs from a folder
-# with res/ beside it; with "installed" where it lies, its settings in a temporary XDG_CONFIG_HOME.
+# The real program under Xvfb: its window not blank, quit through the File menu, all eight user settings
+# elements written. Run from a copy with res/ beside it, or "installed" with a temporary XDG_CONFIG_HOME.
 set -euo pipefail
 exe=$1
 work=$(mktemp -d)
