@@ -14,11 +14,7 @@
 namespace apptest {
 
 namespace {
-const int kPollMs = 20;
-const int kDialogPollMs = 50;
-const int kUnexpectedDialogMs = 15000;
-const int kSilentReceiveMs = 500;
-
+const int kPollMs = 20, kDialogPollMs = 50, kDialogWaitMs = 30000, kUnexpectedDialogMs = 15000, kSilentReceiveMs = 500;
 
 GtkWidget* ModalDialog()
 {
@@ -110,7 +106,7 @@ bool PlacedAt(GtkWidget* w, const Quill::Rect& r)
 }
 
 DialogAnswer::DialogAnswer(int response, std::function<void(GtkWidget*)> inspect)
-    : response_(response), inspect_(std::move(inspect)), triesLeft_(30000 / kDialogPollMs)
+    : response_(response), inspect_(std::move(inspect)), triesLeft_(kDialogWaitMs / kDialogPollMs)
 {
     source_ = gdk_threads_add_timeout(kDialogPollMs, &DialogAnswer::Poll, this);
 }

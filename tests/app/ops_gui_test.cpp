@@ -5,17 +5,10 @@
 
 #include "AppTestSupport.h"
 
-extern "C" {
-void DevWriteFW_cb(GtkWidget*, gpointer);
-void DevWriteB_cb(GtkWidget*, gpointer);
-void DevSettingsWriteGroupToFile_cb(GtkWidget*, gpointer);
-void DevSettingsReadAllFromFile_cb(GtkWidget*, gpointer);
-void DevSettingsReadAllDefault_cb(GtkWidget*, gpointer);
-void DevSettingsReadAllFromDev_cb(GtkWidget*, gpointer);
-void DevSettingsReadGroupFromDev_cb(GtkWidget*, gpointer);
-void DevSettingsWriteGroupToDev_cb(GtkWidget*, gpointer);
-void DevSettingsWriteAllToDev_cb(GtkWidget*, gpointer);
-}
+using Handler = void(GtkWidget*, gpointer);
+extern "C" Handler DevWriteFW_cb, DevWriteB_cb, DevSettingsWriteGroupToFile_cb, DevSettingsReadAllFromFile_cb,
+    DevSettingsReadAllDefault_cb, DevSettingsReadAllFromDev_cb, DevSettingsReadGroupFromDev_cb,
+    DevSettingsWriteGroupToDev_cb, DevSettingsWriteAllToDev_cb;
 
 using namespace apptest;
 
@@ -26,11 +19,8 @@ using OpsGuiTest = AppTest;
 TEST_F(OpsGuiTest, FirmwareWriteAndSettingsOperationsThroughTheHandlers)
 {
     std::string title;
-    {
-        DialogAnswer answer(GTK_RESPONSE_CANCEL, [&](GtkWidget* d) { title = gtk_window_get_title(GTK_WINDOW(d)); });
-        DevWriteB_cb(nullptr, nullptr);
-        ASSERT_TRUE(answer.Seen());
-    }
+    DialogAnswer cancel(GTK_RESPONSE_CANCEL, [&](GtkWidget* d) { title = gtk_window_get_title(GTK_WINDOW(d)); });
+    DevWriteB_cb(nullptr, nullptr);
     EXPECT_EQ("Choose file with loader", title);
     EXPECT_FALSE(app->Runner().IsBusy());
     EXPECT_EQ("", LogText(app));
@@ -57,7 +47,7 @@ TEST_F(OpsGuiTest, FirmwareWriteAndSettingsOperationsThroughTheHandlers)
 
     auto entry = [&](const char* setting) { return GTK_ENTRY(W(setting).values.at(0)); };
     auto ticked = [&](const char* name) { return gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(W(name).check)); };
-    auto runOperation = [&](void (*handler)(GtkWidget*, gpointer), const char* endLine) {
+    auto runOperation = [&](Handler* handler, const char* endLine) {
         handler(nullptr, nullptr);
         EXPECT_TRUE(app->Runner().IsBusy());
         EXPECT_FALSE(gtk_widget_get_sensitive(GTK_WIDGET(app->Object(W_DS_Content))));
@@ -77,19 +67,14 @@ TEST_F(OpsGuiTest, FirmwareWriteAndSettingsOperationsThroughTheHandlers)
     EXPECT_STREQ(gtk_entry_get_text(entry("Gateway")), "10.1.2.254");
 
     // Writing all asks first, No focused; No starts nothing.
-    int focused = -2;
     std::string text;
-    {
-        DialogAnswer answer(1, [&](GtkWidget* d) {
-            text = MessageText(d);
-            GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(d));
-            focused = focus ? gtk_dialog_get_response_for_widget(GTK_DIALOG(d), focus) : -1;
-        });
-        DevSettingsWriteAllToDev_cb(nullptr, nullptr);
-        EXPECT_TRUE(answer.Seen());
-    }
-    EXPECT_EQ(text, "Are you sure to want to write all settings to Pelta?");
-    EXPECT_EQ(focused, 1);
+    DialogAnswer no(1, [&](GtkWidget* d) {
+        GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(d));
+        text = MessageText(d) + "|focus " +
+               std::to_string(focus ? gtk_dialog_get_response_for_widget(GTK_DIALOG(d), focus) : -1);
+    });
+    DevSettingsWriteAllToDev_cb(nullptr, nullptr);
+    EXPECT_EQ(text, "Are you sure to want to write all settings to Pelta?|focus 1");
     EXPECT_FALSE(app->Runner().IsBusy());
 
     // A name without a point gets ".xml".
@@ -104,11 +89,8 @@ TEST_F(OpsGuiTest, FirmwareWriteAndSettingsOperationsThroughTheHandlers)
     ChooseFile(DevSettingsWriteGroupToFile_cb, unticked);
     EXPECT_TRUE(g_file_test(unticked.c_str(), G_FILE_TEST_IS_REGULAR)) << unticked;
     const std::string before = LogText(app);
-    {
-        DialogAnswer answer(0, [&](GtkWidget* d) { text = MessageText(d); });
-        DevSettingsWriteGroupToDev_cb(nullptr, nullptr);
-        EXPECT_TRUE(answer.Seen());
-    }
+    DialogAnswer refusal(0, [&](GtkWidget* d) { text = MessageText(d); });
+    DevSettingsWriteGroupToDev_cb(nullptr, nullptr);
     // The record's first protected setting is named.
     EXPECT_EQ(text, "Wrong value for 'IP address':\n'This parameter can't be erased'");
     EXPECT_EQ(LogText(app), before);

@@ -89,7 +89,6 @@ protected:
         gtk_tree_path_free(p);
         return std::to_string(app->Settings().CurrentGroup()) + "@" + row;
     }
-    // What the user does by clicking a row of the group tree.
     void ClickRow(const char* row)
     {
         GtkTreePath* p = gtk_tree_path_new_from_string(row);
@@ -183,10 +182,8 @@ TEST_F(SettingsEditorTest, TableValuesAvailabilityGroupChangeAndPassword)
     GtkWidget* macEntry = W("MAC").values[0];
     gtk_entry_set_text(GTK_ENTRY(macEntry), "12");
     std::string text;
-    {
-        DialogAnswer answer(0, [&](GtkWidget* d) { text = MessageText(d); });
-        ClickRow("1");
-    }
+    DialogAnswer fault(0, [&](GtkWidget* d) { text = MessageText(d); });
+    ClickRow("1");
     EXPECT_EQ(text, "Wrong value for 'MAC':\n'Value ('12') not conform format ('x:x'): value too short'");
     EXPECT_EQ(Group(), "10@0");
     EXPECT_EQ(W("MAC").values[0], macEntry) << "the table was rebuilt";
