@@ -323,8 +323,19 @@ GtkWidget* Widget(const char* name)
 std::string MessageText(GtkWidget* dialog)
 {
     gchar* text = nullptr;
-    g_object_get(dialog, "text", &text, nullptr);
-    return Take(text);
+    GtkMessageType look = GTK_MESSAGE_OTHER;
+    g_object_get(dialog, "text", &text, "message-type", &look, nullptr);
+    return g_enum_get_value(G_ENUM_CLASS(g_type_class_ref(GTK_TYPE_MESSAGE_TYPE)), look)->value_nick +
+           (": " + Take(text));
+}
+
+void CloseRequest(GtkWidget* w)
+{
+    GdkEvent* e = gdk_event_new(GDK_DELETE);
+    e->any.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(w)));
+    e->any.send_event = TRUE;
+    gtk_main_do_event(e);
+    gdk_event_free(e);
 }
 
 std::string Tooltip(GtkWidget* w)

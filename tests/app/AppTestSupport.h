@@ -119,6 +119,9 @@ std::string LogText(GUIApp* app);
 std::string EntryText(GUIApp* app, WidgetId id);
 void EntrySet(GUIApp* app, WidgetId id, const char* text);
 GtkWidget* Widget(const char* name);
+// A message dialog as "look: text", the look being its message type ("warning").
 std::string MessageText(GtkWidget* dialog);
+// What the window manager sends when the user closes w.
+void CloseRequest(GtkWidget* w);
 
 }  // namespace apptest

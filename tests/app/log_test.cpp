@@ -112,9 +112,7 @@ TEST_F(LogTest, LineModesTagsProgressStatusAndTheViewFollowingTheWorker)
         GtkTextIter line, end;
         gtk_text_buffer_get_end_iter(buffer, &end);
         gtk_text_buffer_get_iter_at_line(buffer, &line, gtk_text_buffer_get_line_count(buffer) - 2);
-        gchar* text = gtk_text_buffer_get_text(buffer, &line, &end, FALSE);
-        last = text;
-        g_free(text);
+        last = Take(gtk_text_buffer_get_text(buffer, &line, &end, FALSE));
         return last.find("last worker line") != std::string::npos && IterShown(view, &line) && IterShown(view, &end);
     }, 30000)) << "the buffer's last line: " << last;
 }

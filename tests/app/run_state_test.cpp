@@ -3,6 +3,7 @@
 #include <regex>
 
 #include "AppTestSupport.h"
+#include "app/StartUp.h"
 
 extern "C" void DevFindRefresh_cb(GtkWidget*, gpointer);
 
@@ -95,14 +96,10 @@ TEST_F(RunStateTest, FindRowsWhileSearchingActivationFailedSessionBusyControlsQu
     EXPECT_FALSE(gtk_label_get_use_markup(GTK_LABEL(app->Object(W_SB_Main))));
 
     std::string shown;
-    GtkMessageType type = GTK_MESSAGE_OTHER;
-    DialogAnswer answer(0, [&](GtkWidget* d) {
-        shown = MessageText(d);
-        g_object_get(d, "message-type", &type, nullptr);
-    });
-    EXPECT_FALSE(run->Quit());
-    EXPECT_EQ(shown, "You can't quit program now\nbecause device working in progress.");
-    EXPECT_EQ(type, GTK_MESSAGE_WARNING);
+    DialogAnswer answer(0, [&](GtkWidget* d) { shown = MessageText(d); });
+    CloseRequest(g_form1);
+    EXPECT_EQ(shown, "warning: You can't quit program now\nbecause device working in progress.");
+    EXPECT_TRUE(g_form1 && GUIApp::instance);
     EXPECT_FALSE(g_file_test(dir.Res("settings.xml").c_str(), G_FILE_TEST_EXISTS));
 
     app->TalkStop();
